@@ -1,0 +1,58 @@
+// One transfer of the open quote into a template: the run behind "Send To
+// Excel" and "/f:", with the two existence tests it relies on.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "servers/object_services.h"
+
+namespace vi2zezir::transfer {
+
+// The three counted references the main window owns. Storing into a field
+// releases what it held; Release() drops them in the window's unload order.
+struct References {
+    std::shared_ptr<quote::Application> quotingApp;
+    std::shared_ptr<sheet::Worksheet> targetWorksheet;
+    std::shared_ptr<sheet::Application> spreadsheetApp;
+
+    void Release() noexcept;
+};
+
+// What the run needs of the window it belongs to.
+class RunWindow {
+public:
+    virtual ~RunWindow() = default;
+    virtual std::u16string PathText() const = 0;
+    virtual void SetStatusText(const std::u16string& text) = 0;
+    virtual void Unload() = 0;
+};
+
+// Status texts, exactly as the user sees them.
+inline constexpr char16_t kStatusCreatingTendrix[] = u"Creating Tendrix Object";
+inline constexpr char16_t kStatusTendrixNotRunning[] = u"Tendrix is not running. Operation Cancelled";
+inline constexpr char16_t kStatusFileNotFound[] = u"File cannot be found. Operation Cancelled";
+inline constexpr char16_t kStatusCreatingExcel[] = u"Creating Excel Object";
+inline constexpr char16_t kStatusOpening[] = u"Opening Excel File";
+inline constexpr char16_t kStatusHeader[] = u"Writing Header Fields";
+inline constexpr char16_t kStatusItems[] = u"Writing Item Fields";
+inline constexpr char16_t kStatusMacros[] = u"Writing Macros";
+
+// The export run. Refusals end it with their status text and a normal
+// return; any other failure leaves it as Failure, after a spreadsheet
+// application it started has been quit unsaved.
+void CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, References& refs);
+
+// True when a refusal text is in the status bar (the run was cancelled).
+bool IsRefusal(const std::u16string& statusText);
+
+} // namespace vi2zezir::transfer
+
+namespace vi2zezir::modHelper {
+
+// True when the quoting application can be attached now; swallows every failure.
+bool IsQuotingAppRunning(ObjectServices& services);
+// True when the length of the file can be read; false for a directory.
+bool FileExists(const std::u16string& path);
+
+} // namespace vi2zezir::modHelper

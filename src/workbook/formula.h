@@ -1,0 +1,109 @@
+// BIFF8 formulas: A1 text to tokens and back, reference shifting for a
+// cells-down insert, and evaluation of cached results. Tokens are the raw
+// rgce bytes of a FORMULA/NAME record; rgcb (array constants) travels beside.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace vi2zezir::workbook::formula {
+
+class FormulaError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Tokens {
+    std::vector<std::uint8_t> rgce;
+    std::vector<std::uint8_t> rgcb;
+    friend bool operator==(const Tokens&, const Tokens&) = default;
+};
+
+// Zero-based cell position; BIFF8 has 65,536 rows and 256 columns.
+struct CellPos {
+    std::uint32_t row = 0;
+    std::uint16_t col = 0;
+    friend bool operator==(CellPos, CellPos) = default;
+};
+
+inline constexpr std::uint32_t kMaxRows = 65536;
+inline constexpr std::uint16_t kMaxCols = 256;
+
+// What the workbook around a formula knows: sheets by EXTERNSHEET index
+// (ixti) and defined names by one-based index.
+class WorkbookContext {
+public:
+    virtual ~WorkbookContext() = default;
+    // Zero-based sheet index an ixti refers to (first sheet of its range), or
+    // nullopt for external or deleted references.
+    virtual std::optional<std::uint16_t> SheetOfIxti(std::uint16_t ixti) const = 0;
+    virtual std::optional<std::uint16_t> IxtiOfSheet(std::uint16_t sheet) const = 0;
+    virtual std::optional<std::u16string> SheetName(std::uint16_t sheet) const = 0;
+    virtual std::optional<std::uint16_t> SheetByName(std::u16string_view name) const = 0;
+    virtual std::optional<std::u16string> NameText(std::uint16_t nameIndex) const = 0;
+    virtual std::optional<std::uint16_t> NameByText(std::u16string_view name) const = 0;
+};
+
+// "=C5 * D5" (leading "=" required) to tokens of value class, with the
+// spaces kept as PtgAttrSpace; references and function names in any case.
+// Throws FormulaError for text that is not a formula we can store.
+Tokens Parse(std::u16string_view text, const WorkbookContext& context);
+
+// Tokens back to formula-bar text ("=C5 * D5"), upper-case, en-US syntax.
+// host is the cell the formula belongs to (for relative PtgRefN/PtgAreaN).
+std::u16string ToText(const Tokens& tokens, CellPos host, const WorkbookContext& context);
+
+// A shared formula's tokens (PtgRefN/PtgAreaN) as an ordinary formula of the
+// cell at host.
+Tokens Unshare(const Tokens& shared, CellPos host);
+
+// Inserting `count` cells at (row, col) of sheet `sheet`, shifting down.
+// A single-column reference to col at or below row moves; an area within that
+// one column grows when row lies strictly inside it and moves when it starts
+// at or below row. Refs pushed past the last row become #REF!. formulaSheet is
+// the sheet the formula lives on (for refs without a sheet). Returns the new
+// tokens when anything changed.
+struct InsertShift {
+    std::uint16_t sheet = 0;
+    std::uint32_t row = 0;
+    std::uint16_t col = 0;
+    std::uint32_t count = 1;
+};
+std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formulaSheet,
+                                     const InsertShift& shift, const WorkbookContext& context);
+
+// True when any reference of the formula points into the shifted band (for
+// cheap indexing by the model): the columns each reference touches.
+void CollectReferencedColumns(const Tokens& tokens, std::uint16_t formulaSheet,
+                              const WorkbookContext& context,
+                              std::vector<std::pair<std::uint16_t, std::uint16_t>>& sheetAndCol);
+
+// A cell's value as a formula sees it.
+struct ErrorValue {
+    std::uint8_t code = 0;  // 0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!, 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A
+    friend bool operator==(ErrorValue, ErrorValue) = default;
+};
+struct Blank {
+    friend bool operator==(Blank, Blank) = default;
+};
+using CellValue = std::variant<Blank, double, std::u16string, bool, ErrorValue>;
+
+class EvalContext {
+public:
+    virtual ~EvalContext() = default;
+    // The value of a cell (a formula cell's current result). nullopt when it
+    // cannot be known (another sheet the engine does not read, a cycle).
+    virtual std::optional<CellValue> Cell(std::uint16_t sheet, CellPos pos) = 0;
+};
+
+// Computes the formula's result, or nullopt when a token or function is
+// beyond the evaluator (the caller then flags the cell for recalculation).
+std::optional<CellValue> Evaluate(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host,
+                                  const WorkbookContext& context, EvalContext& cells);
+
+} // namespace vi2zezir::workbook::formula
