@@ -13,10 +13,12 @@ namespace vi2zezir {
 enum FailureCode : std::int32_t {
     kInvalidProcedureCall = 5,  // "Invalid procedure call or argument"
     kOverflow = 6,              // "Overflow"
+    kSubscriptOutOfRange = 9,   // "Subscript out of range"
     kTypeMismatch = 13,         // "Type mismatch"
-    kObjectRequired = 424,      // "Object required"
+    kObjectNotSet = 91,         // "Object variable or With block variable not set"
     kInvalidUseOfNull = 94,     // "Invalid use of Null"
     kCannotCreateObject = 429,  // "ActiveX component can't create object"
+    kAutomationError = 440,     // "Automation error": a server failed a request
     kApplicationDefined = 1004, // a spreadsheet operation failed
 };
 

@@ -30,8 +30,9 @@ class Application {
 public:
     virtual ~Application() = default;
     virtual Value VersionMajor() = 0;
-    virtual std::shared_ptr<DocFunctions> DocFunctions() = 0;
-    virtual std::shared_ptr<ItemFunctions> ItemFunctions() = 0;
+    // Qualified return types: the members share their types' names.
+    virtual std::shared_ptr<quote::DocFunctions> DocFunctions() = 0;
+    virtual std::shared_ptr<quote::ItemFunctions> ItemFunctions() = 0;
     // The whole macro placeholder ("&APP_LoggedInUserName"), by reference.
     virtual Value GetMacro(std::u16string& placeholder) = 0;
 };

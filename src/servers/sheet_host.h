@@ -35,9 +35,9 @@ public:
 class Worksheet {
 public:
     virtual ~Worksheet() = default;
-    virtual std::shared_ptr<Range> Cells() = 0;
+    virtual std::shared_ptr<sheet::Range> Cells() = 0;
     // Range(Cell1) with a plain address such as "C12"; Cell2 omitted.
-    virtual std::shared_ptr<Range> Range(const std::u16string& cell1) = 0;
+    virtual std::shared_ptr<sheet::Range> Range(const std::u16string& cell1) = 0;
 };
 
 class Workbook {
@@ -59,7 +59,7 @@ public:
 class Application {
 public:
     virtual ~Application() = default;
-    virtual std::shared_ptr<Workbooks> Workbooks() = 0;
+    virtual std::shared_ptr<sheet::Workbooks> Workbooks() = 0;
     virtual void SetVisible(bool visible) = 0;
     // Discard everything unsaved and end the application.
     virtual void Quit() = 0;

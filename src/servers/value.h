@@ -72,6 +72,10 @@ std::u16string ToText(const Value& value);
 // Text that is not a number throws failure 13 "Type mismatch".
 bool ToNumber(const Value& value, double& number);
 
+// Reads U.S. number text ("1,234.5", " -2E3 "), as a conversion of text to a
+// number accepts it; false for anything else.
+bool TryParseNumber(std::u16string_view text, double& number);
+
 // Integer conversions for 16-bit counters: rounds half to even as the
 // automation coercion does; outside -32,768..32,767 throws failure 6.
 std::int16_t ToInt16(const Value& value);

@@ -1,0 +1,102 @@
+#include "export/export_run.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "export/writers.h"
+#include "servers/failure.h"
+#include "text/utf.h"
+
+namespace vi2zezir {
+namespace transfer {
+namespace {
+
+std::u16string TrimSpaces(const std::u16string& text) {
+    const std::size_t first = text.find_first_not_of(u' ');
+    if (first == std::u16string::npos) return {};
+    return text.substr(first, text.find_last_not_of(u' ') - first + 1);
+}
+
+// A half-filled workbook must not stay behind in an invisible spreadsheet
+// application: quit it unsaved. The failure that brought us here is the one
+// to report, so a failing Quit is not.
+void QuitQuietly(const std::shared_ptr<sheet::Application>& app) noexcept {
+    if (!app) return;
+    try {
+        app->Quit();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+void References::Release() noexcept {
+    quotingApp.reset();
+    targetWorksheet.reset();
+    spreadsheetApp.reset();
+}
+
+bool IsRefusal(const std::u16string& statusText) {
+    return statusText == kStatusTendrixNotRunning || statusText == kStatusFileNotFound;
+}
+
+void CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, References& refs) {
+    const std::u16string templatePath = TrimSpaces(window.PathText());
+    window.SetStatusText(kStatusCreatingTendrix);
+    if (!modHelper::IsQuotingAppRunning(services)) {
+        window.SetStatusText(kStatusTendrixNotRunning);
+        return;
+    }
+    refs.quotingApp = services.GetObject(kQuotingAppClass);
+    if (!modHelper::FileExists(templatePath)) {
+        window.SetStatusText(kStatusFileNotFound);
+        return;
+    }
+
+    window.SetStatusText(kStatusCreatingExcel);
+    refs.spreadsheetApp = services.CreateObject(kSpreadsheetAppClass);
+    try {
+        window.SetStatusText(kStatusOpening);
+        refs.spreadsheetApp->Workbooks()->Open(templatePath, true);  // the result is released at once
+        refs.targetWorksheet = refs.spreadsheetApp->Workbooks()->Item(1)->Worksheets(1);
+
+        window.SetStatusText(kStatusHeader);
+        WriteHeaderFields(*refs.quotingApp, *refs.targetWorksheet);
+        window.SetStatusText(kStatusItems);
+        WriteItemFields(*refs.quotingApp, *refs.targetWorksheet);
+        window.SetStatusText(kStatusMacros);
+        WriteMacroFields(*refs.quotingApp, *refs.targetWorksheet);
+
+        window.SetStatusText(u"");
+        refs.spreadsheetApp->SetVisible(true);
+    } catch (...) {
+        QuitQuietly(refs.spreadsheetApp);
+        throw;
+    }
+    window.Unload();
+}
+
+} // namespace transfer
+
+namespace modHelper {
+
+bool IsQuotingAppRunning(ObjectServices& services) {
+    try {
+        return services.GetObject(kQuotingAppClass) != nullptr;
+    } catch (...) {
+        return false;  // any failure to attach means: not running
+    }
+}
+
+bool FileExists(const std::u16string& path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    const std::filesystem::path p = text::ToPath(path);
+    // A directory has no length to read; it is no template.
+    if (std::filesystem::is_directory(p, ec)) return false;
+    (void)std::filesystem::file_size(p, ec);
+    return !ec;
+}
+
+} // namespace modHelper
+} // namespace vi2zezir

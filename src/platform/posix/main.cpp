@@ -1,0 +1,109 @@
+// vi2zezir on Linux: the Qt window on a desktop, the headless window without
+// one. Either way the same form runs the same transfer.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "platform/posix/headless_view.h"
+#include "platform/posix/object_services.h"
+#include "shell/frmTX_To_ExcelLink.h"
+#include "shell/modCommandLine.h"
+#include "text/utf.h"
+
+#ifdef VI2ZEZIR_HAVE_QT
+#include "platform/posix/qt/qt_main.h"
+#endif
+
+namespace {
+
+using namespace vi2zezir;
+
+std::u16string ProgramDirectory(const char* argv0) {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) exe = std::filesystem::absolute(argv0, ec);
+    return text::FromUtf8(exe.parent_path().string());
+}
+
+// The shell has already split the arguments and removed their quotes. They
+// are joined with single spaces, and each space inside an argument is
+// quoted on its own ("a" "b" becomes a" "b): the splitter keeps it, the
+// switch lookup drops the quotes, and no argument starts with a quote.
+std::u16string ArgumentText(int argc, char** argv) {
+    std::u16string text;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) text += u' ';
+        for (char16_t c : text::FromUtf8(argv[i])) {
+            if (c == u' ')
+                text += u"\" \"";
+            else
+                text += c;
+        }
+    }
+    return text;
+}
+
+bool HasDisplay() {
+    const char* headless = std::getenv("VI2ZEZIR_HEADLESS");
+    if (headless && *headless && std::string(headless) != "0") return false;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) return true;
+    }
+    return false;
+}
+
+void PrintSaved(const std::filesystem::path& path) {
+    std::printf("Workbook written to %s\n", path.string().c_str());
+    std::fflush(stdout);
+}
+
+// On a desktop the written workbook opens in the user's spreadsheet
+// application; the program does not wait for it.
+void OpenOnDesktop(const std::filesystem::path& path) {
+    PrintSaved(path);
+    const std::string command = "xdg-open '" + path.string() + "' >/dev/null 2>&1 &";
+    if (path.string().find('\'') == std::string::npos && std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not open %s on the desktop\n", path.string().c_str());
+}
+
+int RunHeadless(const shell::Environment& environment) {
+    posix::HeadlessView view;
+    posix::PortableObjectServices services(PrintSaved);
+    shell::frmTX_To_ExcelLink form(view, services, environment);
+
+    std::optional<Failure> failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
+    std::u16string ignored;
+    // Without "/f:" a window would wait for a click on "Send To Excel"; with no
+    // display there is no one to click, so the headless window presses it
+    // once, with the path box as start-up left it.
+    if (!failure && form.IsLoaded() && !modCommandLine::GetSwitchValue(u"/f", ignored))
+        failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
+
+    if (failure) {
+        std::fprintf(stderr, "%s\n", failure->what());
+        return 1;
+    }
+    if (form.IsLoaded()) {  // the run refused and the window would wait
+        std::fprintf(stderr, "%s\n", text::ToUtf8(view.StatusText()).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    shell::Environment environment{ProgramDirectory(argv[0]), ArgumentText(argc, argv)};
+#ifdef VI2ZEZIR_HAVE_QT
+    if (HasDisplay()) {
+        posix::PortableObjectServices services(OpenOnDesktop);
+        return RunQtWindow(argc, argv, services, environment);
+    }
+#else
+    (void)HasDisplay;
+#endif
+    return RunHeadless(environment);
+}

@@ -1,0 +1,65 @@
+#include "platform/posix/qt/open_dialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+
+#include "servers/failure.h"
+
+namespace vi2zezir::qtwindow {
+
+QStringList NameFiltersFrom(const std::u16string& commonDialogFilter)
+{
+    const QStringList parts = QString::fromStdU16String(commonDialogFilter).split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString description = parts[i].trimmed();
+        // The common dialog separates patterns with ';', Qt with spaces.
+        const QString patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts).join(u' ');
+        if (description.endsWith(u'(' + patterns + u')')) {
+            filters << description;
+        } else {
+            filters << description + QStringLiteral(" (") + patterns + u')';
+        }
+    }
+    if (parts.size() % 2 == 1 && !parts.back().trimmed().isEmpty()) {
+        filters << parts.back().trimmed();  // a lone entry is both text and pattern
+    }
+    return filters;
+}
+
+void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& options)
+{
+    // Qt's own dialog rather than the desktop's: its pattern matching can be
+    // told to ignore case, and it behaves the same on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setWindowTitle(QString::fromStdU16String(options.dialogTitle));
+    dialog.setFileMode((options.flags & kFileMustExist) != 0 ? QFileDialog::ExistingFile
+                                                              : QFileDialog::AnyFile);
+    dialog.setNameFilters(NameFiltersFrom(options.filter));
+    // The filter text keeps the Windows spelling "*.XLS", but templates on a
+    // Linux disk are mostly "*.xls": the patterns must match regardless of
+    // case, as they do on Windows. Without QDir::CaseSensitive the dialog's
+    // file model compares names case-insensitively.
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    dialog.setDirectory(QString::fromStdU16String(options.initDir));
+    dialog.selectFile(QString::fromStdU16String(options.fileName));
+}
+
+std::u16string ShowOpenFileDialog(QWidget* parent, const shell::OpenDialogOptions& options)
+{
+    QFileDialog dialog(parent);
+    ConfigureOpenDialog(dialog, options);
+    if (dialog.exec() == QDialog::Accepted) {
+        const QStringList chosen = dialog.selectedFiles();
+        if (!chosen.isEmpty()) {
+            return QDir::toNativeSeparators(chosen.front()).toStdU16String();
+        }
+    }
+    if (options.cancelError) {
+        throw Failure(kCancelSelected, u"Cancel was selected.", "CMDialog.ShowOpen");
+    }
+    return {};
+}
+
+} // namespace vi2zezir::qtwindow

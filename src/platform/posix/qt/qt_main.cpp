@@ -1,0 +1,82 @@
+#include "platform/posix/qt/qt_main.h"
+
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <optional>
+
+#include <QApplication>
+
+#include "platform/posix/qt/qt_form_view.h"
+#include "text/utf.h"
+
+namespace vi2zezir {
+
+namespace {
+
+bool IsSet(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// One window event at the top level: the form's RunEvent shows a failure in
+// the status bar; the terminal gets it too. Nothing may leave through Qt's
+// event loop, so anything else that escapes is reported the same way.
+std::optional<Failure> RunFormEvent(shell::frmTX_To_ExcelLink& form,
+                                    void (shell::frmTX_To_ExcelLink::*handler)())
+{
+    try {
+        std::optional<Failure> failure = shell::RunEvent(form, handler);
+        if (failure) {
+            std::cerr << "vi2zezir: " << failure->what() << '\n';
+        }
+        return failure;
+    } catch (const std::exception& error) {
+        std::cerr << "vi2zezir: " << error.what() << '\n';
+        form.View().SetStatusText(text::FromUtf8(error.what()));
+        return Failure(kApplicationDefined, text::FromUtf8(error.what()));
+    }
+}
+
+} // namespace
+
+bool QtDisplayAvailable()
+{
+    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM");
+}
+
+int RunQtWindow(int argc, char** argv, ObjectServices& services, const shell::Environment& env)
+{
+    QApplication application(argc, argv);
+    return RunFormWindow(services, env);
+}
+
+int RunFormWindow(ObjectServices& services, const shell::Environment& env,
+                  qtwindow::OpenDialogFunction openDialog)
+{
+    qtwindow::QtFormView view(std::move(openDialog));
+    shell::frmTX_To_ExcelLink form(view, services, env);
+    using Form = shell::frmTX_To_ExcelLink;
+    view.SetEvents({
+        .cmdOtherFileClick = [&form] { RunFormEvent(form, &Form::cmdOtherFile_Click); },
+        .cmdExport2ExcelClick = [&form] { RunFormEvent(form, &Form::CmdExport2Excel_Click); },
+        .formUnload = [&form] { RunFormEvent(form, &Form::Form_Unload); },
+    });
+
+    const std::optional<Failure> loadFailure = RunFormEvent(form, &Form::Form_Load);
+    if (view.IsClosed() || !form.IsLoaded()) {
+        // A "/f:" transfer succeeded and unloaded the form: the program ends
+        // without waiting for the user.
+        return loadFailure ? 1 : 0;
+    }
+    // A failed load leaves the window open with the failure in its status
+    // bar, so the user can read it, correct the path and try again.
+    QApplication::exec();
+    if (form.IsLoaded()) {
+        RunFormEvent(form, &Form::Form_Unload);  // the loop ended another way
+    }
+    return 0;
+}
+
+} // namespace vi2zezir

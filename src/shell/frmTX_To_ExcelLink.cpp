@@ -1,0 +1,90 @@
+#include "shell/frmTX_To_ExcelLink.h"
+
+#include <filesystem>
+#include <new>
+
+#include "shell/modCommandLine.h"
+#include "text/case.h"
+#include "text/utf.h"
+
+namespace vi2zezir {
+namespace shell {
+namespace {
+
+// Lower-casing a chosen path is harmless only where the file system ignores
+// case; elsewhere it would name another file.
+#ifdef _WIN32
+constexpr bool kFileSystemIgnoresCase = true;
+#else
+constexpr bool kFileSystemIgnoresCase = false;
+#endif
+
+} // namespace
+
+frmTX_To_ExcelLink::frmTX_To_ExcelLink(FormView& view, ObjectServices& services, Environment environment)
+    : view_(view), services_(services), environment_(std::move(environment)) {}
+
+void frmTX_To_ExcelLink::Form_Load() {
+    loaded_ = true;
+    view_.Show();
+    modHelper::SetWindowTopMost(view_, true);
+    const char16_t separator = static_cast<char16_t>(std::filesystem::path::preferred_separator);
+    view_.SetPathText(environment_.programDirectory + separator + kDefaultTemplateName);
+    modCommandLine::ParseCommandLine(environment_.argumentText);
+    modCommandLine::ApplyCommandLine(*this);
+}
+
+void frmTX_To_ExcelLink::Form_Unload() {
+    refs_.Release();
+    loaded_ = false;
+}
+
+void frmTX_To_ExcelLink::cmdOtherFile_Click() {
+    OpenDialogOptions options;
+    options.dialogTitle = u"Please select an Excel File";
+    options.flags = 0x1004;
+    options.filter = u"Excel Files (*.XLS)|*.XLS";
+    options.cancelError = false;
+    options.initDir = environment_.programDirectory;
+    options.fileName.clear();
+    std::u16string fileName = view_.ShowOpenDialog(options);
+    if (kFileSystemIgnoresCase) fileName = text::LowerCase(fileName);
+    if (!fileName.empty()) view_.SetPathText(fileName);
+}
+
+void frmTX_To_ExcelLink::CmdExport2Excel_Click() {
+    transfer::CmdExport2Excel_Click(*this, services_, refs_);
+}
+
+std::u16string frmTX_To_ExcelLink::PathText() const { return view_.PathText(); }
+
+void frmTX_To_ExcelLink::SetStatusText(const std::u16string& text) { view_.SetStatusText(text); }
+
+void frmTX_To_ExcelLink::Unload() {
+    Form_Unload();
+    view_.Close();
+}
+
+std::optional<Failure> RunEvent(frmTX_To_ExcelLink& form, void (frmTX_To_ExcelLink::*handler)()) {
+    std::optional<Failure> failure;
+    try {
+        (form.*handler)();
+    } catch (const Failure& f) {
+        failure = f;
+    } catch (const std::bad_alloc&) {
+        failure.emplace(7, u"Out of memory");
+    } catch (const std::exception& e) {
+        failure.emplace(51, u"Internal error: " + text::FromUtf8(e.what()));
+    }
+    if (failure) form.View().SetStatusText(FailureText(*failure));
+    return failure;
+}
+
+} // namespace shell
+
+namespace modHelper {
+
+void SetWindowTopMost(shell::FormView& window, bool onTop) { window.SetTopMost(onTop); }
+
+} // namespace modHelper
+} // namespace vi2zezir
