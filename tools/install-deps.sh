@@ -12,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64
   libreoffice-calc-nogui
   xvfb xauth imagemagick
+  python3-olefile
 )
 
 missing=()
