@@ -1,0 +1,331 @@
+// The SheetHost object model over the workbook model: Application,
+// Workbooks, Workbook, Worksheet and Range, with a new Excel instance's
+// behaviour and error 1004 where Excel refuses.
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "servers/failure.h"
+#include "workbook/engine.h"
+#include "workbook/workbook_model.h"
+
+namespace vi2zezir::workbook {
+namespace {
+
+constexpr std::int32_t kSubscriptOutOfRange = 9;
+
+std::u16string Widen(std::string_view s) {
+    // Reasons are ASCII; paths come in as UTF-16 already.
+    return std::u16string(s.begin(), s.end());
+}
+
+[[noreturn]] void Fail(std::u16string description, std::string source) {
+    throw Failure(kApplicationDefined, std::move(description), std::move(source));
+}
+
+std::u16string ColumnLetters(std::uint16_t col) {
+    std::u16string s;
+    unsigned n = col + 1u;
+    while (n > 0) {
+        s.insert(s.begin(), static_cast<char16_t>(u'A' + (n - 1) % 26));
+        n = (n - 1) / 26;
+    }
+    return s;
+}
+
+bool ParseA1(std::u16string_view text, std::uint32_t& row, std::uint16_t& col) {
+    std::size_t i = 0;
+    if (i < text.size() && text[i] == u'$') ++i;
+    unsigned c = 0, letters = 0;
+    while (i < text.size() && FoldCase(text[i]) >= u'a' && FoldCase(text[i]) <= u'z' && letters < 4) {
+        c = c * 26 + (FoldCase(text[i]) - u'a' + 1);
+        ++i, ++letters;
+    }
+    if (letters == 0 || letters > 3 || c == 0 || c > formula::kMaxCols) return false;
+    if (i < text.size() && text[i] == u'$') ++i;
+    unsigned long r = 0, digits = 0;
+    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9' && digits < 7) {
+        r = r * 10 + (text[i] - u'0');
+        ++i, ++digits;
+    }
+    if (digits == 0 || i != text.size() || r == 0 || r > formula::kMaxRows) return false;
+    row = static_cast<std::uint32_t>(r - 1);
+    col = static_cast<std::uint16_t>(c - 1);
+    return true;
+}
+
+// One open workbook and where it came from.
+struct Book {
+    std::unique_ptr<Workbook> model;
+    std::filesystem::path path;
+    bool saved = false;
+};
+
+class RangeImpl : public sheet::Range {
+public:
+    // pos == nullptr: all cells of the worksheet.
+    RangeImpl(std::shared_ptr<Book> book, std::shared_ptr<TrackedPos> pos) : book_(std::move(book)), pos_(std::move(pos)) {}
+
+    std::shared_ptr<sheet::Range> Find(const std::u16string& what) override {
+        auto& wb = Model("Find");
+        if (pos_) {
+            const auto text = Fold(wb.CellText(pos_->row, pos_->col));
+            return text.find(Fold(what)) != std::u16string::npos && !what.empty() ? Cells() : nullptr;
+        }
+        const auto found = wb.Find(what);
+        if (!found) return nullptr;
+        return std::make_shared<RangeImpl>(book_, wb.Track(found->row, found->col));
+    }
+
+    void Replace(const std::u16string& what, const std::u16string& replacement) override {
+        auto& wb = Model("Replace");
+        if (pos_) Fail(u"Replace is supported on the worksheet's Cells only.", "Range.Replace");
+        Guard([&] { wb.Replace(what, replacement); }, "Range.Replace");
+    }
+
+    std::u16string Address() override {
+        if (!pos_) return u"$1:$" + Widen(std::to_string(formula::kMaxRows));
+        return u"$" + ColumnLetters(pos_->col) + u"$" + Widen(std::to_string(pos_->row + 1));
+    }
+
+    void Insert(std::int32_t shift) override {
+        auto& wb = Model("Insert");
+        if (!pos_) Fail(u"Insert method of Range class failed: all cells cannot be shifted.", "Range.Insert");
+        if (shift != sheet::xlShiftDown)
+            Fail(u"Insert method of Range class failed: only Shift:=xlDown is supported.", "Range.Insert");
+        Guard([&] { wb.InsertShiftDown(pos_->row, pos_->col); }, "Range.Insert");
+    }
+
+    std::shared_ptr<sheet::Range> Cells() override {
+        if (!pos_) return std::make_shared<RangeImpl>(book_, nullptr);
+        return std::make_shared<RangeImpl>(book_, Model("Cells").Track(pos_->row, pos_->col));
+    }
+
+    void SetValue(const Value& value) override {
+        auto& wb = Model("Value");
+        if (!pos_) Fail(u"Setting the value of all cells is not supported.", "Range.Value");
+        Content c;
+        switch (value.GetKind()) {
+        case Value::Kind::Empty:
+        case Value::Kind::Null:
+            break;  // clears the content, keeps the format
+        case Value::Kind::Boolean:
+            c.kind = CellKind::Boolean;
+            c.small = value.AsBoolean() ? 1 : 0;
+            break;
+        case Value::Kind::Int16: c.kind = CellKind::Number, c.number = value.AsInt16(); break;
+        case Value::Kind::Int32: c.kind = CellKind::Number, c.number = value.AsInt32(); break;
+        case Value::Kind::Double:
+            if (!std::isfinite(value.AsDouble())) Fail(u"Application-defined or object-defined error", "Range.Value");
+            c.kind = CellKind::Number, c.number = value.AsDouble();
+            break;
+        case Value::Kind::Currency:
+            // Stored to four decimals; a General cell shows it as currency.
+            c.kind = CellKind::Number;
+            c.number = static_cast<double>(value.AsCurrency().scaled) / 10000.0;
+            c.numberFormat = wb.CustomFormat(u"\"$\"#,##0.00");
+            break;
+        case Value::Kind::Date:
+            c.kind = CellKind::Number;
+            c.number = value.AsDate().serial;
+            c.numberFormat = 14;  // m/d/yyyy, unless the cell shows dates already
+            c.onlyWhenNoDateFormat = true;
+            break;
+        case Value::Kind::Text:
+            Guard([&] { c = wb.ParseTypedInput(value.AsText(), pos_->row, pos_->col); }, "Range.Value");
+            break;
+        }
+        Guard([&] { wb.PutContent(pos_->row, pos_->col, c); }, "Range.Value");
+    }
+
+    void SetFormula(const std::u16string& formula) override {
+        auto& wb = Model("Formula");
+        if (!pos_) Fail(u"Setting the formula of all cells is not supported.", "Range.Formula");
+        // Text without "=" is a constant, entered as typed.
+        Guard([&] { wb.PutContent(pos_->row, pos_->col, wb.ParseTypedInput(formula, pos_->row, pos_->col)); },
+              "Range.Formula");
+    }
+
+private:
+    Workbook& Model(const char* what) {
+        if (!book_->model) Fail(u"The workbook has been closed.", std::string("Range.") + what);
+        return *book_->model;
+    }
+
+    template <class F>
+    static void Guard(F&& f, const char* source) {
+        try {
+            f();
+        } catch (const EditRefused& e) {
+            Fail(Widen(e.what()), source);
+        } catch (const XlsError& e) {
+            Fail(Widen(e.what()), source);
+        } catch (const formula::FormulaError& e) {
+            Fail(Widen(e.what()), source);
+        }
+    }
+
+    std::shared_ptr<Book> book_;
+    std::shared_ptr<TrackedPos> pos_;
+};
+
+class WorksheetImpl : public sheet::Worksheet {
+public:
+    explicit WorksheetImpl(std::shared_ptr<Book> book) : book_(std::move(book)) {}
+
+    std::shared_ptr<sheet::Range> Cells() override { return std::make_shared<RangeImpl>(book_, nullptr); }
+
+    std::shared_ptr<sheet::Range> Range(const std::u16string& cell1) override {
+        std::uint32_t row;
+        std::uint16_t col;
+        if (!book_->model) Fail(u"The workbook has been closed.", "Worksheet.Range");
+        if (!ParseA1(cell1, row, col))
+            Fail(u"Method 'Range' of object '_Worksheet' failed: '" + cell1 + u"' is not a cell address.",
+                 "Worksheet.Range");
+        return std::make_shared<RangeImpl>(book_, book_->model->Track(row, col));
+    }
+
+private:
+    std::shared_ptr<Book> book_;
+};
+
+class WorkbookImpl : public sheet::Workbook {
+public:
+    explicit WorkbookImpl(std::shared_ptr<Book> book) : book_(std::move(book)) {}
+
+    std::shared_ptr<sheet::Worksheet> Worksheets(std::int16_t index) override {
+        if (!book_->model) Fail(u"The workbook has been closed.", "Workbook.Worksheets");
+        const auto count = static_cast<std::int16_t>(book_->model->WorksheetCount());
+        if (index < 1 || index > count) throw Failure(kSubscriptOutOfRange, u"Subscript out of range", "Workbook.Worksheets");
+        if (index != 1) Fail(u"Only the first worksheet of a workbook can be changed.", "Workbook.Worksheets");
+        return std::make_shared<WorksheetImpl>(book_);
+    }
+
+private:
+    std::shared_ptr<Book> book_;
+};
+
+struct AppState {
+    EngineOptions options;
+    std::vector<std::shared_ptr<Book>> books;
+};
+
+std::vector<std::uint8_t> ReadTemplate(const std::filesystem::path& path, const std::u16string& name) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        Fail(u"'" + name + u"' could not be found. Check the spelling of the file name, and verify that the file "
+                           u"location is correct.",
+             "Workbooks.Open");
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) Fail(u"'" + name + u"' cannot be read: " + Widen(ec.message()) + u".", "Workbooks.Open");
+    if (size == 0) Fail(u"'" + name + u"' cannot be opened: the file is empty.", "Workbooks.Open");
+    if (size > cfb::kMaxFileSize) Fail(u"'" + name + u"' cannot be opened: the file is too large.", "Workbooks.Open");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+        Fail(u"'" + name + u"' cannot be read.", "Workbooks.Open");
+    return bytes;
+}
+
+class WorkbooksImpl : public sheet::Workbooks {
+public:
+    explicit WorkbooksImpl(std::shared_ptr<AppState> app) : app_(std::move(app)) {}
+
+    std::shared_ptr<sheet::Workbook> Open(const std::u16string& filename, bool /*readOnly*/) override {
+        // The file is only read: ReadOnly or not, nothing is ever written
+        // back to it.
+        const std::filesystem::path path(filename);
+        const auto bytes = ReadTemplate(path, filename);
+        auto book = std::make_shared<Book>();
+        try {
+            book->model = Workbook::Load(bytes);
+        } catch (const XlsError& e) {
+            Fail(u"'" + filename + u"' cannot be opened: " + Widen(e.what()) + u".", "Workbooks.Open");
+        } catch (const formula::FormulaError& e) {
+            Fail(u"'" + filename + u"' cannot be opened: " + Widen(e.what()) + u".", "Workbooks.Open");
+        } catch (const std::bad_alloc&) {
+            Fail(u"'" + filename + u"' cannot be opened: it needs more memory than is available.", "Workbooks.Open");
+        }
+        book->path = path;
+        app_->books.push_back(book);
+        return std::make_shared<WorkbookImpl>(book);
+    }
+
+    std::shared_ptr<sheet::Workbook> Item(std::int16_t index) override {
+        if (index < 1 || static_cast<std::size_t>(index) > app_->books.size())
+            throw Failure(kSubscriptOutOfRange, u"Subscript out of range", "Workbooks.Item");
+        return std::make_shared<WorkbookImpl>(app_->books[static_cast<std::size_t>(index - 1)]);
+    }
+
+private:
+    std::shared_ptr<AppState> app_;
+};
+
+std::filesystem::path OutputPathFor(const AppState& app, const Book& book, std::FILE*& created) {
+    created = nullptr;
+    if (!app.options.outputPath.empty()) return app.options.outputPath;
+    if (const char* env = std::getenv("VI2ZEZIR_OUTPUT"); env && *env) return std::filesystem::path(env);
+    std::error_code ec;
+    auto dir = std::filesystem::temp_directory_path(ec);
+    if (ec) dir = ".";
+    const std::string stem = book.path.stem().string();
+    for (int n = 1; n < 100000; ++n) {
+        auto candidate = dir / (stem + "-filled-" + std::to_string(n) + ".xls");
+        // "x": created here or not at all, so no earlier file is overwritten.
+        if (std::FILE* f = std::fopen(candidate.string().c_str(), "wbx")) {
+            created = f;
+            return candidate;
+        }
+    }
+    Fail(u"No new file name is free in the temporary directory.", "Application.Visible");
+}
+
+class ApplicationImpl : public sheet::Application {
+public:
+    explicit ApplicationImpl(EngineOptions options) : app_(std::make_shared<AppState>()) {
+        app_->options = std::move(options);
+    }
+
+    std::shared_ptr<sheet::Workbooks> Workbooks() override { return std::make_shared<WorkbooksImpl>(app_); }
+
+    void SetVisible(bool visible) override {
+        if (!visible) return;
+        // Handing the workbooks to the user: each is written once as a new
+        // file, then passed on to be shown.
+        for (auto& book : app_->books) {
+            if (!book->model || book->saved) continue;
+            std::vector<std::uint8_t> bytes;
+            try {
+                bytes = book->model->Save();
+            } catch (const std::exception& e) {
+                Fail(u"The workbook cannot be written: " + Widen(e.what()) + u".", "Application.Visible");
+            }
+            std::FILE* file = nullptr;
+            const auto path = OutputPathFor(*app_, *book, file);
+            if (!file) file = std::fopen(path.string().c_str(), "wb");
+            if (!file) Fail(u"'" + path.u16string() + u"' cannot be written.", "Application.Visible");
+            const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+            const bool closed = std::fclose(file) == 0;
+            if (!ok || !closed) Fail(u"'" + path.u16string() + u"' cannot be written completely.", "Application.Visible");
+            book->saved = true;
+            if (app_->options.onSaved) app_->options.onSaved(path);
+        }
+    }
+
+    void Quit() override {
+        for (auto& book : app_->books) book->model.reset();
+        app_->books.clear();
+    }
+
+private:
+    std::shared_ptr<AppState> app_;
+};
+
+} // namespace
+
+std::shared_ptr<sheet::Application> CreateApplication(EngineOptions options) {
+    return std::make_shared<ApplicationImpl>(std::move(options));
+}
+
+} // namespace vi2zezir::workbook

@@ -1,0 +1,806 @@
+// The operations on the editable worksheet with a new Excel instance's
+// behaviour: Find, Replace, cells-down Insert and content puts, and the
+// formula-bar texts they work on.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "workbook/workbook_model.h"
+
+namespace vi2zezir::workbook {
+
+namespace op = biff::op;
+
+// ------------------------------------------------------------ text helpers
+
+char16_t FoldCase(char16_t c) noexcept {
+    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9) || (c >= 0x410 && c <= 0x42F))
+        return static_cast<char16_t>(c + 0x20);
+    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+        // Latin Extended-A pairs upper/lower as even/odd (with a shift after 0x138).
+        const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        if (oddUpper ? (c % 2 == 1) : (c % 2 == 0)) return static_cast<char16_t>(c + 1);
+    }
+    return c;
+}
+
+std::u16string Fold(std::u16string_view text) {
+    std::u16string out(text);
+    for (auto& c : out) c = FoldCase(c);
+    return out;
+}
+
+namespace {
+
+int SigBit(char16_t c) noexcept {
+    c = FoldCase(c);
+    if (c >= u'a' && c <= u'z') return c - u'a';
+    if (c >= u'0' && c <= u'9') return 26 + (c - u'0');
+    static constexpr char16_t kPunct[] = u"&_.-+/: $%,#=()*\"!'@";
+    for (int i = 0; kPunct[i]; ++i)
+        if (kPunct[i] == c) return 36 + i;
+    return c < 0x80 ? 56 + (c & 3) : 60 + (c & 3);
+}
+
+} // namespace
+
+std::uint64_t CharSig(std::u16string_view text) noexcept {
+    std::uint64_t sig = 0;
+    for (char16_t c : text) sig |= std::uint64_t{1} << SigBit(c);
+    return sig;
+}
+
+namespace {
+const std::uint64_t kNumberSig = CharSig(u"0123456789.-+e/");
+const std::uint64_t kBoolSig = CharSig(u"truefalse");
+const std::uint64_t kErrorSig = CharSig(u"#null!div/0valuerefname?numn/a");
+const std::uint64_t kUnknownSig = ~std::uint64_t{0};
+
+std::u16string Ascii(const char* s) { return std::u16string(s, s + std::char_traits<char>::length(s)); }
+} // namespace
+
+std::u16string GeneralNumberText(double value) {
+    if (value == 0) return u"0";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.15G", value);
+    return Ascii(buf);
+}
+
+std::u16string DateSerialText(double serial) {
+    // Day 60 is Excel's 29 February 1900, which never was.
+    long long day = static_cast<long long>(std::floor(serial));
+    if (day == 60) return u"2/29/1900";
+    if (day < 60) ++day;
+    long long z = day - 25569 + 719468 - 1;  // days from 1970-01-01, shifted to 0000-03-01
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long y = static_cast<long long>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%u/%u/%lld", m, d, y);
+    return Ascii(buf);
+}
+
+bool IsDateFormatCode(std::u16string_view code) {
+    bool quoted = false, bracket = false;
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        const char16_t c = code[i];
+        if (quoted) {
+            quoted = c != u'"';
+            continue;
+        }
+        if (bracket) {
+            bracket = c != u']';
+            continue;
+        }
+        if (c == u'"') quoted = true;
+        else if (c == u'[') bracket = true;
+        else if (c == u'\\' || c == u'_' || c == u'*') ++i;
+        else if (c == u';') break;  // the positive section decides
+        else {
+            const char16_t f = FoldCase(c);
+            if (f == u'd' || f == u'm' || f == u'y' || f == u'h' || f == u's') return true;
+        }
+    }
+    return false;
+}
+
+// ------------------------------------------------------------ workbook context
+
+Workbook::Workbook() = default;
+Workbook::~Workbook() = default;
+
+std::size_t Workbook::WorksheetCount() const {
+    return static_cast<std::size_t>(std::count_if(sheets_.begin(), sheets_.end(), [](const SheetInfo& s) { return s.type == 0; }));
+}
+
+std::optional<std::uint16_t> Workbook::SheetOfIxti(std::uint16_t ixti) const {
+    if (ixti >= xti_.size() || !internalSupBook_ || xti_[ixti].supBook != *internalSupBook_) return std::nullopt;
+    if (xti_[ixti].first < 0 || static_cast<std::size_t>(xti_[ixti].first) >= sheets_.size()) return std::nullopt;
+    return static_cast<std::uint16_t>(xti_[ixti].first);
+}
+
+std::optional<std::uint16_t> Workbook::IxtiOfSheet(std::uint16_t sheet) const {
+    for (std::size_t i = 0; i < xti_.size(); ++i)
+        if (internalSupBook_ && xti_[i].supBook == *internalSupBook_ && xti_[i].first == sheet && xti_[i].last == sheet)
+            return static_cast<std::uint16_t>(i);
+    return std::nullopt;
+}
+
+std::optional<std::u16string> Workbook::SheetName(std::uint16_t sheet) const {
+    if (sheet >= sheets_.size()) return std::nullopt;
+    return sheets_[sheet].name;
+}
+
+std::optional<std::uint16_t> Workbook::SheetByName(std::u16string_view name) const {
+    const auto folded = Fold(name);
+    for (std::size_t i = 0; i < sheets_.size(); ++i)
+        if (Fold(sheets_[i].name) == folded) return static_cast<std::uint16_t>(i);
+    return std::nullopt;
+}
+
+std::optional<std::u16string> Workbook::NameText(std::uint16_t nameIndex) const {
+    if (nameIndex == 0 || nameIndex > names_.size()) return std::nullopt;
+    return names_[nameIndex - 1];
+}
+
+std::optional<std::uint16_t> Workbook::NameByText(std::u16string_view name) const {
+    const auto folded = Fold(name);
+    for (std::size_t i = 0; i < names_.size(); ++i)
+        if (Fold(names_[i]) == folded) return static_cast<std::uint16_t>(i + 1);
+    return std::nullopt;
+}
+
+// ------------------------------------------------------------ cells
+
+Cell* Workbook::FindCell(std::uint16_t col, std::uint32_t row) {
+    auto& cells = columns_[col].cells;
+    auto it = std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
+    return (it != cells.end() && it->row == row) ? &*it : nullptr;
+}
+
+const Cell* Workbook::CellAt(std::uint32_t row, std::uint16_t col) const {
+    if (col >= formula::kMaxCols) return nullptr;
+    return const_cast<Workbook*>(this)->FindCell(col, row);
+}
+
+std::uint16_t Workbook::NumberFormatOfXf(std::uint16_t xf) const {
+    if (xf >= xfs_.size()) return 0;
+    return biff::GetU16(std::span(xfs_[xf]).subspan(2));
+}
+
+std::u16string Workbook::FormatCode(std::uint16_t ifmt) const {
+    if (auto it = formats_.find(ifmt); it != formats_.end()) return it->second;
+    for (const auto& [id, code] : addedFormats_)
+        if (id == ifmt) return code;
+    switch (ifmt) {
+    case 0: return u"General";
+    case 14: return u"m/d/yyyy";
+    case 49: return u"@";
+    default: return {};
+    }
+}
+
+bool Workbook::IsDateXf(std::uint16_t xf) const {
+    const std::uint16_t ifmt = NumberFormatOfXf(xf);
+    if ((ifmt >= 14 && ifmt <= 22) || (ifmt >= 45 && ifmt <= 47)) return true;
+    if (ifmt < 164 && !formats_.count(ifmt)) return false;
+    return IsDateFormatCode(FormatCode(ifmt));
+}
+
+bool Workbook::IsTextXf(std::uint16_t xf) const {
+    const std::uint16_t ifmt = NumberFormatOfXf(xf);
+    return ifmt == 49 || FormatCode(ifmt) == u"@";
+}
+
+std::uint32_t Workbook::InternString(const std::u16string& text) {
+    if (auto it = sstIndex_.find(text); it != sstIndex_.end()) return it->second;
+    const auto index = static_cast<std::uint32_t>(sst_.size());
+    sst_.push_back({text, {}, {}});
+    sstSig_.push_back(CharSig(text));
+    sstIndex_.emplace(text, index);
+    return index;
+}
+
+std::uint16_t Workbook::CustomFormat(const std::u16string& code) {
+    for (const auto& [id, c] : formats_)
+        if (c == code) return id;
+    for (const auto& [id, c] : addedFormats_)
+        if (c == code) return id;
+    std::uint16_t next = 164;
+    for (const auto& [id, c] : formats_) next = std::max<std::uint16_t>(next, static_cast<std::uint16_t>(id + 1));
+    for (const auto& [id, c] : addedFormats_) next = std::max<std::uint16_t>(next, static_cast<std::uint16_t>(id + 1));
+    addedFormats_.emplace_back(next, code);
+    return next;
+}
+
+std::uint16_t Workbook::XfWithFormat(std::uint16_t xf, std::uint16_t ifmt) {
+    if (NumberFormatOfXf(xf) == ifmt) return xf;
+    const std::uint32_t key = (std::uint32_t{xf} << 16) | ifmt;
+    if (auto it = xfWithFormat_.find(key); it != xfWithFormat_.end()) return it->second;
+    if (xfs_.size() >= 4050) return xf;  // the format's limit on cell formats
+    std::vector<std::uint8_t> copy = xfs_[xf];
+    biff::PutU16(std::span(copy).subspan(2), ifmt);
+    copy[9] |= 0x04;  // fAtrNum: the number format differs from the style's
+    const auto index = static_cast<std::uint16_t>(xfs_.size());
+    xfs_.push_back(std::move(copy));
+    xfWithFormat_[key] = index;
+    return index;
+}
+
+const std::u16string& Workbook::FormulaText(std::uint32_t id) {
+    auto& f = formulas_[id];
+    if (!f.textValid) {
+        try {
+            f.text = f.expMember ? std::u16string() : formula::ToText(f.tokens, {f.row, f.col}, *this);
+        } catch (const formula::FormulaError&) {
+            f.text.clear();
+        }
+        f.textValid = true;
+    }
+    return f.text;
+}
+
+std::u16string Workbook::TextOf(const Cell& cell) {
+    switch (cell.kind) {
+    case CellKind::Blank: return {};
+    case CellKind::Number: return IsDateXf(cell.xf) ? DateSerialText(cell.number) : GeneralNumberText(cell.number);
+    case CellKind::Text: return sst_[cell.index].text;
+    case CellKind::Boolean: return cell.small ? u"TRUE" : u"FALSE";
+    case CellKind::Error:
+        switch (cell.small) {
+        case 0x00: return u"#NULL!";
+        case 0x07: return u"#DIV/0!";
+        case 0x0F: return u"#VALUE!";
+        case 0x17: return u"#REF!";
+        case 0x1D: return u"#NAME?";
+        case 0x24: return u"#NUM!";
+        default: return u"#N/A";
+        }
+    case CellKind::Formula: return FormulaText(cell.index);
+    }
+    return {};
+}
+
+std::uint64_t Workbook::SigOf(const Cell& cell) {
+    switch (cell.kind) {
+    case CellKind::Blank: return 0;
+    case CellKind::Number: return kNumberSig;
+    case CellKind::Text: return sstSig_[cell.index];
+    case CellKind::Boolean: return kBoolSig;
+    case CellKind::Error: return kErrorSig;
+    case CellKind::Formula: return formulas_[cell.index].textValid ? CharSig(formulas_[cell.index].text) : kUnknownSig;
+    }
+    return kUnknownSig;
+}
+
+std::u16string Workbook::CellText(std::uint32_t row, std::uint16_t col) {
+    const Cell* cell = CellAt(row, col);
+    return cell ? TextOf(*cell) : std::u16string();
+}
+
+void Workbook::ClearFormula(const Cell& cell) {
+    if (cell.kind == CellKind::Formula && cell.index < formulas_.size()) formulas_[cell.index].live = false;
+}
+
+std::uint32_t Workbook::AddFormula(formula::Tokens tokens, std::uint32_t row, std::uint16_t col) {
+    const auto id = static_cast<std::uint32_t>(formulas_.size());
+    formulas_.emplace_back();
+    auto& f = formulas_.back();
+    f.tokens = std::move(tokens);
+    f.row = row;
+    f.col = col;
+    f.dirty = true;
+    IndexFormula(id);
+    return id;
+}
+
+void Workbook::IndexFormula(std::uint32_t id) {
+    auto& f = formulas_[id];
+    if (f.expMember) return;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> cols;
+    try {
+        formula::CollectReferencedColumns(f.tokens, editable_, *this, cols);
+    } catch (const formula::FormulaError&) {
+        return;
+    }
+    for (auto [sheet, c] : cols) {
+        if (sheet != editable_ || c >= formula::kMaxCols) continue;
+        if (std::find(f.columns.begin(), f.columns.end(), c) != f.columns.end()) continue;
+        f.columns.push_back(c);
+        formulasByColumn_[c].push_back(id);
+    }
+}
+
+void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& content) {
+    auto& column = columns_[col];
+    auto& cells = column.cells;
+    auto it = std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
+    const bool exists = it != cells.end() && it->row == row;
+    Cell cell;
+    cell.row = row;
+    if (exists) {
+        cell.xf = it->xf;
+        ClearFormula(*it);
+    }
+    if (content.numberFormat) {
+        const bool apply = content.onlyWhenNoDateFormat ? !IsDateXf(cell.xf) : NumberFormatOfXf(cell.xf) == 0;
+        if (apply) cell.xf = XfWithFormat(cell.xf, content.numberFormat);
+    }
+    cell.kind = content.kind;
+    switch (content.kind) {
+    case CellKind::Blank: break;
+    case CellKind::Number: cell.number = content.number; break;
+    case CellKind::Text: cell.index = InternString(content.text); break;
+    case CellKind::Boolean:
+    case CellKind::Error: cell.small = content.small; break;
+    case CellKind::Formula: cell.index = AddFormula(content.tokens, row, col); break;
+    }
+    if (content.kind == CellKind::Formula) FormulaText(cell.index);
+    cell.sig = SigOf(cell);
+    column.sigUnion |= cell.sig;
+    column.changed = true;
+    if (content.kind == CellKind::Blank && cell.xf == kDefaultXf) {
+        if (exists) cells.erase(it);
+    } else if (exists) {
+        *it = cell;
+    } else {
+        cells.insert(it, cell);
+    }
+    NoteCellChanged(row, col);
+}
+
+void Workbook::PutContent(std::uint32_t row, std::uint16_t col, const Content& content) {
+    if (row > kLastRow || col >= formula::kMaxCols) throw EditRefused("The cell lies outside the worksheet.");
+    for (const auto& a : arrays_)
+        if (a.r1 <= row && row <= a.r2 && a.c1 <= col && col <= a.c2) throw EditRefused("You can't change part of an array.");
+    SetCell(row, col, content);
+}
+
+formula::Tokens Workbook::ParseFormula(std::u16string_view text) {
+    try {
+        return formula::Parse(text, *this);
+    } catch (const formula::FormulaError&) {
+        throw EditRefused("There's a problem with this formula.");
+    }
+}
+
+// ------------------------------------------------------------ typed input
+
+namespace {
+
+std::u16string_view Trim(std::u16string_view s) {
+    while (!s.empty() && s.front() == u' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == u' ') s.remove_suffix(1);
+    return s;
+}
+
+// Digits with optional thousands separators in groups of three, an optional
+// decimal part and exponent. Sets `grouped` when separators were used.
+bool ParsePlainNumber(std::u16string_view s, double& value, bool& grouped, bool& decimals) {
+    grouped = decimals = false;
+    std::string ascii;
+    std::size_t i = 0, digitsBeforeComma = 0, intDigits = 0;
+    bool sawComma = false;
+    for (; i < s.size(); ++i) {
+        const char16_t c = s[i];
+        if (c >= u'0' && c <= u'9') {
+            ascii.push_back(static_cast<char>(c));
+            ++intDigits;
+            ++digitsBeforeComma;
+        } else if (c == u',' && intDigits > 0) {
+            if (sawComma && digitsBeforeComma != 3) return false;
+            if (!sawComma && digitsBeforeComma > 3) return false;
+            sawComma = true;
+            digitsBeforeComma = 0;
+        } else {
+            break;
+        }
+    }
+    if (sawComma && digitsBeforeComma != 3) return false;
+    grouped = sawComma;
+    if (i < s.size() && s[i] == u'.') {
+        ascii.push_back('.');
+        ++i;
+        std::size_t frac = 0;
+        while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') ascii.push_back(static_cast<char>(s[i++])), ++frac;
+        decimals = frac > 0;
+        if (intDigits == 0 && frac == 0) return false;
+    } else if (intDigits == 0) {
+        return false;
+    }
+    if (i < s.size() && (s[i] == u'e' || s[i] == u'E') && !grouped) {
+        ascii.push_back('e');
+        ++i;
+        if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) ascii.push_back(static_cast<char>(s[i++]));
+        std::size_t exp = 0;
+        while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') ascii.push_back(static_cast<char>(s[i++])), ++exp;
+        if (exp == 0) return false;
+    }
+    if (i != s.size()) return false;
+    char* end = nullptr;
+    value = std::strtod(ascii.c_str(), &end);
+    return end && *end == 0 && std::isfinite(value);
+}
+
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+bool ValidDate(long long y, unsigned m, unsigned d) {
+    static const unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return false;
+    if (m == 2 && d == 29 && !((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return false;
+    return y >= 1900 && y <= 9999;
+}
+
+double SerialOf(long long y, unsigned m, unsigned d) {
+    long long serial = DaysFromCivil(y, m, d) + 25569;  // 1970-01-01 is serial 25569
+    if (serial <= 60) --serial;                            // before Excel's phantom 29/2/1900
+    return static_cast<double>(serial);
+}
+
+// m/d/yyyy, m/d/yy, m-d-yyyy and yyyy-m-d, as U.S. typed input reads them.
+bool ParseDate(std::u16string_view s, double& serial) {
+    std::vector<long long> parts;
+    char16_t sep = 0;
+    long long cur = -1;
+    std::size_t digits = 0;
+    std::vector<std::size_t> widths;
+    for (char16_t c : s) {
+        if (c >= u'0' && c <= u'9') {
+            cur = (cur < 0 ? 0 : cur) * 10 + (c - u'0');
+            if (++digits > 4) return false;
+        } else if ((c == u'/' || c == u'-') && cur >= 0 && (sep == 0 || sep == c)) {
+            sep = c;
+            parts.push_back(cur);
+            widths.push_back(digits);
+            cur = -1;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    if (cur < 0 || sep == 0) return false;
+    parts.push_back(cur);
+    widths.push_back(digits);
+    if (parts.size() != 3) return false;
+    long long y;
+    unsigned m, d;
+    if (widths[0] == 4) {
+        y = parts[0], m = static_cast<unsigned>(parts[1]), d = static_cast<unsigned>(parts[2]);
+    } else {
+        m = static_cast<unsigned>(parts[0]), d = static_cast<unsigned>(parts[1]), y = parts[2];
+        if (widths[2] <= 2) y += y < 30 ? 2000 : 1900;  // Excel's two-digit year window
+    }
+    if (!ValidDate(y, m, d)) return false;
+    serial = SerialOf(y, m, d);
+    return true;
+}
+
+} // namespace
+
+Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, std::uint16_t col) {
+    Content c;
+    const Cell* cell = CellAt(row, col);
+    const std::uint16_t xf = cell ? cell->xf : kDefaultXf;
+    if (text.empty()) return c;  // clears the content
+    if (IsTextXf(xf)) {
+        c.kind = CellKind::Text;
+        c.text = text;
+        return c;
+    }
+    if (text.front() == u'\'') {
+        c.kind = CellKind::Text;
+        c.text = text.substr(1);
+        if (c.text.empty()) c.kind = CellKind::Blank;
+        return c;
+    }
+    if (text.front() == u'=' && text.size() > 1) {
+        c.kind = CellKind::Formula;
+        c.tokens = ParseFormula(text);
+        return c;
+    }
+    const std::u16string folded = Fold(Trim(text));
+    if (folded == u"true" || folded == u"false") {
+        c.kind = CellKind::Boolean;
+        c.small = folded == u"true";
+        return c;
+    }
+    std::u16string_view s = Trim(text);
+    bool negative = false, currency = false, percent = false;
+    if (!s.empty() && (s.front() == u'-' || s.front() == u'+')) {
+        negative = s.front() == u'-';
+        s.remove_prefix(1);
+    }
+    if (!s.empty() && s.front() == u'$') {
+        currency = true;
+        s.remove_prefix(1);
+        if (!negative && !s.empty() && s.front() == u'-') {
+            negative = true;
+            s.remove_prefix(1);
+        }
+    }
+    if (!currency && !s.empty() && s.back() == u'%') {
+        percent = true;
+        s.remove_suffix(1);
+    }
+    double value;
+    bool grouped, decimals;
+    if (ParsePlainNumber(s, value, grouped, decimals)) {
+        c.kind = CellKind::Number;
+        c.number = (negative ? -value : value) / (percent ? 100.0 : 1.0);
+        if (currency)
+            c.numberFormat = CustomFormat(u"\"$\"#,##0.00");
+        else if (percent)
+            c.numberFormat = decimals ? 10 : 9;  // 0.00% / 0%
+        else if (grouped)
+            c.numberFormat = decimals ? 4 : 3;   // #,##0.00 / #,##0
+        return c;
+    }
+    if (!negative && !currency && !percent && ParseDate(s, value)) {
+        c.kind = CellKind::Number;
+        c.number = value;
+        c.numberFormat = 14;
+        c.onlyWhenNoDateFormat = true;
+        return c;
+    }
+    c.kind = CellKind::Text;
+    c.text = text;
+    return c;
+}
+
+// ------------------------------------------------------------ find
+
+bool Workbook::Matches(const Cell& cell, std::uint16_t col, const FindEntry& entry) {
+    if ((cell.sig & entry.sig) != entry.sig) return false;
+    std::u16string text = cell.kind == CellKind::Formula ? FormulaText(cell.index) : TextOf(cell);
+    if (cell.kind == CellKind::Formula) {
+        // Now that the text is known, keep a precise signature for next time.
+        Cell* stored = FindCell(col, cell.row);
+        if (stored) stored->sig = CharSig(text);
+    }
+    if (text.size() < entry.needle.size()) return false;
+    for (auto& ch : text) ch = FoldCase(ch);
+    return text.find(entry.needle) != std::u16string::npos;
+}
+
+namespace {
+constexpr std::size_t kFindCacheSize = 8;
+constexpr std::size_t kMaxCachedHits = 4096;
+} // namespace
+
+Workbook::FindEntry* Workbook::LookupNeedle(std::u16string_view what) {
+    const std::u16string needle = Fold(what);
+    ++findClock_;
+    for (auto& e : findCache_) {
+        if (e.needle == needle) {
+            e.lastUse = findClock_;
+            return &e;
+        }
+    }
+    FindEntry entry;
+    entry.needle = needle;
+    entry.sig = CharSig(needle);
+    entry.lastUse = findClock_;
+    for (std::uint16_t c = 0; c < formula::kMaxCols; ++c) {
+        auto& column = columns_[c];
+        if ((column.sigUnion & entry.sig) != entry.sig) continue;
+        for (std::size_t i = 0; i < column.cells.size(); ++i) {
+            if (Matches(column.cells[i], c, entry)) entry.hits.emplace_back(column.cells[i].row, c);
+        }
+    }
+    if (findCache_.size() >= kFindCacheSize) {
+        auto oldest = std::min_element(findCache_.begin(), findCache_.end(),
+                                       [](const FindEntry& a, const FindEntry& b) { return a.lastUse < b.lastUse; });
+        findCache_.erase(oldest);
+    }
+    findCache_.push_back(std::move(entry));
+    return &findCache_.back();
+}
+
+void Workbook::NoteCellChanged(std::uint32_t row, std::uint16_t col) {
+    if (findCache_.empty()) return;
+    const Cell* cell = FindCell(col, row);
+    for (std::size_t i = 0; i < findCache_.size();) {
+        auto& e = findCache_[i];
+        auto it = std::find(e.hits.begin(), e.hits.end(), std::make_pair(row, col));
+        const bool match = cell && Matches(*cell, col, e);
+        if (match && it == e.hits.end()) e.hits.emplace_back(row, col);
+        if (!match && it != e.hits.end()) e.hits.erase(it);
+        if (e.hits.size() > kMaxCachedHits) {
+            findCache_.erase(findCache_.begin() + static_cast<std::ptrdiff_t>(i));  // too broad to keep
+            continue;
+        }
+        ++i;
+    }
+}
+
+std::optional<TrackedPos> Workbook::Find(std::u16string_view what) {
+    // Excel finds an empty What in the first non-empty cell; the writers
+    // never search for nothing, so an empty text finds nothing here.
+    if (what.empty()) return std::nullopt;
+    const FindEntry* e = LookupNeedle(what);
+    // By rows from the cell after A1; A1 itself comes last.
+    const auto key = [](std::pair<std::uint32_t, std::uint16_t> p) {
+        return (p.first == 0 && p.second == 0) ? UINT64_MAX : (std::uint64_t{p.first} << 16) | p.second;
+    };
+    const std::pair<std::uint32_t, std::uint16_t>* best = nullptr;
+    for (const auto& hit : e->hits)
+        if (!best || key(hit) < key(*best)) best = &hit;
+    if (!best) return std::nullopt;
+    return TrackedPos{best->first, best->second};
+}
+
+// ------------------------------------------------------------ replace
+
+void Workbook::Replace(std::u16string_view what, std::u16string_view replacement) {
+    if (what.empty()) return;
+    const FindEntry* e = LookupNeedle(what);
+    auto hits = e->hits;  // puts below change the cache
+    std::sort(hits.begin(), hits.end());
+    const std::u16string needle = Fold(what);
+    for (auto [row, col] : hits) {
+        const Cell* cell = CellAt(row, col);
+        if (!cell) continue;
+        const std::u16string text = TextOf(*cell);
+        const std::u16string folded = Fold(text);
+        std::u16string result;
+        std::size_t from = 0;
+        for (std::size_t at = folded.find(needle); at != std::u16string::npos; at = folded.find(needle, from)) {
+            result.append(text, from, at - from);
+            result.append(replacement);
+            from = at + needle.size();
+        }
+        result.append(text, from);
+        if (result == text) continue;
+        const bool wasText = cell->kind == CellKind::Text;
+        Content content;
+        try {
+            // The edited content is entered again as if typed. A text cell
+            // keeps a leading apostrophe's meaning: "'=1" stays text.
+            content = ParseTypedInput(result, row, col);
+        } catch (const EditRefused&) {
+            // Excel reports an invalid formula; the one run it is part of
+            // must not end half-way, so the cell keeps its content and the
+            // replacement goes on with the next cell.
+            continue;
+        }
+        (void)wasText;
+        PutContent(row, col, content);
+    }
+}
+
+// ------------------------------------------------------------ insert
+
+std::shared_ptr<TrackedPos> Workbook::Track(std::uint32_t row, std::uint16_t col) {
+    auto pos = std::make_shared<TrackedPos>(TrackedPos{row, col});
+    auto& list = tracked_[col];
+    if (list.size() >= 64 && (list.size() & (list.size() - 1)) == 0) {
+        std::erase_if(list, [](const std::weak_ptr<TrackedPos>& w) { return w.expired(); });
+    }
+    list.push_back(pos);
+    return pos;
+}
+
+void Workbook::ShiftFormulaSites(const formula::InsertShift& shift) {
+    for (std::uint32_t s : sitesByColumn_[shift.col]) {
+        const auto& site = sites_[s];
+        auto& rec = site.sheet == 0xFFFF ? globals_[site.record] : sheetRecords_[site.sheet][site.record];
+        formula::Tokens tokens;
+        const auto begin = rec.data.begin() + static_cast<std::ptrdiff_t>(site.rgceOffset);
+        tokens.rgce.assign(begin, begin + static_cast<std::ptrdiff_t>(site.cce));
+        tokens.rgcb.assign(begin + static_cast<std::ptrdiff_t>(site.cce), rec.data.end());
+        std::optional<formula::Tokens> shifted;
+        try {
+            shifted = formula::ShiftForInsert(tokens, site.sheet == 0xFFFF ? editable_ : site.sheet, shift, *this);
+        } catch (const formula::FormulaError&) {
+            continue;
+        }
+        // Shifting keeps every token's size; a record whose size would change
+        // is left alone rather than breaking the offsets around it.
+        if (!shifted || shifted->rgce.size() != site.cce) continue;
+        std::copy(shifted->rgce.begin(), shifted->rgce.end(), begin);
+    }
+}
+
+void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
+    if (row > kLastRow || col >= formula::kMaxCols) throw EditRefused("The cell lies outside the worksheet.");
+    for (const auto& m : merges_) {
+        if (m.c1 <= col && col <= m.c2 && m.r2 >= row && (m.c1 != col || m.c2 != col))
+            throw EditRefused("This operation will cause some merged cells to unmerge.");
+    }
+    for (const auto& a : arrays_) {
+        if (a.c1 <= col && col <= a.c2 && a.r2 >= row) throw EditRefused("You can't change part of an array.");
+    }
+    auto& column = columns_[col];
+    auto& cells = column.cells;
+    if (!cells.empty() && cells.back().row == kLastRow)
+        throw EditRefused(
+            "Microsoft Excel can't insert new cells because it would push non-empty cells off the end of the "
+            "worksheet. These non-empty cells might appear empty but have blank values, some formatting, or a "
+            "formula. Delete enough rows or columns to make room for what you want to insert and then try again.");
+
+    auto it = std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
+    for (auto moved = it; moved != cells.end(); ++moved) {
+        ++moved->row;
+        if (moved->kind == CellKind::Formula) ++formulas_[moved->index].row;
+    }
+    // The new cell takes the format of the cell above it.
+    if (row > 0 && it != cells.begin()) {
+        const auto above = std::prev(it);
+        if (above->row == row - 1 && above->xf != kDefaultXf) {
+            Cell blank;
+            blank.row = row;
+            blank.xf = above->xf;
+            cells.insert(it, blank);
+        }
+    }
+    column.changed = true;
+    for (auto& e : findCache_) {
+        for (auto& hit : e.hits)
+            if (hit.second == col && hit.first >= row) ++hit.first;
+    }
+
+    for (auto& m : merges_) {
+        if (m.c1 != col || m.c2 != col) continue;
+        if (m.r1 >= row) ++m.r1, ++m.r2;
+        else if (m.r2 >= row) ++m.r2;
+    }
+    for (auto& rec : suffix_) {
+        // Hyperlinks (and their tooltips) start with the cell range they cover.
+        std::size_t at = rec.opcode == op::kHLink ? 0 : rec.opcode == op::kHLinkTooltip ? 2 : SIZE_MAX;
+        if (at == SIZE_MAX || rec.data.size() < at + 8) continue;
+        auto d = std::span(rec.data).subspan(at);
+        const std::uint32_t r1 = biff::GetU16(d), r2 = biff::GetU16(d.subspan(2));
+        const std::uint16_t c1 = biff::GetU16(d.subspan(4)), c2 = biff::GetU16(d.subspan(6));
+        if (c1 != col || c2 != col || r2 < row || r2 >= kLastRow) continue;
+        if (r1 >= row) biff::PutU16(d, static_cast<std::uint16_t>(r1 + 1));
+        biff::PutU16(d.subspan(2), static_cast<std::uint16_t>(r2 + 1));
+    }
+
+    const formula::InsertShift shift{editable_, row, col, 1};
+    auto& ids = formulasByColumn_[col];
+    std::erase_if(ids, [&](std::uint32_t id) { return !formulas_[id].live; });
+    for (std::uint32_t id : ids) {
+        auto& f = formulas_[id];
+        std::optional<formula::Tokens> shifted;
+        try {
+            shifted = formula::ShiftForInsert(f.tokens, editable_, shift, *this);
+        } catch (const formula::FormulaError&) {
+            continue;
+        }
+        if (!shifted) continue;
+        f.tokens = std::move(*shifted);
+        f.dirty = true;
+        f.textValid = false;
+        if (Cell* cell = FindCell(f.col, f.row)) {
+            cell->sig = kUnknownSig;
+            columns_[f.col].sigUnion = kUnknownSig;
+            NoteCellChanged(f.row, f.col);
+        }
+    }
+    ShiftFormulaSites(shift);
+
+    auto& list = tracked_[col];
+    std::erase_if(list, [&](const std::weak_ptr<TrackedPos>& w) {
+        auto p = w.lock();
+        if (!p) return true;
+        if (p->col == col && p->row >= row && p->row < kLastRow) ++p->row;
+        return false;
+    });
+}
+
+} // namespace vi2zezir::workbook

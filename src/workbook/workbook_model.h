@@ -1,0 +1,252 @@
+// The in-memory workbook behind the engine. The globals and every sheet but
+// the editable one stay the records they were read as; the first worksheet
+// is held as cells, stored column by column so that a cells-down insert
+// touches only the cells below it in its column, with an index from column to
+// the formulas that refer to it and a cache of Find results kept correct
+// under inserts and writes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "workbook/biff.h"
+#include "workbook/cfb.h"
+#include "workbook/formula.h"
+
+namespace vi2zezir::workbook {
+
+// A workbook the engine cannot read or an edit it must refuse; the text is
+// the reason, the host adds the file or operation.
+class XlsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// An edit Excel itself refuses (error 1004), with Excel's message.
+class EditRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::uint32_t kLastRow = formula::kMaxRows - 1;
+inline constexpr std::uint16_t kDefaultXf = 15;
+
+enum class CellKind : std::uint8_t { Blank, Number, Text, Boolean, Error, Formula };
+
+struct Cell {
+    std::uint32_t row = 0;
+    std::uint16_t xf = kDefaultXf;
+    CellKind kind = CellKind::Blank;
+    std::uint8_t small = 0;   // boolean 0/1 or error code
+    std::uint32_t index = 0;  // SST index (Text) or formula id (Formula)
+    std::uint64_t sig = 0;    // characters of the formula-bar text (see FindIndex)
+    double number = 0;
+};
+
+struct Column {
+    std::vector<Cell> cells;  // ascending rows
+    std::uint64_t sigUnion = 0;
+    bool changed = false;     // any edit or insert since load
+};
+
+struct FormulaCell {
+    formula::Tokens tokens;
+    std::uint32_t row = 0;
+    std::uint16_t col = 0;
+    std::uint16_t grbit = 0;
+    std::array<std::uint8_t, 8> cached{};  // the record's cached value bytes
+    std::u16string cachedText;             // string result (String record)
+    // An ARRAY/TABLE record owned by this cell (raw payload), written after it.
+    std::uint16_t extraOpcode = 0;
+    std::vector<std::uint8_t> extra;
+    bool live = true;
+    bool arrayHost = false;  // tokens came from the ARRAY record; the cell holds PtgExp
+    bool expMember = false;  // an array member: its tokens are PtgExp to the host
+    bool dirty = false;  // written, edited or shifted since load
+    bool textValid = false;
+    std::u16string text;  // formula-bar text, when textValid
+    std::vector<std::uint16_t> columns;  // columns of this sheet it refers to
+};
+
+struct RawRecord {
+    std::uint16_t opcode = 0;
+    std::vector<std::uint8_t> data;
+};
+
+struct Area {
+    std::uint32_t r1 = 0, r2 = 0;
+    std::uint16_t c1 = 0, c2 = 0;
+};
+
+// A record of another sheet or of the globals whose formula follows inserts.
+struct FormulaSite {
+    std::uint16_t sheet = 0;   // index into sheets_ order, or 0xFFFF for a NAME
+    std::uint32_t record = 0;  // index in that record list
+    std::size_t rgceOffset = 0;
+    std::size_t cce = 0;
+};
+
+// Content as typed input or an automation value turns into.
+struct Content {
+    CellKind kind = CellKind::Blank;
+    double number = 0;
+    std::u16string text;
+    std::uint8_t small = 0;
+    formula::Tokens tokens;  // Formula
+    // Number format the cell takes when its own format is General (or, for
+    // dates, is no date format); 0 = keep the cell's format.
+    std::uint16_t numberFormat = 0;
+    bool onlyWhenNoDateFormat = false;
+};
+
+// Positions that follow their cell when an insert moves it (Range objects).
+struct TrackedPos {
+    std::uint32_t row = 0;
+    std::uint16_t col = 0;
+};
+
+class Workbook : private formula::WorkbookContext {
+public:
+    // Parses a whole .xls file. Throws XlsError with the reason.
+    static std::unique_ptr<Workbook> Load(std::span<const std::uint8_t> fileBytes);
+    ~Workbook() override;
+
+    // The new .xls file. Formulas whose inputs changed get fresh cached
+    // results (or are flagged for recalculation when they cannot be computed).
+    std::vector<std::uint8_t> Save();
+
+    std::size_t SheetCount() const { return sheets_.size(); }
+    std::size_t WorksheetCount() const;
+
+    // ---- operations on the editable (first) worksheet; may throw EditRefused
+    // Excel's Find with a new instance's settings: formulas, part, by rows,
+    // case-insensitive; the search starts after A1 and ends with A1.
+    std::optional<TrackedPos> Find(std::u16string_view what);
+    void Replace(std::u16string_view what, std::u16string_view replacement);
+    void InsertShiftDown(std::uint32_t row, std::uint16_t col);
+    void PutContent(std::uint32_t row, std::uint16_t col, const Content& content);
+    // Typed-input rules (en-US): numbers, percentages, currency, dates,
+    // booleans, "=" formulas, the leading apostrophe. Throws EditRefused for a
+    // formula that does not parse.
+    Content ParseTypedInput(std::u16string_view text, std::uint32_t row, std::uint16_t col);
+    formula::Tokens ParseFormula(std::u16string_view text);
+    // The number format of that code, added to the workbook when new.
+    std::uint16_t CustomFormat(const std::u16string& code);
+
+    // The formula-bar text of a cell ("" when empty), as Find sees it.
+    std::u16string CellText(std::uint32_t row, std::uint16_t col);
+    const Cell* CellAt(std::uint32_t row, std::uint16_t col) const;
+    std::uint16_t NumberFormatOfXf(std::uint16_t xf) const;
+    std::u16string FormatCode(std::uint16_t ifmt) const;
+    std::span<const Area> Merges() const { return merges_; }
+
+    std::shared_ptr<TrackedPos> Track(std::uint32_t row, std::uint16_t col);
+
+private:
+    Workbook();
+    friend class XlsReader;
+    friend class XlsWriter;
+    friend class SheetEvaluator;
+
+    // formula::WorkbookContext
+    std::optional<std::uint16_t> SheetOfIxti(std::uint16_t ixti) const override;
+    std::optional<std::uint16_t> IxtiOfSheet(std::uint16_t sheet) const override;
+    std::optional<std::u16string> SheetName(std::uint16_t sheet) const override;
+    std::optional<std::uint16_t> SheetByName(std::u16string_view name) const override;
+    std::optional<std::u16string> NameText(std::uint16_t nameIndex) const override;
+    std::optional<std::uint16_t> NameByText(std::u16string_view name) const override;
+
+    Cell* FindCell(std::uint16_t col, std::uint32_t row);
+    void SetCell(std::uint32_t row, std::uint16_t col, const Content& content);
+    void ClearFormula(const Cell& cell);
+    std::uint32_t AddFormula(formula::Tokens tokens, std::uint32_t row, std::uint16_t col);
+    void IndexFormula(std::uint32_t id);
+    std::uint32_t InternString(const std::u16string& text);
+    std::uint16_t XfWithFormat(std::uint16_t xf, std::uint16_t ifmt);
+    bool IsDateXf(std::uint16_t xf) const;
+    bool IsTextXf(std::uint16_t xf) const;
+    const std::u16string& FormulaText(std::uint32_t id);
+    std::u16string TextOf(const Cell& cell);
+    std::uint64_t SigOf(const Cell& cell);
+    void ShiftFormulaSites(const formula::InsertShift& shift);
+
+    // Find cache
+    struct FindEntry {
+        std::u16string needle;  // folded
+        std::uint64_t sig = 0;
+        std::vector<std::pair<std::uint32_t, std::uint16_t>> hits;
+        std::uint64_t lastUse = 0;
+    };
+    FindEntry* LookupNeedle(std::u16string_view what);
+    bool Matches(const Cell& cell, std::uint16_t col, const FindEntry& entry);
+    void NoteCellChanged(std::uint32_t row, std::uint16_t col);
+
+    std::unique_ptr<cfb::CompoundFile> file_;  // the other streams, passed on unchanged
+
+    // ---- globals
+    std::vector<RawRecord> globals_;  // SST and EXTSST appear as empty markers
+    std::vector<biff::RichString> sst_;
+    std::vector<std::uint64_t> sstSig_;
+    std::unordered_map<std::u16string, std::uint32_t> sstIndex_;  // plain strings only
+    std::uint32_t otherSheetsSstRefs_ = 0;
+    std::vector<std::vector<std::uint8_t>> xfs_;   // XF payloads, original then added
+    std::size_t originalXfCount_ = 0;
+    std::unordered_map<std::uint32_t, std::uint16_t> xfWithFormat_;
+    std::unordered_map<std::uint16_t, std::u16string> formats_;  // custom FORMAT records
+    std::vector<std::pair<std::uint16_t, std::u16string>> addedFormats_;
+    struct SheetInfo {
+        std::u16string name;
+        std::uint8_t type = 0;  // BoundSheet dt: 0 worksheet, 2 chart, 6 VB module
+        std::size_t boundSheetRecord = 0;
+        std::uint32_t originalOffset = 0;
+    };
+    std::vector<SheetInfo> sheets_;
+    std::uint16_t editable_ = 0;
+    struct Xti {
+        std::uint16_t supBook = 0;
+        std::int16_t first = 0, last = 0;
+    };
+    std::vector<Xti> xti_;
+    std::optional<std::uint16_t> internalSupBook_;
+    std::vector<std::u16string> names_;  // by one-based index - 1
+
+    // ---- other sheets, raw (index by sheets_ order; the editable one empty)
+    std::vector<std::vector<RawRecord>> sheetRecords_;
+    std::vector<FormulaSite> sites_;
+    std::array<std::vector<std::uint32_t>, formula::kMaxCols> sitesByColumn_;
+
+    // ---- the editable sheet
+    std::vector<RawRecord> prefix_;  // up to the cell table (INDEX/DIMENSIONS markers)
+    std::vector<RawRecord> suffix_;  // after it (MERGECELLS marker)
+    std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> rowRecords_;
+    std::array<Column, formula::kMaxCols> columns_;
+    std::vector<FormulaCell> formulas_;
+    std::array<std::vector<std::uint32_t>, formula::kMaxCols> formulasByColumn_;
+    std::vector<Area> merges_;
+    std::vector<Area> arrays_;
+    std::array<std::vector<std::weak_ptr<TrackedPos>>, formula::kMaxCols> tracked_;
+    std::vector<FindEntry> findCache_;
+    std::uint64_t findClock_ = 0;
+};
+
+// Case folding for comparisons without regard to case (Latin, Greek, Cyrillic).
+char16_t FoldCase(char16_t c) noexcept;
+std::u16string Fold(std::u16string_view text);
+// A 64-bit set of the (folded) characters of a text: a cheap pre-test for
+// "contains".
+std::uint64_t CharSig(std::u16string_view text) noexcept;
+
+// Number text as the formula bar shows it in General format.
+std::u16string GeneralNumberText(double value);
+// m/d/yyyy for a date serial (1900 date system).
+std::u16string DateSerialText(double serial);
+bool IsDateFormatCode(std::u16string_view code);
+
+} // namespace vi2zezir::workbook

@@ -1,0 +1,615 @@
+// Reading an .xls file into the Workbook model. Every record is bounds-checked
+// by the biff reader; everything the model does not own is kept as it was
+// read so that the writer can pass it through unchanged.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <string>
+
+#include "workbook/cfb.h"
+#include "workbook/workbook_model.h"
+
+namespace vi2zezir::workbook {
+
+using biff::GetU16;
+using biff::GetU32;
+using biff::RecordCursor;
+using biff::RecordReader;
+namespace op = biff::op;
+
+namespace {
+
+std::string Hex(std::size_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%zX", v);
+    return buf;
+}
+
+[[noreturn]] void Bad(const std::string& why) { throw XlsError(why); }
+
+double DecodeRk(std::uint32_t rk) {
+    double v;
+    if (rk & 0x02) {
+        v = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+    } else {
+        v = std::bit_cast<double>(static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32);
+    }
+    return (rk & 0x01) ? v / 100.0 : v;
+}
+
+bool IsCellTableRecord(std::uint16_t opcode) {
+    switch (opcode) {
+    case op::kRow: case op::kBlank: case op::kMulBlank: case op::kNumber: case op::kRk:
+    case op::kMulRk: case op::kLabelSst: case op::kLabel: case op::kRString: case op::kBoolErr:
+    case op::kFormula: case op::kString: case op::kShrFmla: case op::kArray: case op::kTable:
+    case op::kDbCell:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+class XlsReader {
+public:
+    XlsReader(Workbook& wb, std::span<const std::uint8_t> stream) : wb_(wb), stream_(stream) {}
+
+    void ReadGlobals();
+    void ReadSheets();
+
+private:
+    void ReadSst(RecordCursor& cursor);
+    void ReadEditableSheet(std::size_t start);
+    void ReadOtherSheet(std::uint16_t sheet, std::size_t start);
+    void FinishCells();
+    void AddCell(std::uint32_t row, std::uint16_t col, Cell cell);
+
+    Workbook& wb_;
+    std::span<const std::uint8_t> stream_;
+    std::vector<std::uint32_t> nameRecords_;
+
+    // shared formulas of the editable sheet, by their first cell
+    struct Shared {
+        Area range;
+        formula::Tokens tokens;
+    };
+    std::vector<Shared> shared_;
+    struct PendingShared {
+        std::uint32_t id;
+        std::uint32_t hostRow;
+        std::uint16_t hostCol;
+    };
+    std::vector<PendingShared> pendingShared_;
+};
+
+void XlsReader::ReadGlobals() {
+    RecordReader reader(stream_);
+    if (!reader.Next() || reader.Current().opcode != op::kBof || reader.Current().data.size() < 4)
+        Bad("the Workbook stream does not start with a BOF record");
+    {
+        const auto bof = reader.Current().data;
+        const std::uint16_t vers = GetU16(bof);
+        const std::uint16_t dt = GetU16(bof.subspan(2));
+        if (vers != 0x0600)
+            Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")");
+        if (dt != 0x0005) Bad("the Workbook stream does not start with the workbook globals");
+        wb_.globals_.push_back({op::kBof, {bof.begin(), bof.end()}});
+    }
+    bool sawEof = false;
+    bool sawSst = false;
+    while (reader.Next()) {
+        const auto& rec = reader.Current();
+        const auto data = rec.data;
+        switch (rec.opcode) {
+        case op::kFilePass:
+            Bad("the workbook is encrypted (password-protected)");
+        case op::kSst: {
+            if (sawSst) Bad("the workbook has two shared-string tables");
+            sawSst = true;
+            RecordCursor cursor(data);
+            while (reader.PeekOpcode() == op::kContinue && reader.Next())
+                cursor.AddContinue(reader.Current().data);
+            ReadSst(cursor);
+            wb_.globals_.push_back({op::kSst, {}});
+            continue;
+        }
+        case op::kExtSst:
+            while (reader.PeekOpcode() == op::kContinue && reader.Next()) {
+            }
+            wb_.globals_.push_back({op::kExtSst, {}});
+            continue;
+        case op::kBoundSheet: {
+            if (data.size() < 8) Bad("a BOUNDSHEET record is too short");
+            RecordCursor cursor(data);
+            Workbook::SheetInfo info;
+            info.originalOffset = cursor.U32();
+            cursor.U8();
+            info.type = cursor.U8();
+            info.name = biff::ReadShortUnicodeString(cursor);
+            if (!cursor.Ok()) Bad("a BOUNDSHEET record is malformed");
+            info.boundSheetRecord = wb_.globals_.size();
+            wb_.sheets_.push_back(std::move(info));
+            break;
+        }
+        case op::kXf:
+            if (data.size() < 20) Bad("an XF record is too short");
+            wb_.xfs_.emplace_back(data.begin(), data.end());
+            break;
+        case op::kFormat: {
+            RecordCursor cursor(data);
+            const std::uint16_t ifmt = cursor.U16();
+            std::u16string code = biff::ReadUnicodeString(cursor);
+            if (!cursor.Ok()) Bad("a FORMAT record is malformed");
+            wb_.formats_[ifmt] = std::move(code);
+            break;
+        }
+        case op::kSupBook:
+            if (data.size() == 4 && GetU16(data.subspan(2)) == 0x0401) {
+                wb_.internalSupBook_ = static_cast<std::uint16_t>(std::count_if(
+                    wb_.globals_.begin(), wb_.globals_.end(),
+                    [](const RawRecord& r) { return r.opcode == op::kSupBook; }));
+            }
+            break;
+        case op::kExternSheet: {
+            RecordCursor cursor(data);
+            const std::uint16_t count = cursor.U16();
+            for (std::uint16_t i = 0; i < count && cursor.Ok(); ++i) {
+                Workbook::Xti xti;
+                xti.supBook = cursor.U16();
+                xti.first = static_cast<std::int16_t>(cursor.U16());
+                xti.last = static_cast<std::int16_t>(cursor.U16());
+                if (cursor.Ok()) wb_.xti_.push_back(xti);
+            }
+            break;
+        }
+        case op::kName: {
+            // grbit, chKey, cch, cce, ixals, itab, 4 reserved bytes, name.
+            RecordCursor cursor(data);
+            const std::uint16_t grbit = cursor.U16();
+            cursor.U8();
+            const std::uint8_t cch = cursor.U8();
+            cursor.Skip(10);
+            std::u16string name;
+            const std::uint8_t flags = cursor.U8();
+            name = cursor.Chars(cch, (flags & 1) != 0);
+            if (grbit & 0x0020) {
+                static const char16_t* const kBuiltin[] = {
+                    u"Consolidate_Area", u"Auto_Open", u"Auto_Close", u"Extract", u"Database",
+                    u"Criteria", u"Print_Area", u"Print_Titles", u"Recorder", u"Data_Form",
+                    u"Auto_Activate", u"Auto_Deactivate", u"Sheet_Title", u"_FilterDatabase"};
+                if (name.size() == 1 && name[0] < std::size(kBuiltin)) name = kBuiltin[name[0]];
+            }
+            wb_.names_.push_back(name);
+            if (reader.PeekOpcode() != op::kContinue)
+                nameRecords_.push_back(static_cast<std::uint32_t>(wb_.globals_.size()));
+            break;
+        }
+        default:
+            break;
+        }
+        wb_.globals_.push_back({rec.opcode, {data.begin(), data.end()}});
+        if (rec.opcode == op::kEof) {
+            sawEof = true;
+            break;
+        }
+    }
+    if (!reader.Valid()) Bad("a record of the workbook globals runs past the end of the stream");
+    if (!sawEof) Bad("the workbook globals end without an EOF record");
+    if (wb_.sheets_.empty()) Bad("the workbook has no sheets");
+    if (wb_.xfs_.size() <= kDefaultXf) Bad("the workbook has too few XF (cell format) records");
+    wb_.originalXfCount_ = wb_.xfs_.size();
+    if (!sawSst) {
+        // Cells written later need a table: put one just before the EOF.
+        wb_.globals_.insert(wb_.globals_.end() - 1, {op::kSst, {}});
+        wb_.globals_.insert(wb_.globals_.end() - 1, {op::kExtSst, {}});
+    }
+    for (std::uint32_t index : nameRecords_) {
+        const auto& data = wb_.globals_[index].data;
+        if (data.size() < 15) continue;
+        const std::size_t cch = data[3];
+        const std::size_t cce = GetU16(std::span(data).subspan(4));
+        const bool high = data[14] & 1;
+        const std::size_t rgce = 15 + cch * (high ? 2 : 1);
+        if (rgce + cce > data.size()) continue;
+        wb_.sites_.push_back({0xFFFF, index, rgce, cce});
+    }
+}
+
+void XlsReader::ReadSst(RecordCursor& cursor) {
+    cursor.U32();  // total references: recomputed on save
+    const std::uint32_t unique = cursor.U32();
+    if (!cursor.Ok()) Bad("the shared-string table is too short");
+    // The count may lie; every string takes at least three bytes, so reserve
+    // no more than the data can hold and stop where the data ends.
+    wb_.sst_.reserve(std::min<std::size_t>(unique, cursor.Remaining() / 3));
+    for (std::uint32_t i = 0; i < unique && !cursor.AtEnd(); ++i) {
+        biff::RichString s = biff::ReadRichString(cursor);
+        if (!cursor.Ok()) Bad("the shared-string table is cut off inside string " + std::to_string(i));
+        wb_.sstSig_.push_back(CharSig(s.text));
+        if (s.runs.empty() && s.extRst.empty()) wb_.sstIndex_.emplace(s.text, static_cast<std::uint32_t>(wb_.sst_.size()));
+        wb_.sst_.push_back(std::move(s));
+    }
+}
+
+void XlsReader::ReadSheets() {
+    // The editable sheet is the first worksheet by position.
+    bool found = false;
+    for (std::size_t i = 0; i < wb_.sheets_.size(); ++i) {
+        if (wb_.sheets_[i].type == 0) {
+            wb_.editable_ = static_cast<std::uint16_t>(i);
+            found = true;
+            break;
+        }
+    }
+    if (!found) Bad("the workbook has no worksheet");
+    wb_.sheetRecords_.resize(wb_.sheets_.size());
+    for (std::size_t i = 0; i < wb_.sheets_.size(); ++i) {
+        const std::uint32_t start = wb_.sheets_[i].originalOffset;
+        if (start >= stream_.size())
+            Bad("sheet " + std::to_string(i + 1) + " starts past the end of the Workbook stream");
+        if (i == wb_.editable_)
+            ReadEditableSheet(start);
+        else
+            ReadOtherSheet(static_cast<std::uint16_t>(i), start);
+    }
+}
+
+void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
+    RecordReader reader(stream_, start);
+    auto& records = wb_.sheetRecords_[sheet];
+    int depth = 0;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> cols;
+    while (reader.Next()) {
+        const auto& rec = reader.Current();
+        if (records.empty() && rec.opcode != op::kBof)
+            Bad("sheet " + std::to_string(sheet + 1) + " does not start with a BOF record");
+        records.push_back({rec.opcode, {rec.data.begin(), rec.data.end()}});
+        if (rec.opcode == op::kBof) ++depth;
+        if (rec.opcode == op::kEof && --depth == 0) break;
+        if (depth != 1) continue;
+        if (rec.opcode == op::kLabelSst) {
+            if (rec.data.size() < 10 || GetU32(rec.data.subspan(6)) >= wb_.sst_.size())
+                Bad("a cell of sheet " + std::to_string(sheet + 1) + " refers to a missing shared string");
+            ++wb_.otherSheetsSstRefs_;
+        }
+        // Formulas here can point into the editable sheet through 3-D
+        // references; index the ones that do by column.
+        std::size_t rgce = 0;
+        if (rec.opcode == op::kFormula && rec.data.size() >= 22) rgce = 22;
+        if (rec.opcode == op::kArray && rec.data.size() >= 14) rgce = 14;
+        if (rgce == 0) continue;
+        const std::size_t cce = GetU16(rec.data.subspan(rgce - 2));
+        if (rgce + cce > rec.data.size()) continue;
+        formula::Tokens tokens;
+        tokens.rgce.assign(rec.data.begin() + static_cast<std::ptrdiff_t>(rgce),
+                           rec.data.begin() + static_cast<std::ptrdiff_t>(rgce + cce));
+        cols.clear();
+        try {
+            formula::CollectReferencedColumns(tokens, sheet, wb_, cols);
+        } catch (const formula::FormulaError&) {
+            continue;  // tokens the library cannot walk stay as they are
+        }
+        bool any = false;
+        const auto site = static_cast<std::uint32_t>(wb_.sites_.size());
+        for (auto [s, c] : cols) {
+            if (s != wb_.editable_ || c >= formula::kMaxCols) continue;
+            auto& list = wb_.sitesByColumn_[c];
+            if (list.empty() || list.back() != site) list.push_back(site);
+            any = true;
+        }
+        if (any) wb_.sites_.push_back({sheet, static_cast<std::uint32_t>(records.size() - 1), rgce, cce});
+    }
+    if (!reader.Valid())
+        Bad("a record of sheet " + std::to_string(sheet + 1) + " runs past the end of the stream");
+    if (depth != 0) Bad("sheet " + std::to_string(sheet + 1) + " ends without an EOF record");
+}
+
+void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
+    if (row > kLastRow || col >= formula::kMaxCols) Bad("a cell lies outside the sheet");
+    if (cell.xf >= wb_.xfs_.size())
+        Bad("cell " + std::to_string(row + 1) + ":" + std::to_string(col + 1) +
+            " uses cell format " + std::to_string(cell.xf) + ", which the workbook does not define");
+    cell.row = row;
+    auto& cells = wb_.columns_[col].cells;
+    // Files list cells by rows, so each column arrives in order; a duplicate
+    // cell replaces the earlier one, as readers do.
+    if (!cells.empty() && cells.back().row == row) {
+        wb_.ClearFormula(cells.back());
+        cells.back() = cell;
+    } else if (!cells.empty() && cells.back().row > row) {
+        auto it = std::lower_bound(cells.begin(), cells.end(), row,
+                                   [](const Cell& c, std::uint32_t r) { return c.row < r; });
+        if (it != cells.end() && it->row == row) {
+            wb_.ClearFormula(*it);
+            *it = cell;
+        } else {
+            cells.insert(it, cell);
+        }
+    } else {
+        cells.push_back(cell);
+    }
+}
+
+void XlsReader::ReadEditableSheet(std::size_t start) {
+    RecordReader reader(stream_, start);
+    int depth = 0;
+    bool inCells = false;
+    bool mergeMarker = false;
+    std::uint32_t lastFormula = UINT32_MAX;
+    const auto need = [](const biff::Record& rec, std::size_t n) {
+        if (rec.data.size() < n) Bad("a cell record of the first worksheet is too short");
+    };
+    while (reader.Next()) {
+        const auto& rec = reader.Current();
+        const auto d = rec.data;
+        if (depth == 0 && rec.opcode != op::kBof) Bad("the first worksheet does not start with a BOF record");
+        if (rec.opcode == op::kBof) {
+            ++depth;
+            if (depth == 1) {
+                wb_.prefix_.push_back({rec.opcode, {d.begin(), d.end()}});
+                continue;
+            }
+        }
+        if (depth > 1) {
+            // An embedded chart's substream: kept whole.
+            (inCells ? wb_.suffix_ : wb_.prefix_).push_back({rec.opcode, {d.begin(), d.end()}});
+            if (rec.opcode == op::kEof) --depth;
+            continue;
+        }
+        if (rec.opcode == op::kEof) {
+            wb_.suffix_.push_back({rec.opcode, {}});
+            depth = 0;
+            break;
+        }
+        if (IsCellTableRecord(rec.opcode)) {
+            inCells = true;
+            const std::uint32_t row = d.size() >= 2 ? GetU16(d) : 0;
+            const std::uint16_t col = d.size() >= 4 ? GetU16(d.subspan(2)) : 0;
+            const std::uint16_t xf = d.size() >= 6 ? GetU16(d.subspan(4)) : 0;
+            if (rec.opcode != op::kString && rec.opcode != op::kArray && rec.opcode != op::kTable)
+                lastFormula = rec.opcode == op::kFormula ? lastFormula : UINT32_MAX;
+            Cell cell;
+            cell.xf = xf;
+            switch (rec.opcode) {
+            case op::kRow:
+                need(rec, 16);
+                wb_.rowRecords_[row] = {d.begin(), d.end()};
+                break;
+            case op::kBlank:
+                need(rec, 6);
+                AddCell(row, col, cell);
+                break;
+            case op::kMulBlank: {
+                need(rec, 6);
+                const std::size_t n = (d.size() - 6) / 2;
+                for (std::size_t i = 0; i < n; ++i) {
+                    cell.xf = GetU16(d.subspan(4 + 2 * i));
+                    AddCell(row, static_cast<std::uint16_t>(col + i), cell);
+                }
+                break;
+            }
+            case op::kNumber:
+                need(rec, 14);
+                cell.kind = CellKind::Number;
+                cell.number = std::bit_cast<double>(static_cast<std::uint64_t>(GetU32(d.subspan(6))) |
+                                                    (static_cast<std::uint64_t>(GetU32(d.subspan(10))) << 32));
+                AddCell(row, col, cell);
+                break;
+            case op::kRk:
+                need(rec, 10);
+                cell.kind = CellKind::Number;
+                cell.number = DecodeRk(GetU32(d.subspan(6)));
+                AddCell(row, col, cell);
+                break;
+            case op::kMulRk: {
+                need(rec, 6);
+                const std::size_t n = (d.size() - 6) / 6;
+                for (std::size_t i = 0; i < n; ++i) {
+                    cell.kind = CellKind::Number;
+                    cell.xf = GetU16(d.subspan(4 + 6 * i));
+                    cell.number = DecodeRk(GetU32(d.subspan(6 + 6 * i)));
+                    AddCell(row, static_cast<std::uint16_t>(col + i), cell);
+                }
+                break;
+            }
+            case op::kLabelSst: {
+                need(rec, 10);
+                const std::uint32_t isst = GetU32(d.subspan(6));
+                if (isst >= wb_.sst_.size())
+                    Bad("a cell refers to shared string " + std::to_string(isst) + " of " +
+                        std::to_string(wb_.sst_.size()));
+                cell.kind = CellKind::Text;
+                cell.index = isst;
+                AddCell(row, col, cell);
+                break;
+            }
+            case op::kLabel:
+            case op::kRString: {
+                need(rec, 9);
+                RecordCursor cursor(d.subspan(6));
+                biff::RichString s;
+                s.text = biff::ReadUnicodeString(cursor);
+                if (rec.opcode == op::kRString) {
+                    const std::uint16_t runs = cursor.U16();
+                    s.runs = cursor.Bytes(std::size_t{runs} * 4);
+                }
+                if (!cursor.Ok()) Bad("a text cell of the first worksheet is malformed");
+                cell.kind = CellKind::Text;
+                if (s.runs.empty()) {
+                    cell.index = wb_.InternString(s.text);
+                } else {
+                    cell.index = static_cast<std::uint32_t>(wb_.sst_.size());
+                    wb_.sstSig_.push_back(CharSig(s.text));
+                    wb_.sst_.push_back(std::move(s));
+                }
+                AddCell(row, col, cell);
+                break;
+            }
+            case op::kBoolErr:
+                need(rec, 8);
+                cell.kind = d[7] ? CellKind::Error : CellKind::Boolean;
+                cell.small = d[6];
+                AddCell(row, col, cell);
+                break;
+            case op::kFormula: {
+                need(rec, 22);
+                const std::size_t cce = GetU16(d.subspan(20));
+                if (22 + cce > d.size()) Bad("a formula of the first worksheet is cut off");
+                formula::Tokens tokens;
+                tokens.rgce.assign(d.begin() + 22, d.begin() + 22 + static_cast<std::ptrdiff_t>(cce));
+                tokens.rgcb.assign(d.begin() + 22 + static_cast<std::ptrdiff_t>(cce), d.end());
+                const std::uint16_t grbit = GetU16(d.subspan(14));
+                cell.kind = CellKind::Formula;
+                const std::uint32_t id = static_cast<std::uint32_t>(wb_.formulas_.size());
+                wb_.formulas_.emplace_back();
+                auto& f = wb_.formulas_.back();
+                f.row = row;
+                f.col = col;
+                f.grbit = grbit;
+                std::copy(d.begin() + 6, d.begin() + 14, f.cached.begin());
+                // A member of a shared formula holds PtgExp pointing at the
+                // shared formula's first cell; it is unshared when all is read.
+                if (cce == 5 && tokens.rgce[0] == 0x01) {
+                    pendingShared_.push_back({id, GetU16(std::span(tokens.rgce).subspan(1)),
+                                              GetU16(std::span(tokens.rgce).subspan(3))});
+                }
+                f.tokens = std::move(tokens);
+                cell.index = id;
+                lastFormula = id;
+                AddCell(row, col, cell);
+                break;
+            }
+            case op::kString:
+                if (lastFormula != UINT32_MAX) {
+                    RecordCursor cursor(d);
+                    while (reader.PeekOpcode() == op::kContinue && reader.Next())
+                        cursor.AddContinue(reader.Current().data);
+                    wb_.formulas_[lastFormula].cachedText = biff::ReadUnicodeString(cursor);
+                    if (!cursor.Ok()) Bad("a formula's text result is malformed");
+                }
+                break;
+            case op::kShrFmla: {
+                need(rec, 10);
+                const std::size_t cce = GetU16(d.subspan(8));
+                if (10 + cce > d.size()) Bad("a shared formula is cut off");
+                formula::Tokens tokens;
+                tokens.rgce.assign(d.begin() + 10, d.begin() + 10 + static_cast<std::ptrdiff_t>(cce));
+                tokens.rgcb.assign(d.begin() + 10 + static_cast<std::ptrdiff_t>(cce), d.end());
+                shared_.push_back({{GetU16(d), GetU16(d.subspan(2)), d[4], d[5]}, std::move(tokens)});
+                break;
+            }
+            case op::kArray:
+            case op::kTable:
+                need(rec, 6);
+                if (lastFormula != UINT32_MAX) {
+                    auto& f = wb_.formulas_[lastFormula];
+                    f.extraOpcode = rec.opcode;
+                    f.extra.assign(d.begin(), d.end());
+                    wb_.arrays_.push_back({GetU16(d), GetU16(d.subspan(2)), d[4], d[5]});
+                    if (rec.opcode == op::kArray && d.size() >= 14) {
+                        const std::size_t cce = GetU16(d.subspan(12));
+                        if (14 + cce <= d.size()) {
+                            formula::Tokens t;
+                            t.rgce.assign(d.begin() + 14, d.begin() + 14 + static_cast<std::ptrdiff_t>(cce));
+                            t.rgcb.assign(d.begin() + 14 + static_cast<std::ptrdiff_t>(cce), d.end());
+                            f.tokens = std::move(t);  // evaluated and shifted as the host's formula
+                            f.arrayHost = true;
+                        }
+                    }
+                }
+                break;
+            default:  // DBCELL: rebuilt on save
+                break;
+            }
+            continue;
+        }
+        switch (rec.opcode) {
+        case op::kIndex:
+            wb_.prefix_.push_back({op::kIndex, {}});
+            break;
+        case op::kDimensions:
+            (inCells ? wb_.suffix_ : wb_.prefix_).push_back({op::kDimensions, {}});
+            break;
+        case op::kMergeCells: {
+            RecordCursor cursor(d);
+            const std::uint16_t count = cursor.U16();
+            for (std::uint16_t i = 0; i < count; ++i) {
+                Area a;
+                a.r1 = cursor.U16();
+                a.r2 = cursor.U16();
+                a.c1 = cursor.U16();
+                a.c2 = cursor.U16();
+                if (!cursor.Ok()) Bad("a MERGECELLS record is cut off");
+                if (a.r1 > a.r2 || a.c1 > a.c2 || a.c2 >= formula::kMaxCols) continue;
+                wb_.merges_.push_back(a);
+            }
+            if (!mergeMarker) (inCells ? wb_.suffix_ : wb_.prefix_).push_back({op::kMergeCells, {}});
+            mergeMarker = true;
+            break;
+        }
+        default:
+            (inCells ? wb_.suffix_ : wb_.prefix_).push_back({rec.opcode, {d.begin(), d.end()}});
+            break;
+        }
+    }
+    if (!reader.Valid()) Bad("a record of the first worksheet runs past the end of the stream");
+    if (depth != 0) Bad("the first worksheet ends without an EOF record");
+    if (!mergeMarker && !wb_.merges_.empty()) wb_.suffix_.insert(wb_.suffix_.end() - 1, {op::kMergeCells, {}});
+    FinishCells();
+}
+
+void XlsReader::FinishCells() {
+    for (const auto& p : pendingShared_) {
+        auto& f = wb_.formulas_[p.id];
+        if (f.arrayHost) continue;
+        const auto it = std::find_if(shared_.begin(), shared_.end(), [&](const Shared& s) {
+            return s.range.r1 <= p.hostRow && p.hostRow <= s.range.r2 && s.range.c1 <= p.hostCol &&
+                   p.hostCol <= s.range.c2;
+        });
+        if (it == shared_.end()) {
+            f.expMember = true;  // a member of an array formula keeps its PtgExp
+            continue;
+        }
+        try {
+            f.tokens = formula::Unshare(it->tokens, {f.row, f.col});
+        } catch (const formula::FormulaError& e) {
+            Bad(std::string("a shared formula cannot be expanded: ") + e.what());
+        }
+        f.grbit &= static_cast<std::uint16_t>(~0x0008);  // no longer shared
+    }
+    for (std::uint16_t c = 0; c < formula::kMaxCols; ++c) {
+        auto& column = wb_.columns_[c];
+        for (auto& cell : column.cells) {
+            cell.sig = wb_.SigOf(cell);
+            column.sigUnion |= cell.sig;
+        }
+    }
+    for (std::uint32_t id = 0; id < wb_.formulas_.size(); ++id) {
+        if (wb_.formulas_[id].live) wb_.IndexFormula(id);
+    }
+}
+
+std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes) {
+    cfb::CompoundFile file;
+    try {
+        file = cfb::Read(fileBytes);
+    } catch (const cfb::CfbError& e) {
+        Bad(std::string("it is not an Excel workbook (") + e.what() + ")");
+    }
+    const cfb::Entry* stream = file.FindStream(u"Workbook");
+    if (!stream) {
+        if (file.FindStream(u"Book"))
+            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
+        Bad("it holds no Workbook stream");
+    }
+    std::unique_ptr<Workbook> wb(new Workbook());
+    wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
+    const auto* ws = wb->file_->FindStream(u"Workbook");
+    XlsReader reader(*wb, ws->data);
+    reader.ReadGlobals();
+    reader.ReadSheets();
+    return wb;
+}
+
+} // namespace vi2zezir::workbook

@@ -1,0 +1,455 @@
+// Writing the model back as an .xls file: the globals and other sheets as
+// they were read (with the offsets that moved patched), the shared strings
+// and the first worksheet's cell table rebuilt, the other streams unchanged.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+#include "workbook/workbook_model.h"
+
+namespace vi2zezir::workbook {
+
+using biff::Bytes;
+using biff::PutU16;
+using biff::PutU32;
+namespace op = biff::op;
+
+// Cached results for the formulas of the editable sheet, computed through
+// the formula library with memoisation and a guard against cycles.
+class SheetEvaluator : public formula::EvalContext {
+public:
+    explicit SheetEvaluator(Workbook& wb) : wb_(wb), state_(wb.formulas_.size(), 0), results_(wb.formulas_.size()) {}
+
+    std::optional<formula::CellValue> Cell(std::uint16_t sheet, formula::CellPos pos) override {
+        if (sheet != wb_.editable_ || pos.col >= formula::kMaxCols || pos.row > kLastRow) return std::nullopt;
+        const workbook::Cell* cell = wb_.CellAt(pos.row, pos.col);
+        if (!cell) return formula::Blank{};
+        switch (cell->kind) {
+        case CellKind::Blank: return formula::Blank{};
+        case CellKind::Number: return cell->number;
+        case CellKind::Text: return wb_.sst_[cell->index].text;
+        case CellKind::Boolean: return cell->small != 0;
+        case CellKind::Error: return formula::ErrorValue{cell->small};
+        case CellKind::Formula: return Result(cell->index);
+        }
+        return std::nullopt;
+    }
+
+    std::optional<formula::CellValue> Result(std::uint32_t id) {
+        if (state_[id] == 2) return results_[id];
+        if (state_[id] == 1) return std::nullopt;  // a cycle
+        auto& f = wb_.formulas_[id];
+        state_[id] = 1;
+        std::optional<formula::CellValue> value;
+        if (!f.expMember) {
+            try {
+                value = formula::Evaluate(f.tokens, wb_.editable_, {f.row, f.col}, wb_, *this);
+            } catch (const formula::FormulaError&) {
+                value.reset();
+            }
+        }
+        state_[id] = 2;
+        results_[id] = value;
+        return value;
+    }
+
+private:
+    Workbook& wb_;
+    std::vector<std::uint8_t> state_;
+    std::vector<std::optional<formula::CellValue>> results_;
+};
+
+class XlsWriter {
+public:
+    explicit XlsWriter(Workbook& wb) : wb_(wb) {}
+    std::vector<std::uint8_t> Write();
+
+private:
+    void UpdateCachedResults();
+    void WriteSst();
+    void WriteExtSst();
+    void WriteEditableSheet();
+    void WriteOtherSheet(std::size_t sheet);
+    void WriteCell(std::uint16_t col, const Cell& cell);
+
+    Workbook& wb_;
+    biff::StreamWriter out_;
+    struct Bucket {
+        std::uint32_t streamPos;
+        std::uint16_t recordOffset;
+    };
+    std::vector<Bucket> buckets_;
+    std::uint16_t bucketSize_ = 8;
+};
+
+void XlsWriter::UpdateCachedResults() {
+    SheetEvaluator eval(wb_);
+    for (std::uint32_t id = 0; id < wb_.formulas_.size(); ++id) {
+        auto& f = wb_.formulas_[id];
+        if (!f.live) continue;
+        bool inputsChanged = f.dirty;
+        for (std::uint16_t c : f.columns) inputsChanged = inputsChanged || wb_.columns_[c].changed;
+        const auto value = eval.Result(id);
+        if (!value) {
+            // Readers that trust cached results would show a stale value:
+            // fAlwaysCalc makes Excel and LibreOffice compute it on load.
+            if (inputsChanged) f.grbit |= 0x0001;
+            continue;
+        }
+        f.cached.fill(0);
+        f.cachedText.clear();
+        if (const double* d = std::get_if<double>(&*value)) {
+            const auto bits = std::bit_cast<std::uint64_t>(*d);
+            for (int i = 0; i < 8; ++i) f.cached[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+            continue;
+        }
+        f.cached[6] = f.cached[7] = 0xFF;
+        if (const auto* s = std::get_if<std::u16string>(&*value)) {
+            f.cached[0] = s->empty() ? 3 : 0;
+            f.cachedText = *s;
+        } else if (const bool* b = std::get_if<bool>(&*value)) {
+            f.cached[0] = 1;
+            f.cached[2] = *b ? 1 : 0;
+        } else if (const auto* e = std::get_if<formula::ErrorValue>(&*value)) {
+            f.cached[0] = 2;
+            f.cached[2] = e->code;
+        } else {  // a reference to an empty cell reads as 0
+            f.cached.fill(0);
+        }
+    }
+    // Formulas of other sheets that read changed cells of the editable sheet.
+    for (std::uint16_t c = 0; c < formula::kMaxCols; ++c) {
+        if (!wb_.columns_[c].changed) continue;
+        for (std::uint32_t s : wb_.sitesByColumn_[c]) {
+            const auto& site = wb_.sites_[s];
+            if (site.sheet == 0xFFFF) continue;
+            auto& rec = wb_.sheetRecords_[site.sheet][site.record];
+            if (rec.opcode == op::kFormula && rec.data.size() >= 16) rec.data[14] |= 0x01;
+        }
+    }
+}
+
+void XlsWriter::WriteSst() {
+    std::uint32_t total = wb_.otherSheetsSstRefs_;
+    for (const auto& column : wb_.columns_)
+        for (const auto& cell : column.cells) total += cell.kind == CellKind::Text;
+    const std::size_t n = wb_.sst_.size();
+    bucketSize_ = static_cast<std::uint16_t>(std::max<std::size_t>(8, (n + 127) / 128));
+    biff::ContinuableWriter w(out_, op::kSst);
+    w.U32(total);
+    w.U32(static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i % bucketSize_ == 0) {
+            // Where the string starts once its header is placed.
+            const auto& s = wb_.sst_[i];
+            const std::size_t header = 3 + (s.runs.empty() ? 0 : 2) + (s.extRst.empty() ? 0 : 4) + 2;
+            w.KeepTogether(header);
+            buckets_.push_back({static_cast<std::uint32_t>(w.StreamPosition()),
+                                static_cast<std::uint16_t>(w.OffsetInRecord())});
+        }
+        w.RichStringEntry(wb_.sst_[i]);
+    }
+    w.Finish();
+}
+
+void XlsWriter::WriteExtSst() {
+    Bytes b;
+    b.U16(bucketSize_);
+    for (const auto& bucket : buckets_) b.U32(bucket.streamPos).U16(bucket.recordOffset).U16(0);
+    out_.Write(op::kExtSst, b.Span());
+}
+
+std::vector<std::uint8_t> XlsWriter::Write() {
+    UpdateCachedResults();
+    std::size_t lastXf = 0, lastFormat = 0, firstXf = 0;
+    bool anyFormat = false;
+    for (std::size_t i = 0; i < wb_.globals_.size(); ++i) {
+        const auto opcode = wb_.globals_[i].opcode;
+        if (opcode == op::kXf) {
+            if (!firstXf) firstXf = i;
+            lastXf = i;
+        }
+        if (opcode == op::kFormat) {
+            lastFormat = i;
+            anyFormat = true;
+        }
+    }
+    std::vector<std::size_t> boundSheetPos(wb_.sheets_.size());
+    const auto writeAddedFormats = [&] {
+        for (const auto& [ifmt, code] : wb_.addedFormats_) {
+            Bytes b;
+            b.U16(ifmt).UnicodeString(code);
+            out_.Write(op::kFormat, b.Span());
+        }
+    };
+    std::size_t sheetIndex = 0;
+    for (std::size_t i = 0; i < wb_.globals_.size(); ++i) {
+        const auto& rec = wb_.globals_[i];
+        if (!anyFormat && i == firstXf) writeAddedFormats();
+        if (rec.opcode == op::kSst) {
+            WriteSst();
+            continue;
+        }
+        if (rec.opcode == op::kExtSst) {
+            WriteExtSst();
+            continue;
+        }
+        if (rec.opcode == op::kBoundSheet && sheetIndex < boundSheetPos.size())
+            boundSheetPos[sheetIndex++] = out_.Position() + 4;
+        out_.Write(rec.opcode, rec.data);
+        if (anyFormat && i == lastFormat) writeAddedFormats();
+        if (i == lastXf) {
+            for (std::size_t x = wb_.originalXfCount_; x < wb_.xfs_.size(); ++x) out_.Write(op::kXf, wb_.xfs_[x]);
+        }
+    }
+    for (std::size_t s = 0; s < wb_.sheets_.size(); ++s) {
+        out_.PatchU32(boundSheetPos[s], static_cast<std::uint32_t>(out_.Position()));
+        if (s == wb_.editable_)
+            WriteEditableSheet();
+        else
+            WriteOtherSheet(s);
+    }
+
+    cfb::CompoundFile file = *wb_.file_;
+    cfb::Entry* stream = file.FindStream(u"Workbook");
+    stream->data = std::move(out_.Data());
+    return cfb::Write(file);
+}
+
+void XlsWriter::WriteOtherSheet(std::size_t sheet) {
+    // Offsets inside an unchanged sheet are relative, except INDEX's.
+    const std::int64_t delta = static_cast<std::int64_t>(out_.Position()) - wb_.sheets_[sheet].originalOffset;
+    int depth = 0;
+    for (auto rec : wb_.sheetRecords_[sheet]) {
+        if (rec.opcode == op::kBof) ++depth;
+        if (rec.opcode == op::kEof) --depth;
+        if (rec.opcode == op::kIndex && depth == 1 && rec.data.size() >= 16) {
+            auto at = std::span(rec.data);
+            const auto shift = [&](std::size_t pos) {
+                const std::uint32_t v = biff::GetU32(at.subspan(pos));
+                if (v) PutU32(at.subspan(pos), static_cast<std::uint32_t>(v + delta));
+            };
+            shift(12);
+            for (std::size_t p = 16; p + 4 <= rec.data.size(); p += 4) shift(p);
+        }
+        out_.Write(rec.opcode, rec.data);
+    }
+}
+
+namespace {
+
+bool EncodeRk(double v, std::uint32_t& rk) {
+    // Integers in 30 bits, and integers divided by 100, go in 4 bytes.
+    for (int x100 = 0; x100 < 2; ++x100) {
+        const double scaled = x100 ? v * 100 : v;
+        if (std::nearbyint(scaled) == scaled && scaled >= -536870912.0 && scaled <= 536870911.0) {
+            if (x100 && static_cast<double>(static_cast<std::int32_t>(scaled)) / 100 != v) continue;
+            rk = (static_cast<std::uint32_t>(static_cast<std::int32_t>(scaled)) << 2) | 0x02 | x100;
+            return true;
+        }
+    }
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    if ((bits & 0xFFFFFFFFull) == 0) {
+        rk = static_cast<std::uint32_t>(bits >> 32) & 0xFFFFFFFCu;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void XlsWriter::WriteCell(std::uint16_t col, const Cell& cell) {
+    Bytes b;
+    b.U16(static_cast<std::uint16_t>(cell.row)).U16(col).U16(cell.xf);
+    switch (cell.kind) {
+    case CellKind::Blank:
+        out_.Write(op::kBlank, b.Span());
+        return;
+    case CellKind::Number: {
+        std::uint32_t rk;
+        if (EncodeRk(cell.number, rk)) {
+            b.U32(rk);
+            out_.Write(op::kRk, b.Span());
+        } else {
+            b.F64(cell.number);
+            out_.Write(op::kNumber, b.Span());
+        }
+        return;
+    }
+    case CellKind::Text:
+        b.U32(cell.index);
+        out_.Write(op::kLabelSst, b.Span());
+        return;
+    case CellKind::Boolean:
+    case CellKind::Error:
+        b.U8(cell.small).U8(cell.kind == CellKind::Error ? 1 : 0);
+        out_.Write(op::kBoolErr, b.Span());
+        return;
+    case CellKind::Formula:
+        break;
+    }
+    const auto& f = wb_.formulas_[cell.index];
+    b.Append(f.cached).U16(f.grbit).U32(0);
+    if (f.arrayHost) {
+        b.U16(5).U8(0x01).U16(static_cast<std::uint16_t>(cell.row)).U16(col);
+    } else {
+        b.U16(static_cast<std::uint16_t>(f.tokens.rgce.size())).Append(f.tokens.rgce).Append(f.tokens.rgcb);
+    }
+    out_.Write(op::kFormula, b.Span());
+    if (f.arrayHost && f.extra.size() >= 14) {
+        Bytes a;
+        a.Append(std::span(f.extra).first(12));
+        a.U16(static_cast<std::uint16_t>(f.tokens.rgce.size())).Append(f.tokens.rgce).Append(f.tokens.rgcb);
+        out_.Write(op::kArray, a.Span());
+    } else if (f.extraOpcode) {
+        out_.Write(f.extraOpcode, f.extra);
+    }
+    if (f.cached[6] == 0xFF && f.cached[7] == 0xFF && f.cached[0] == 0) {
+        Bytes s;
+        s.UnicodeString(f.cachedText);
+        out_.Write(op::kString, s.Span());
+    }
+}
+
+void XlsWriter::WriteEditableSheet() {
+    // Cells in row order: a counting sort over rows, filled column by column
+    // so that each row's cells come out in column order.
+    std::vector<std::uint32_t> start(formula::kMaxRows + 1, 0);
+    std::size_t total = 0;
+    for (const auto& column : wb_.columns_)
+        for (const auto& cell : column.cells) ++start[cell.row + 1], ++total;
+    for (std::size_t r = 0; r < formula::kMaxRows; ++r) start[r + 1] += start[r];
+    std::vector<std::pair<std::uint16_t, const Cell*>> ordered(total);
+    {
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (std::uint16_t c = 0; c < formula::kMaxCols; ++c)
+            for (const auto& cell : wb_.columns_[c].cells) ordered[fill[cell.row]++] = {c, &cell};
+    }
+    std::vector<std::uint32_t> rows;
+    for (std::uint32_t r = 0; r < formula::kMaxRows; ++r)
+        if (start[r + 1] > start[r] || wb_.rowRecords_.count(r)) rows.push_back(r);
+
+    std::uint32_t firstCellRow = 0, lastCellRow = 0;
+    std::uint16_t firstCol = 0, lastCol = 0;
+    bool anyCell = total > 0;
+    if (anyCell) {
+        firstCellRow = ordered.front().second->row;
+        lastCellRow = ordered.back().second->row;
+        firstCol = formula::kMaxCols;
+        for (std::uint16_t c = 0; c < formula::kMaxCols; ++c) {
+            if (wb_.columns_[c].cells.empty()) continue;
+            firstCol = std::min(firstCol, c);
+            lastCol = c;
+        }
+    }
+    const std::size_t blocks = (rows.size() + 31) / 32;
+    std::size_t indexPos = SIZE_MAX, defColWidthPos = 0;
+    bool inChart = false;
+    const auto writeDimensions = [&] {
+        Bytes d;
+        d.U32(anyCell ? firstCellRow : 0).U32(anyCell ? lastCellRow + 1 : 0);
+        d.U16(anyCell ? firstCol : 0).U16(anyCell ? static_cast<std::uint16_t>(lastCol + 1) : 0).U16(0);
+        out_.Write(op::kDimensions, d.Span());
+    };
+    const auto writeMerges = [&] {
+        for (std::size_t i = 0; i < wb_.merges_.size(); i += 1027) {
+            const std::size_t n = std::min<std::size_t>(1027, wb_.merges_.size() - i);
+            Bytes m;
+            m.U16(static_cast<std::uint16_t>(n));
+            for (std::size_t k = i; k < i + n; ++k) {
+                const auto& a = wb_.merges_[k];
+                m.U16(static_cast<std::uint16_t>(a.r1)).U16(static_cast<std::uint16_t>(a.r2)).U16(a.c1).U16(a.c2);
+            }
+            out_.Write(op::kMergeCells, m.Span());
+        }
+    };
+    for (const auto& rec : wb_.prefix_) {
+        if (rec.opcode == op::kBof && &rec != &wb_.prefix_.front()) inChart = true;
+        if (inChart) {
+            out_.Write(rec.opcode, rec.data);
+            if (rec.opcode == op::kEof) inChart = false;
+            continue;
+        }
+        if (rec.opcode == op::kIndex) {
+            indexPos = out_.Position();
+            std::vector<std::uint8_t> zeros(16 + 4 * blocks, 0);
+            out_.Write(op::kIndex, zeros);
+        } else if (rec.opcode == op::kDimensions && rec.data.empty()) {
+            writeDimensions();
+        } else if (rec.opcode == op::kMergeCells && rec.data.empty()) {
+            writeMerges();
+        } else {
+            if (rec.opcode == op::kDefColWidth) defColWidthPos = out_.Position();
+            out_.Write(rec.opcode, rec.data);
+        }
+    }
+
+    std::vector<std::uint32_t> dbCells;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t first = b * 32, last = std::min(rows.size(), first + 32);
+        const std::size_t firstRowPos = out_.Position();
+        for (std::size_t i = first; i < last; ++i) {
+            const std::uint32_t r = rows[i];
+            std::vector<std::uint8_t> data;
+            if (auto it = wb_.rowRecords_.find(r); it != wb_.rowRecords_.end()) {
+                data = it->second;
+            } else {
+                Bytes d;  // default height, no format; bit 8 is always set
+                d.U16(static_cast<std::uint16_t>(r)).U16(0).U16(0).U16(0x00FF).U16(0).U16(0).U16(0x0100).U16(kDefaultXf);
+                data = std::move(d.Data());
+            }
+            std::uint16_t mic = 0, mac = 0;
+            if (start[r + 1] > start[r]) {
+                mic = ordered[start[r]].first;
+                mac = static_cast<std::uint16_t>(ordered[start[r + 1] - 1].first + 1);
+            }
+            PutU16(std::span(data).subspan(0), static_cast<std::uint16_t>(r));
+            PutU16(std::span(data).subspan(2), mic);
+            PutU16(std::span(data).subspan(4), mac);
+            out_.Write(op::kRow, data);
+        }
+        const std::size_t rowsEnd = out_.Position();
+        Bytes db;
+        std::size_t previous = firstRowPos + 20;  // end of the first ROW record
+        std::vector<std::uint16_t> offsets;
+        for (std::size_t i = first; i < last; ++i) {
+            const std::uint32_t r = rows[i];
+            if (start[r + 1] == start[r]) continue;
+            const std::size_t at = out_.Position();
+            offsets.push_back(static_cast<std::uint16_t>(at - (offsets.empty() ? previous : previous)));
+            previous = at;
+            for (std::uint32_t k = start[r]; k < start[r + 1]; ++k) WriteCell(ordered[k].first, *ordered[k].second);
+        }
+        (void)rowsEnd;
+        const std::size_t dbPos = out_.Position();
+        db.U32(static_cast<std::uint32_t>(dbPos - firstRowPos));
+        for (auto o : offsets) db.U16(o);
+        out_.Write(op::kDbCell, db.Span());
+        dbCells.push_back(static_cast<std::uint32_t>(dbPos));
+    }
+
+    for (const auto& rec : wb_.suffix_) {
+        if (rec.opcode == op::kDimensions && rec.data.empty())
+            writeDimensions();
+        else if (rec.opcode == op::kMergeCells && rec.data.empty())
+            writeMerges();
+        else
+            out_.Write(rec.opcode, rec.data);
+    }
+
+    if (indexPos != SIZE_MAX) {
+        auto at = std::span(out_.Data()).subspan(indexPos + 4);
+        PutU32(at.subspan(0), 0);
+        PutU32(at.subspan(4), rows.empty() ? 0 : rows.front());
+        PutU32(at.subspan(8), rows.empty() ? 0 : rows.back() + 1);
+        PutU32(at.subspan(12), static_cast<std::uint32_t>(defColWidthPos));
+        for (std::size_t i = 0; i < dbCells.size(); ++i) PutU32(at.subspan(16 + 4 * i), dbCells[i]);
+    }
+}
+
+std::vector<std::uint8_t> Workbook::Save() {
+    XlsWriter writer(*this);
+    return writer.Write();
+}
+
+} // namespace vi2zezir::workbook
