@@ -402,6 +402,10 @@ private:
             if (c == 0) break;
             e.name += c;
         }
+        if (e.name.size() > kMaxNameUnits) {
+            Fail("directory entry name '" + Printable(e.name) + "' is longer than " + Num(kMaxNameUnits) +
+                 " characters");
+        }
         e.left = Get32(p + 0x44);
         e.right = Get32(p + 0x48);
         e.child = Get32(p + 0x4C);

@@ -553,6 +553,14 @@ TEST(CfbHostile, DirectoryLoops) {
     ExpectCfbError(dirChain, "sector chain of the directory loops");
 }
 
+TEST(CfbHostile, NameWithoutTerminator) {
+    Bytes bytes = Write(SampleFile());
+    const std::size_t at = V3Map(bytes).DirEntryOffset(u"Workbook");
+    for (std::size_t i = 0; i < 32; ++i) Put16(bytes, at + 2 * i, u'A');
+    Put16(bytes, at + 0x40, 64);
+    ExpectCfbError(bytes, "is longer than 31 characters");
+}
+
 TEST(CfbHostile, DifatLoop) {
     CompoundFile file;
     file.entries = {Stream(u"Workbook", Pattern(8 * 1024 * 1024, 1))};
@@ -667,6 +675,16 @@ std::vector<std::string> OlefileListing(const Bytes& bytes, const std::string& s
     return lines;
 }
 
+Bytes LoadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void SaveFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
 bool OlefileAvailable() {
     return std::system("/usr/bin/python3 -c 'import olefile' > /dev/null 2>&1") == 0;
 }
@@ -697,6 +715,53 @@ TEST(CfbIndependentReader, OlefileReadsDifatAndManyEntries) {
     std::sort(expected.begin(), expected.end());
     std::sort(actual.begin(), actual.end());
     EXPECT_EQ(expected, actual);
+}
+
+} // namespace
+} // namespace vi2zezir::workbook::cfb
+
+namespace vi2zezir::workbook::cfb {
+namespace {
+
+// A workbook LibreOffice saved as "MS Excel 97" from a 300-row CSV: a real
+// writer's layout (its own sector order, a Workbook stream above the cutoff,
+// the summary and \x01CompObj streams in the mini stream).
+const std::filesystem::path kLibreOfficeXls = std::filesystem::path(VZ_TEST_DATA_DIR) / "cfb" / "ok-libreoffice-rows.xls";
+
+TEST(CfbIndependentWriter, ReadsWhatLibreOfficeSaved) {
+    const CompoundFile file = Read(LoadFile(kLibreOfficeXls));
+    const Entry* workbook = file.FindStream(u"Workbook");
+    ASSERT_NE(workbook, nullptr);
+    ASSERT_GT(workbook->data.size(), 4096u);
+    // The stream opens with a BIFF8 BOF record (0x0809, 16 bytes, version 0x0600).
+    EXPECT_EQ(workbook->data[0], 0x09);
+    EXPECT_EQ(workbook->data[1], 0x08);
+    EXPECT_EQ(workbook->data[4], 0x00);
+    EXPECT_EQ(workbook->data[5], 0x06);
+    EXPECT_NE(file.FindStream(u"\x05SummaryInformation"), nullptr);
+    EXPECT_NE(file.FindStream(u"\x05" u"DocumentSummaryInformation"), nullptr);
+    EXPECT_NE(file.FindStream(u"\x01" u"CompObj"), nullptr);
+    ExpectSameEntries(file.entries, Read(Write(file)).entries);
+}
+
+// The spreadsheet application opens the file Write produced from its own:
+// both convert to the same CSV.
+TEST(CfbIndependentWriter, LibreOfficeOpensRewrittenWorkbook) {
+    if (std::system("command -v soffice > /dev/null 2>&1") != 0) GTEST_SKIP() << "LibreOffice is not installed";
+    const auto dir = std::filesystem::temp_directory_path() / ("cfb_lo_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(kLibreOfficeXls, dir / "original.xls");
+    SaveFile(dir / "rewritten.xls", Write(Read(LoadFile(kLibreOfficeXls))));
+    // A private profile: other LibreOffice instances on the machine do not interfere.
+    const std::string command = "cd " + dir.string() + " && timeout 300 soffice --headless --norestore" +
+                                " -env:UserInstallation=file://" + dir.string() + "/profile" +
+                                " --convert-to csv original.xls rewritten.xls > soffice.log 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const Bytes original = LoadFile(dir / "original.csv");
+    const Bytes rewritten = LoadFile(dir / "rewritten.csv");
+    EXPECT_GT(original.size(), 3000u);
+    EXPECT_TRUE(original == rewritten);
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
