@@ -1,0 +1,278 @@
+#include "platform/win32/window/main_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/win32/com/com_ptr.h"
+#include "platform/win32/resources/resource.h"
+#include "text/utf.h"
+
+namespace vi2zezir::win32 {
+using com::FromWide;
+using com::ToWide;
+
+namespace {
+
+constexpr wchar_t kPictureClass[] = L"VI2ZezirPicture";
+
+constexpr wchar_t kInstructions[] =
+    L"This utility will transfer fields from the open Tendrix document to an Excel file. Please select the Tendrix  "
+    L"Excel Template that you would like to use. To transfer the fields to Excel, press the 'Send to Excel' Button. "
+    L"This utility will close when finished.";
+
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
+
+// Picture1: a focusable box that draws the logo at its top-left corner.
+LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT client;
+        GetClientRect(hwnd, &client);
+        FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+        auto logo = reinterpret_cast<HBITMAP>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (logo) {
+            BITMAP info{};
+            GetObjectW(logo, sizeof(info), &info);
+            HDC memory = CreateCompatibleDC(dc);
+            HGDIOBJ old = SelectObject(memory, logo);
+            BitBlt(dc, 0, 0, info.bmWidth, info.bmHeight, memory, 0, 0, SRCCOPY);
+            SelectObject(memory, old);
+            DeleteDC(memory);
+        }
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+        SetFocus(hwnd);
+        return 0;
+    case WM_GETDLGCODE:
+        return DLGC_STATIC;
+    default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+void RegisterPictureClass(HINSTANCE instance) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = PictureProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kPictureClass;
+    RegisterClassExW(&wc);
+}
+
+} // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, std::wstring statusLogPath)
+    : instance_(instance), statusLogPath_(std::move(statusLogPath)) {}
+
+MainWindow::~MainWindow() {
+    if (hwnd_) DestroyWindow(hwnd_);
+    if (font_) DeleteObject(font_);
+    if (logo_) DeleteObject(logo_);
+    if (white_) DeleteObject(white_);
+}
+
+void MainWindow::Create() {
+    HICON icon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_VI2ZEZIR));
+    RegisterWindowClass(instance_, kMainWindowClass, icon, GetSysColorBrush(COLOR_BTNFACE));
+    RegisterPictureClass(instance_);
+
+    RECT frame{0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+    CreateWindowExW(kWindowExStyle, kMainWindowClass, ToWide(shell::kWindowTitle).c_str(), kWindowStyle, CW_USEDEFAULT,
+                    CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_,
+                    this);
+    if (!hwnd_) throw Failure(static_cast<std::int32_t>(HRESULT_FROM_WIN32(GetLastError())), u"Cannot create the window");
+    CreateControls();
+}
+
+HWND MainWindow::AddControl(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle, int x, int y,
+                            int width, int height, int id) {
+    HWND control = CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, x, y,
+                                   width, height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
+                                   nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    return control;
+}
+
+void MainWindow::CreateControls() {
+    // 8-point MS Shell Dlg at 96 dpi: the sizes of the fixed layout fit it.
+    font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Shell Dlg");
+    white_ = CreateSolidBrush(RGB(255, 255, 255));
+    logo_ = static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
+
+    // Creation order is Z order (first on top) and tab order: the four
+    // focusable controls first, in their tab order, then the status bar and
+    // the static ones, so that Picture1 covers the white band's left end and
+    // the instruction text and the rule lie on the band.
+    txtExcelFile_ = AddControl(WC_EDITW, L"", WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, WS_EX_CLIENTEDGE, 168, 96, 337, 19,
+                               IDC_TXT_EXCEL_FILE);
+    AddControl(WC_BUTTONW, L"Send To Excel", WS_TABSTOP | BS_PUSHBUTTON, 0, 384, 120, 137, 25, IDC_CMD_EXPORT);
+    AddControl(WC_BUTTONW, L"..", WS_TABSTOP | BS_PUSHBUTTON, 0, 504, 96, 17, 19, IDC_CMD_OTHER_FILE);
+    HWND picture = AddControl(kPictureClass, L"", WS_TABSTOP, 0, 0, 0, 153, 145, IDC_PICTURE1);
+    SetWindowLongPtrW(picture, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(logo_));
+    // The status bar keeps the layout's size: no parent alignment or
+    // resizing. It lies over the foot of "Version 1.95", as the layout has it.
+    statusBar_ = AddControl(STATUSCLASSNAMEW, L"", CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER, 0, 0, 148,
+                            kClientWidth, 17, IDC_SB);
+    AddControl(WC_STATICW, L"", SS_BLACKRECT, 0, 152, 72, 392, 1, IDC_LINE1);
+    AddControl(WC_STATICW, kInstructions, SS_LEFT, 0, 160, 8, 369, 57, IDC_LABEL3);
+    AddControl(WC_STATICW, L"", SS_LEFT, 0, 144, 0, 401, 73, IDC_LABEL2);
+    AddControl(WC_STATICW, L"Excel File:", SS_LEFT, 0, 168, 80, 65, 17, IDC_LABEL1);
+    label4_ = AddControl(WC_STATICW, L"Version 1.95", SS_LEFT, 0, 168, 136, 89, 17, IDC_LABEL4);
+    SendMessageW(statusBar_, SB_SIMPLE, TRUE, 0);
+    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(L""));
+    focus_ = txtExcelFile_;
+}
+
+bool MainWindow::PreTranslate(MSG& message) {
+    return hwnd_ && IsDialogMessageW(hwnd_, &message);
+}
+
+void MainWindow::RunFormEvent(void (shell::frmTX_To_ExcelLink::*handler)()) {
+    if (!form_ || running_) return;
+    // One event at a time: a click that arrives while a transfer runs (the
+    // dialog pumps messages) is not a second transfer.
+    running_ = true;
+    std::optional<Failure> failure = shell::RunEvent(*form_, handler);
+    running_ = false;
+    exitCode_ = (failure || transfer::IsRefusal(lastStatus_)) ? 1 : 0;
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) {
+            if (LOWORD(wParam) == IDC_CMD_EXPORT) {
+                RunFormEvent(&shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
+                return 0;
+            }
+            if (LOWORD(wParam) == IDC_CMD_OTHER_FILE) {
+                RunFormEvent(&shell::frmTX_To_ExcelLink::cmdOtherFile_Click);
+                return 0;
+            }
+        }
+        break;
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        HWND control = reinterpret_cast<HWND>(lParam);
+        int id = GetDlgCtrlID(control);
+        if (id == IDC_LABEL2 || id == IDC_LABEL3) {
+            SetBkColor(dc, RGB(255, 255, 255));
+            return reinterpret_cast<LRESULT>(white_);
+        }
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        if (control == label4_) SetTextColor(dc, GetSysColor(COLOR_APPWORKSPACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_ACTIVATE:
+        // Keep the focused control across deactivation, as a dialog does.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focused = GetFocus();
+            if (focused && IsChild(hwnd_, focused)) focus_ = focused;
+        } else if (focus_) {
+            SetFocus(focus_);
+        }
+        return 0;
+    case WM_SETFOCUS:
+        if (focus_) SetFocus(focus_);
+        return 0;
+    case WM_CLOSE:
+        if (form_ && form_->IsLoaded() && !running_) {
+            running_ = true;
+            shell::RunEvent(*form_, &shell::frmTX_To_ExcelLink::Form_Unload);
+            running_ = false;
+        }
+        DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void MainWindow::Show() {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+    SetFocus(txtExcelFile_);
+}
+
+void MainWindow::SetTopMost(bool onTop) {
+    // The result is not examined: a window that cannot change layer stays usable.
+    SetWindowPos(hwnd_, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+}
+
+std::u16string MainWindow::PathText() const {
+    int length = GetWindowTextLengthW(txtExcelFile_);
+    std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
+    int got = GetWindowTextW(txtExcelFile_, buffer.data(), length + 1);
+    return FromWide(buffer.data(), static_cast<std::size_t>(got));
+}
+
+void MainWindow::SetPathText(const std::u16string& text) { SetWindowTextW(txtExcelFile_, ToWide(text).c_str()); }
+
+void MainWindow::SetStatusText(const std::u16string& text) {
+    lastStatus_ = text;
+    std::wstring wide = ToWide(text);
+    SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(wide.c_str()));
+    // The run processes no window events between its steps; paint the
+    // status bar now so each step's text is seen.
+    UpdateWindow(statusBar_);
+    AppendStatusLog(u"status: " + text);
+}
+
+std::u16string MainWindow::ShowOpenDialog(const shell::OpenDialogOptions& options) {
+    // "Description|pattern" becomes the dialog's double-null-terminated list.
+    std::wstring filter = ToWide(options.filter);
+    for (wchar_t& c : filter) {
+        if (c == L'|') c = L'\0';
+    }
+    filter.append(2, L'\0');
+    std::wstring title = ToWide(options.dialogTitle);
+    std::wstring initDir = ToWide(options.initDir);
+    std::vector<wchar_t> file(32768, L'\0');
+    std::wstring initial = ToWide(options.fileName);
+    initial.copy(file.data(), std::min(initial.size(), file.size() - 1));
+
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = hwnd_;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = initDir.c_str();
+    ofn.lpstrTitle = title.c_str();
+    ofn.Flags = options.flags | OFN_EXPLORER;
+    if (GetOpenFileNameW(&ofn)) return FromWide(file.data(), wcslen(file.data()));
+    DWORD error = CommDlgExtendedError();
+    if (error == 0) return {};  // cancelled: an empty name, no failure
+    throw Failure(static_cast<std::int32_t>(error), u"The file dialog could not be shown", "CMDialog.ShowOpen");
+}
+
+void MainWindow::Close() {
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void MainWindow::AppendStatusLog(const std::u16string& line) {
+    if (statusLogPath_.empty()) return;
+    FILE* file = _wfopen(statusLogPath_.c_str(), L"ab");
+    if (!file) return;
+    std::string utf8 = text::ToUtf8(line) + "\n";
+    fwrite(utf8.data(), 1, utf8.size(), file);
+    fclose(file);
+}
+
+} // namespace vi2zezir::win32
