@@ -1,5 +1,6 @@
 #include "text/case.h"
 
+#include <cstdint>
 #include <cwctype>
 
 namespace vi2zezir::text {
@@ -10,8 +11,9 @@ char16_t LowerCase(char16_t c) {
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
     // Surrogates are halves of a character; leave them alone.
     if (c >= 0xD800 && c <= 0xDFFF) return c;
-    wint_t lower = std::towlower(static_cast<wint_t>(c));
-    return lower <= 0xFFFF ? static_cast<char16_t>(lower) : c;
+    // wint_t is 16 bits wide on Windows, 32 elsewhere.
+    const auto lower = static_cast<std::uint32_t>(std::towlower(static_cast<wint_t>(c)));
+    return lower <= 0xFFFFu ? static_cast<char16_t>(lower) : c;
 }
 
 std::u16string LowerCase(std::u16string_view text) {
