@@ -13,7 +13,7 @@ packages=(
   libreoffice-calc-nogui
   xvfb xauth imagemagick
   python3-olefile
-  poppler-utils fonts-liberation2
+  poppler-utils fonts-liberation2 unzip
 )
 
 missing=()
