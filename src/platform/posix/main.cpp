@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
     }
 #else
     (void)HasDisplay;
+    (void)OpenOnDesktop;
 #endif
     return RunHeadless(environment);
 }

@@ -1,0 +1,146 @@
+// vi2zezir run as a user runs it without a display: TENDRIX_DOCUMENT names the
+// quote, "/f:" the template, VI2ZEZIR_OUTPUT where the filled workbook goes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "support/libreoffice.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct ProgramRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+class HeadlessProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("vz-e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        templatePath = dir / "quote template.xls";
+        fs::copy_file(fs::path(VZ_SOURCE_DIR) / "examples/quote40.xls", templatePath);
+        output = dir / "filled.xls";
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(dir);
+    }
+
+    // Runs the program with the environment given (and nothing inherited of ours).
+    ProgramRun Start(const std::string& document, const std::string& arguments) {
+        std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM";
+        command += document.empty() ? " -u TENDRIX_DOCUMENT" : " TENDRIX_DOCUMENT='" + document + "'";
+        command += " VI2ZEZIR_OUTPUT='" + output.string() + "' '" VZ_PROGRAM "' " + arguments + " > out.txt 2> err.txt";
+        ProgramRun run;
+        const int status = std::system(command.c_str());
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = Slurp(dir / "out.txt");
+        run.err = Slurp(dir / "err.txt");
+        return run;
+    }
+
+    std::string Example(const std::string& name) { return (fs::path(VZ_SOURCE_DIR) / "examples" / name).string(); }
+    std::string Document(const std::string& name, const std::string& json) {
+        std::ofstream(dir / name) << json;
+        return (dir / name).string();
+    }
+    std::string Switch() { return "\"/f:" + templatePath.string() + "\""; }
+
+    fs::path dir, templatePath, output;
+};
+
+TEST_F(HeadlessProgram, FillsTheTemplateAndLeavesItUntouched) {
+    const std::string before = Slurp(templatePath);
+    ProgramRun run = Start(Example("quote-typical.json"), Switch());
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.out,
+              "Creating Tendrix Object\nCreating Excel Object\nOpening Excel File\nWriting Header Fields\n"
+              "Writing Item Fields\nWriting Macros\nWorkbook written to " + output.string() + "\n");
+    EXPECT_EQ(Slurp(templatePath), before);
+
+    std::string whyNot;
+    auto sheets = vi2zezir::test::ReadAllSheetsWithLibreOffice(output, &whyNot);
+    if (!sheets) GTEST_SKIP() << whyNot;
+    const auto& first = sheets->front();
+    bool descriptionFound = false, totalFormula = false;
+    for (const auto& [address, cell] : first.cells) {
+        EXPECT_EQ(cell.value.find("&DH_"), std::string::npos) << address << " " << cell.value;
+        EXPECT_EQ(cell.value.find("&DI_"), std::string::npos) << address << " " << cell.value;
+        EXPECT_EQ(cell.value.find("&APP_"), std::string::npos) << address << " " << cell.value;
+        if (cell.value == "Managed switch 48-port PoE+") descriptionFound = true;
+        if (cell.formula.rfind("=SUM(", 0) == 0) totalFormula = true;
+    }
+    EXPECT_TRUE(descriptionFound);
+    EXPECT_TRUE(totalFormula);
+    // Only the first worksheet is filled.
+    ASSERT_GE(sheets->size(), 2u);
+    bool secondSheetPlaceholder = false;
+    for (const auto& [address, cell] : (*sheets)[1].cells)
+        if (cell.value.find("&D") != std::string::npos || cell.value.find("&APP_") != std::string::npos)
+            secondSheetPlaceholder = true;
+    EXPECT_TRUE(secondSheetPlaceholder);
+}
+
+TEST_F(HeadlessProgram, RefusesWithoutTendrix) {
+    ProgramRun run = Start("", Switch());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "Creating Tendrix Object\nTendrix is not running. Operation Cancelled\n");
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(HeadlessProgram, RefusesAMissingTemplate) {
+    ProgramRun run = Start(Example("quote-typical.json"), "/f:" + (dir / "missing.xls").string());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("File cannot be found. Operation Cancelled"), std::string::npos);
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(HeadlessProgram, AFailureIsReportedWithItsCodeAndNothingIsWritten) {
+    const std::string before = Slurp(templatePath);
+    ProgramRun run = Start(Document("null.json", R"({"VersionMajor": "4", "Macros": {"&APP_OurLocationCompany": null}})"),
+                    Switch());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Error 94: Invalid use of Null\n");
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_EQ(Slurp(templatePath), before);
+}
+
+TEST_F(HeadlessProgram, ABrokenDocumentIsNamedNeverNotRunning) {
+    ProgramRun run = Start(Document("broken.json", "{\n  \"VersionMajor\": \"4\",\n  \"Items\": [ {\"LineType\": } ]\n}"),
+                    Switch());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("broken.json"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("line 3"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("not running"), std::string::npos);
+}
+
+TEST_F(HeadlessProgram, ThirtyTwoThousandSevenHundredSixtyEightLinesOverflow) {
+    std::string json = R"({"VersionMajor": "4", "Items": [)";
+    for (int i = 0; i < 32768; ++i) json += i ? ",{}" : "{}";
+    json += "]}";
+    ProgramRun run = Start(Document("huge.json", json), Switch());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Error 6: Overflow\n");
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(HeadlessProgram, WithoutTheSwitchTheDefaultTemplateBesideTheProgramIsUsed) {
+    ProgramRun run = Start(Example("quote-empty.json"), "");
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(fs::exists(output));
+}
+
+} // namespace

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the Linux build with its unit and
+# end-to-end tests, the whole suite once more under ASan + UBSan, the fuzz
+# targets for a bounded time, and the Windows program under Wine.
+# Usage: tools/test.sh            (all stages)
+#        VZ_STAGES="linux" tools/test.sh   (a subset: linux sanitize fuzz windows)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${VZ_JOBS:-2}
+stages=${VZ_STAGES:-"linux sanitize fuzz windows"}
+
+bash tools/install-deps.sh
+
+has_stage() { [[ " $stages " == *" $1 "* ]]; }
+
+if has_stage linux; then
+  echo "== Linux build and tests"
+  cmake --preset default
+  cmake --build --preset default -j"$jobs"
+  ctest --preset default -j"$jobs"
+fi
+
+if has_stage sanitize; then
+  echo "== The test suite under AddressSanitizer + UndefinedBehaviorSanitizer"
+  cmake --preset sanitize
+  cmake --build --preset sanitize -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset sanitize -j"$jobs"
+fi
+
+if has_stage fuzz && [ -f fuzz/CMakeLists.txt ]; then
+  echo "== Fuzz targets, a bounded run each"
+  cmake --preset fuzz
+  cmake --build --preset fuzz -j"$jobs"
+  bash fuzz/run-all.sh "$root/build/fuzz" "${VZ_FUZZ_SECONDS:-60}"
+fi
+
+if has_stage windows && [ -f src/platform/win32/CMakeLists.txt ]; then
+  echo "== Windows program (MinGW-w64) under Wine"
+  cmake --preset mingw
+  cmake --build --preset mingw -j"$jobs"
+  if [ -f tests/wine/run-wine-tests.sh ]; then
+    bash tests/wine/run-wine-tests.sh "$root/build/mingw"
+  fi
+fi
+echo "== All stages passed: $stages"
