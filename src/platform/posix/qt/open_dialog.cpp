@@ -39,8 +39,9 @@ void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& op
     dialog.setNameFilters(NameFiltersFrom(options.filter));
     // The filter text keeps the Windows spelling "*.XLS", but templates on a
     // Linux disk are mostly "*.xls": the patterns must match regardless of
-    // case, as they do on Windows. Without QDir::CaseSensitive the dialog's
-    // file model compares names case-insensitively.
+    // case, as they do on Windows. The dialog's file model compares names
+    // case-insensitively unless QDir::CaseSensitive is set; clearing it here
+    // keeps that true whatever defaults the dialog starts with.
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     dialog.setDirectory(QString::fromStdU16String(options.initDir));
     dialog.selectFile(QString::fromStdU16String(options.fileName));

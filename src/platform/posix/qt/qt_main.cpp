@@ -1,14 +1,12 @@
 #include "platform/posix/qt/qt_main.h"
 
 #include <cstdlib>
-#include <exception>
 #include <iostream>
 #include <optional>
 
 #include <QApplication>
 
 #include "platform/posix/qt/qt_form_view.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 
@@ -20,26 +18,30 @@ bool IsSet(const char* name)
     return value != nullptr && *value != '\0';
 }
 
-// One window event at the top level: the form's RunEvent shows a failure in
-// the status bar; the terminal gets it too. Nothing may leave through Qt's
-// event loop, so anything else that escapes is reported the same way.
+// One window event at the top level: RunEvent shows a failure in the status
+// bar and catches everything that must not cross Qt's event loop; the
+// terminal gets the failure too.
 std::optional<Failure> RunFormEvent(shell::frmTX_To_ExcelLink& form,
                                     void (shell::frmTX_To_ExcelLink::*handler)())
 {
-    try {
-        std::optional<Failure> failure = shell::RunEvent(form, handler);
-        if (failure) {
-            std::cerr << "vi2zezir: " << failure->what() << '\n';
-        }
-        return failure;
-    } catch (const std::exception& error) {
-        std::cerr << "vi2zezir: " << error.what() << '\n';
-        form.View().SetStatusText(text::FromUtf8(error.what()));
-        return Failure(kApplicationDefined, text::FromUtf8(error.what()));
+    std::optional<Failure> failure = shell::RunEvent(form, handler);
+    if (failure) {
+        std::cerr << "vi2zezir: " << failure->what() << '\n';
     }
+    return failure;
 }
 
 } // namespace
+
+void qtwindow::ConnectForm(QtFormView& view, shell::frmTX_To_ExcelLink& form)
+{
+    using Form = shell::frmTX_To_ExcelLink;
+    view.SetEvents({
+        .cmdOtherFileClick = [&form] { RunFormEvent(form, &Form::cmdOtherFile_Click); },
+        .cmdExport2ExcelClick = [&form] { RunFormEvent(form, &Form::CmdExport2Excel_Click); },
+        .formUnload = [&form] { RunFormEvent(form, &Form::Form_Unload); },
+    });
+}
 
 bool QtDisplayAvailable()
 {
@@ -57,12 +59,8 @@ int RunFormWindow(ObjectServices& services, const shell::Environment& env,
 {
     qtwindow::QtFormView view(std::move(openDialog));
     shell::frmTX_To_ExcelLink form(view, services, env);
+    qtwindow::ConnectForm(view, form);
     using Form = shell::frmTX_To_ExcelLink;
-    view.SetEvents({
-        .cmdOtherFileClick = [&form] { RunFormEvent(form, &Form::cmdOtherFile_Click); },
-        .cmdExport2ExcelClick = [&form] { RunFormEvent(form, &Form::CmdExport2Excel_Click); },
-        .formUnload = [&form] { RunFormEvent(form, &Form::Form_Unload); },
-    });
 
     const std::optional<Failure> loadFailure = RunFormEvent(form, &Form::Form_Load);
     if (view.IsClosed() || !form.IsLoaded()) {

@@ -19,6 +19,13 @@ bool QtDisplayAvailable();
 // window was closed without another event.
 int RunQtWindow(int argc, char** argv, ObjectServices& services, const shell::Environment& env);
 
+namespace qtwindow {
+class QtFormView;
+// Lets the window's buttons and close box run the form's handlers, each as
+// one top-level event (a failure ends in the status bar and on stderr).
+void ConnectForm(QtFormView& view, shell::frmTX_To_ExcelLink& form);
+} // namespace qtwindow
+
 // RunQtWindow without creating the application: for a program (or a test)
 // that has its QApplication already. The dialog is replaceable for tests.
 int RunFormWindow(ObjectServices& services, const shell::Environment& env,
