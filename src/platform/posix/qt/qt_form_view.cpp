@@ -139,6 +139,8 @@ QtFormView::QtFormView(OpenDialogFunction openDialog, QWidget* parent)
     sb_->setObjectName(QStringLiteral("sb"));
     sb_->setSizeGripEnabled(false);
     sb_->setGeometry(0, 148, kClientWidth, 17);
+    // A rule along its top edge shows where the bar begins while it is empty.
+    sb_->setStyleSheet(QStringLiteral("QStatusBar#sb { border-top: 1px solid palette(mid); }"));
 
     for (QPushButton* button : {cmdOtherFile_, cmdExport2Excel_}) {
         button->setAutoDefault(false);
