@@ -402,10 +402,6 @@ private:
             if (c == 0) break;
             e.name += c;
         }
-        if (e.name.size() > kMaxNameUnits) {
-            Fail("directory entry name '" + Printable(e.name) + "' is longer than " + Num(kMaxNameUnits) +
-                 " characters");
-        }
         e.left = Get32(p + 0x44);
         e.right = Get32(p + 0x48);
         e.child = Get32(p + 0x4C);
@@ -476,6 +472,10 @@ private:
         for (std::size_t i = 0; i < order.size(); ++i) {
             const RawEntry& raw = dir_[order[i]];
             if (raw.name.empty()) Fail("directory entry " + Num(order[i]) + " has no name");
+            if (raw.name.size() > kMaxNameUnits) {
+                Fail("directory entry name '" + Printable(raw.name) + "' is longer than " + Num(kMaxNameUnits) +
+                     " characters");
+            }
             if (i > 0 && CompareNames(dir_[order[i - 1]].name, raw.name) == 0) {
                 Fail("two entries named '" + Printable(raw.name) + "' in the same storage");
             }
