@@ -49,6 +49,31 @@ struct Member {
     bool isDefault = false;
 };
 
+using Getter = std::function<Variant(InvokeArgs&)>;
+using Setter = std::function<void(InvokeArgs&)>;
+
+inline Member Method(std::u16string name, std::vector<std::u16string> parameters, Getter call) {
+    Member m;
+    m.name = std::move(name);
+    m.parameters = std::move(parameters);
+    m.get = std::move(call);
+    return m;
+}
+// The default member (DISPID_VALUE): obj(args) calls it.
+inline Member DefaultMethod(std::u16string name, std::vector<std::u16string> parameters, Getter call) {
+    Member m = Method(std::move(name), std::move(parameters), std::move(call));
+    m.isDefault = true;
+    return m;
+}
+inline Member Property(std::u16string name, Getter get, Setter put = {}) {
+    Member m;
+    m.name = std::move(name);
+    m.get = std::move(get);
+    m.put = std::move(put);
+    return m;
+}
+inline Member PutOnlyProperty(std::u16string name, Setter put) { return Property(std::move(name), {}, std::move(put)); }
+
 class DispatchObject : public IDispatch {
 public:
     DispatchObject(const DispatchObject&) = delete;

@@ -7,9 +7,9 @@
 namespace vi2zezir::com {
 namespace {
 
-void SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+void SetValue(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
     HKEY handle = nullptr;
-    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr);
+    LONG rc = RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr);
     if (rc != ERROR_SUCCESS) ThrowIfFailed(HRESULT_FROM_WIN32(rc), "RegCreateKeyExW");
     rc = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -38,20 +38,47 @@ std::wstring ModulePath() {
     }
 }
 
-void RegisterServerClass(const ClassRegistration& registration) {
+static void WriteClass(HKEY root, const ClassRegistration& registration) {
     std::wstring clsid = GuidText(registration.clsid);
-    SetValue(kClasses + registration.progId, nullptr, registration.description);
-    SetValue(kClasses + registration.progId + L"\\CLSID", nullptr, clsid);
-    SetValue(kClasses + L"CLSID\\" + clsid, nullptr, registration.description);
-    SetValue(kClasses + L"CLSID\\" + clsid + L"\\ProgID", nullptr, registration.progId);
+    SetValue(root, kClasses + registration.progId, nullptr, registration.description);
+    SetValue(root, kClasses + registration.progId + L"\\CLSID", nullptr, clsid);
+    SetValue(root, kClasses + L"CLSID\\" + clsid, nullptr, registration.description);
+    SetValue(root, kClasses + L"CLSID\\" + clsid + L"\\ProgID", nullptr, registration.progId);
     if (!registration.localServer.empty()) {
-        SetValue(kClasses + L"CLSID\\" + clsid + L"\\LocalServer32", nullptr, registration.localServer);
+        SetValue(root, kClasses + L"CLSID\\" + clsid + L"\\LocalServer32", nullptr, registration.localServer);
+    }
+}
+
+void RegisterServerClass(const ClassRegistration& registration) {
+    WriteClass(HKEY_CURRENT_USER, registration);
+    // Windows merges the per-user classes into HKEY_CLASSES_ROOT; Wine 8
+    // does not, so there the class goes into the (prefix's own) machine
+    // classes as well.
+    CLSID found;
+    if (FAILED(CLSIDFromProgID(registration.progId, &found)) || found != registration.clsid) {
+        WriteClass(HKEY_LOCAL_MACHINE, registration);
     }
 }
 
 void UnregisterServerClass(const ClassRegistration& registration) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, (kClasses + registration.progId).c_str());
-    RegDeleteTreeW(HKEY_CURRENT_USER, (kClasses + L"CLSID\\" + GuidText(registration.clsid)).c_str());
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        // Only our own CLSID's keys: a real server's registration is left alone.
+        CLSID registered;
+        std::wstring progIdKey = kClasses + registration.progId;
+        HKEY key = nullptr;
+        bool ours = false;
+        if (RegOpenKeyExW(root, (progIdKey + L"\\CLSID").c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            wchar_t text[64] = {};
+            DWORD size = sizeof(text) - sizeof(wchar_t);
+            if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS &&
+                SUCCEEDED(CLSIDFromString(text, &registered))) {
+                ours = registered == registration.clsid;
+            }
+            RegCloseKey(key);
+        }
+        if (ours) RegDeleteTreeW(root, progIdKey.c_str());
+        RegDeleteTreeW(root, (kClasses + L"CLSID\\" + GuidText(registration.clsid)).c_str());
+    }
 }
 
 } // namespace vi2zezir::com
