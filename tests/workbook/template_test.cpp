@@ -132,8 +132,8 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
         }
     }
     {
-        SCOPED_TRACE("totals: SUM from the spacer row to the placeholder row, tax and total over it");
-        EXPECT_EQ(quote.Formula("F23"), "=SUM(F21:F22)");
+        SCOPED_TRACE("totals: quantity x price from the spacer row to the placeholder row, tax and total over it");
+        EXPECT_EQ(quote.Formula("F23"), "=SUMPRODUCT(D21:D22,E21:E22)");
         EXPECT_EQ(quote.Formula("F24"), "=ROUND(F23*D24,2)");
         EXPECT_EQ(quote.Formula("F25"), "=F23+F24");
         for (const char* total : {"F23", "F24", "F25"}) {

@@ -126,7 +126,15 @@ Rgce& Rgce::Ref(std::uint16_t row, std::uint16_t col) {
 }
 
 Rgce& Rgce::Area(std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col) {
-    bytes_.push_back(0x25);
+    return AreaOfClass(0x25, rowFirst, rowLast, col);
+}
+
+Rgce& Rgce::ArrayArea(std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col) {
+    return AreaOfClass(0x65, rowFirst, rowLast, col);
+}
+
+Rgce& Rgce::AreaOfClass(std::uint8_t ptg, std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col) {
+    bytes_.push_back(ptg);
     Push16(bytes_, rowFirst);
     Push16(bytes_, rowLast);
     Push16(bytes_, static_cast<std::uint16_t>(col | kRelativeRowAndCol));

@@ -139,13 +139,16 @@ namespace ptg {
 class Rgce {
 public:
     Rgce& Ref(std::uint16_t row, std::uint16_t col);            // PtgRef, value class 0x44
-    Rgce& Area(std::uint16_t rowFirst, std::uint16_t rowLast,   // PtgArea, reference class 0x25
-               std::uint16_t col);
+    // PtgArea within one column: reference class 0x25 (SUM's argument) or
+    // array class 0x65 (SUMPRODUCT's arguments), as Excel stores them.
+    Rgce& Area(std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col);
+    Rgce& ArrayArea(std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col);
     Rgce& Number(double value);                                 // PtgNum 0x1F
     Rgce& Integer(std::uint16_t value);                         // PtgInt 0x1E
     Rgce& Add();                                                // PtgAdd 0x03
     Rgce& Multiply();                                           // PtgMul 0x05
-    // PtgFuncVar (value class 0x42) with argc arguments: SUM is function 4.
+    // PtgFuncVar (value class 0x42) with argc arguments: SUM is function 4,
+    // SUMPRODUCT 228.
     Rgce& FuncVar(std::uint16_t function, std::uint8_t argc);
     // PtgFunc (value class 0x41), fixed argument count: ROUND is function 27.
     Rgce& Func(std::uint16_t function);
@@ -153,12 +156,14 @@ public:
     const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
 
 private:
+    Rgce& AreaOfClass(std::uint8_t ptg, std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col);
     Rgce& Loc(std::uint16_t row, std::uint16_t col);
     std::vector<std::uint8_t> bytes_;
 };
 
 inline constexpr std::uint16_t kFuncSum = 4;
 inline constexpr std::uint16_t kFuncRound = 27;
+inline constexpr std::uint16_t kFuncSumProduct = 228;
 } // namespace ptg
 
 } // namespace vi2zezir::tools::biff

@@ -217,21 +217,33 @@ biff::Sheet QuoteSheet() {
     b.Text(itemRow, kUnitPriceCol, u"&DI_UnitPrice", kItemMoney);
     b.Text(itemRow, kExtendedCol, u"&DI_ExtendedPrice", kItemMoney);
 
-    // Subtotal = SUM(F21:F22): from the spacer row to the placeholder row.
-    // A cells-down insert grows a range only when the insertion row lies
+    // Subtotal = SUMPRODUCT(D21:D22,E21:E22), quantity times unit price over
+    // the item rows. Not SUM(F...): a subtotal line (type 4) puts its amount
+    // in the extended-price column as text, which the spreadsheet re-reads as
+    // a number, so a SUM over that column would count every section twice;
+    // such lines, like comment lines (type 2), leave quantity and unit price
+    // empty and add nothing here. Each ordinary line's =E*D is counted once.
+    //
+    // Both ranges run from the spacer row to the placeholder row. A
+    // cells-down insert grows a range only when the insertion row lies
     // inside it below its first row; an insert at the first row just moves
     // the whole range. The line-item writer inserts every line at the
     // placeholder's current row (22, 23, ... 21+N), which is always the last
-    // row of the range and never its first, so after N lines the range is
-    // F21:F(22+N): the empty spacer, all N lines and the cleared placeholder.
-    // A one-row range F22:F22 would instead move down with the placeholder
-    // and end up summing only the emptied cell below the last line.
+    // row of the range and never its first, so after N lines each range is
+    // 21:(22+N): the empty spacer, all N lines and the cleared placeholder.
+    // A one-row range D22:D22 would instead move down with the placeholder
+    // and end up covering only the emptied cell below the last line. The two
+    // columns are shifted one after the other, so between the two the ranges
+    // differ in size; the formula is consistent again once both are done.
     const int subtotalRow = kSubtotalRow + 1;
     const int taxRow = kTaxRow + 1;
     const int totalRow = kTotalRow + 1;
     b.Text(subtotalRow, kUnitPriceCol, u"Subtotal", kTotalLabel);
     b.Formula(subtotalRow, kExtendedCol,
-              biff::ptg::Rgce{}.Area(kSpacerRow, kItemRow, kExtendedCol).FuncVar(biff::ptg::kFuncSum, 1),
+              biff::ptg::Rgce{}
+                  .ArrayArea(kSpacerRow, kItemRow, kQuantityCol)
+                  .ArrayArea(kSpacerRow, kItemRow, kUnitPriceCol)
+                  .FuncVar(biff::ptg::kFuncSumProduct, 2),
               kTotalMoney);
     // Tax = ROUND(F23*D24, 2), the rate in its own cell so a user can change it.
     b.Number(taxRow, kQuantityCol, kTaxRate, kTaxRateFormat);
