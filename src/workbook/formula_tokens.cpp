@@ -258,6 +258,10 @@ Tree Decode(const Tokens& tokens)
                 node.functionId = tab;
                 const std::size_t arity = rgce[at + 1] & 0x7F;
                 if (node.functionId == kExternalFunction && arity == 0) Fail("an add-in call without its name");
+                // Readers index arguments by the table's counts.
+                if (const FunctionInfo* info = FunctionById(node.functionId);
+                    info != nullptr && (arity < info->minArgs || arity > info->maxArgs))
+                    Fail("a function has a wrong number of arguments");
                 push(std::move(node), arity);
                 break;
             }
