@@ -56,6 +56,10 @@ Tokens Parse(std::u16string_view text, const WorkbookContext& context);
 
 // Tokens back to formula-bar text ("=C5 * D5"), upper-case, en-US syntax.
 // host is the cell the formula belongs to (for relative PtgRefN/PtgAreaN).
+// Throws FormulaError for malformed tokens, unknown defined names and external
+// names. Placeholders that Parse refuses: "=_SHARED(C5)" for PtgExp,
+// "=_TABLE(C5)" for PtgTbl, "_FUNCn(...)" for an unknown function number n,
+// "#REF!A1" for a 3-D reference to a sheet the workbook does not know.
 std::u16string ToText(const Tokens& tokens, CellPos host, const WorkbookContext& context);
 
 // A shared formula's tokens (PtgRefN/PtgAreaN) as an ordinary formula of the
@@ -67,7 +71,9 @@ Tokens Unshare(const Tokens& shared, CellPos host);
 // one column grows when row lies strictly inside it and moves when it starts
 // at or below row. Refs pushed past the last row become #REF!. formulaSheet is
 // the sheet the formula lives on (for refs without a sheet). Returns the new
-// tokens when anything changed.
+// tokens when anything changed. An area whose start stays on the sheet keeps
+// its end at the last row; PtgRefN/PtgAreaN are left alone (unshare first).
+// Throws FormulaError for malformed tokens.
 struct InsertShift {
     std::uint16_t sheet = 0;
     std::uint32_t row = 0;
@@ -78,7 +84,9 @@ std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formula
                                      const InsertShift& shift, const WorkbookContext& context);
 
 // True when any reference of the formula points into the shifted band (for
-// cheap indexing by the model): the columns each reference touches.
+// cheap indexing by the model): the columns each reference touches. Appends
+// (sorted, without duplicates among this call's entries); skips PtgRefN/AreaN
+// and 3-D references to sheets the workbook does not know.
 void CollectReferencedColumns(const Tokens& tokens, std::uint16_t formulaSheet,
                               const WorkbookContext& context,
                               std::vector<std::pair<std::uint16_t, std::uint16_t>>& sheetAndCol);
@@ -103,6 +111,7 @@ public:
 
 // Computes the formula's result, or nullopt when a token or function is
 // beyond the evaluator (the caller then flags the cell for recalculation).
+// Malformed tokens also give nullopt.
 std::optional<CellValue> Evaluate(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host,
                                   const WorkbookContext& context, EvalContext& cells);
 
