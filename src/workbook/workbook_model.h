@@ -149,6 +149,21 @@ public:
 
     std::shared_ptr<TrackedPos> Track(std::uint32_t row, std::uint16_t col);
 
+    // ---- read-only view of every sheet, for tools that inspect a template
+    struct SheetText {
+        std::uint32_t row = 0;
+        std::uint16_t col = 0;
+        std::u16string text;
+    };
+    // Sheets are numbered in workbook order; EditableSheet() is the first
+    // worksheet, the one the operations above change.
+    std::size_t EditableSheet() const { return editable_; }
+    const std::u16string& SheetNameAt(std::size_t sheet) const { return sheets_.at(sheet).name; }
+    // The non-empty cells of a sheet, by rows: for the editable sheet the
+    // formula-bar text of every cell (what Find searches), for the others the
+    // text of their text cells as read.
+    std::vector<SheetText> SheetTexts(std::size_t sheet);
+
 private:
     Workbook();
     friend class XlsReader;
