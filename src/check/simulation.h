@@ -1,0 +1,81 @@
+// A transfer without Tendrix and without touching the template: the real
+// writers run against a sheet made of the template's cell texts, with a
+// quoting application that answers every request with a marker naming the
+// field ("⟦DH:DocNo⟧"). What the writers asked for, which template
+// characters each placeholder replaced and where every line went is the
+// check's evidence; nothing about matching is decided here a second time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vi2zezir::check {
+
+enum class Family { Header, Item, Macro };
+const char* FamilyName(Family family);
+
+// Two ordinary lines: enough to see where a second line goes when two cells
+// match one item placeholder.
+inline constexpr std::int16_t kSimulatedLines = 2;
+
+// The values the simulated quote holds. None of them contains "&", so no
+// value can be taken for a placeholder later in the run.
+std::u16string HeaderMarker(std::u16string_view fieldName);
+std::u16string ItemMarker(std::u16string_view fieldName, int line);  // line from 1
+std::u16string MacroMarker(std::u16string_view placeholder);
+
+struct TemplateCell {
+    std::uint32_t row = 0;
+    std::uint16_t col = 0;
+    std::u16string text;
+};
+
+struct CellPos {
+    std::uint32_t row = 0;
+    std::uint16_t col = 0;
+    friend bool operator==(CellPos, CellPos) = default;
+};
+
+// Template characters [start, end) of one cell that a placeholder replaced.
+struct Claim {
+    std::size_t cell = 0;  // index into the template cells
+    std::size_t start = 0;
+    std::size_t end = 0;
+    Family writer = Family::Header;
+    std::u16string placeholder;  // the table entry, as the writer searched for it
+    std::u16string replacement;
+};
+
+// One line value of an item placeholder, written into the cell inserted
+// above the template cell the writer found.
+struct LineWrite {
+    std::size_t cell = 0;  // the template cell the writer found
+    std::u16string placeholder;
+    int line = 0;          // from 1
+    CellPos pos;           // where it stands when the run is over
+    std::u16string content;
+    bool formula = false;
+};
+
+struct SimulatedRun {
+    std::u16string versionMajor;
+    std::vector<Claim> claims;
+    std::vector<LineWrite> lines;
+    // Per template cell: where it stands after the run and what it shows.
+    std::vector<CellPos> finalPos;
+    std::vector<std::u16string> finalText;
+    // The writers' failure, when the run did not reach its end.
+    std::optional<std::u16string> failure;
+};
+
+SimulatedRun SimulateTransfer(std::span<const TemplateCell> cells, std::u16string_view versionMajor);
+
+// "C12" for a zero-based position.
+std::u16string CellAddress(CellPos pos);
+
+} // namespace vi2zezir::check
