@@ -91,6 +91,12 @@ void MainWindow::Create() {
                     CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_,
                     this);
     if (!hwnd_) throw Failure(static_cast<std::int32_t>(HRESULT_FROM_WIN32(GetLastError())), u"Cannot create the window");
+    // Set on the window too, so the title bar and task switcher need not
+    // fall back to the class.
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    HICON smallIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_VI2ZEZIR), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon ? smallIcon : icon));
     CreateControls();
 }
 
