@@ -1,0 +1,41 @@
+// Templates for the check's tests, each holding the mistakes a template
+// author makes, and the real transfer the check's predictions are held to.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check/simulation.h"
+
+namespace vi2zezir::test {
+
+namespace fs = std::filesystem;
+
+const fs::path kQuote40 = fs::path(VZ_SOURCE_DIR) / "examples" / "quote40.xls";
+
+// A file name of its own in the temporary directory.
+fs::path TempFile(const std::string& name);
+
+// examples/quote40.xls opened with the engine, the cells (A1 address, text)
+// put in through SheetHost, saved by making the application visible. An
+// empty text clears the cell.
+fs::path EditedQuote40(const std::string& name, const std::vector<std::pair<std::u16string, std::u16string>>& cells);
+
+// The generator's quote without its notes sheet, every placeholder of it one
+// that both version lists fill.
+fs::path CleanTemplate(const std::string& name);
+
+// The filled workbook of a real transfer: the engine, the three writers and
+// a quoting application answering the check's marker values, two ordinary
+// lines. Texts of the filled sheet by position, and of every sheet by name.
+struct FilledWorkbook {
+    std::map<std::pair<std::uint32_t, std::uint16_t>, std::u16string> filled;
+    std::map<std::u16string, std::map<std::pair<std::uint32_t, std::uint16_t>, std::u16string>> sheets;
+    std::u16string At(check::CellPos pos) const;
+};
+FilledWorkbook RealTransfer(const fs::path& templatePath, std::u16string_view versionMajor);
+
+} // namespace vi2zezir::test

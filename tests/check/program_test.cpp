@@ -1,0 +1,88 @@
+// The program as a script sees it: output, --json and the exit status.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "check/check_templates.h"
+
+namespace vi2zezir::test {
+namespace {
+
+using testing::HasSubstr;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+Outcome RunCheck(const std::string& arguments) {
+    Outcome run;
+    const std::string command = std::string(VZ_CHECK_PROGRAM) + " " + arguments + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+TEST(Program, CleanTemplateExitsZero) {
+    const fs::path path = CleanTemplate("program-clean.xls");
+    const auto before = fs::last_write_time(path);
+    const Outcome run = RunCheck(Quoted(path));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("nothing needs attention"));
+    EXPECT_EQ(fs::last_write_time(path), before);  // read, never written
+    fs::remove(path);
+}
+
+TEST(Program, FindingsExitOneAndStartWithTheCell) {
+    const fs::path path = EditedQuote40("program-findings.xls", {{u"H4", u"&DH_SoldToPhoneExt"}});
+    const Outcome run = RunCheck(Quoted(path));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, testing::ContainsRegex("\n  H4 +&DH_SoldToPhoneExt +header +taken by &DH_SoldToPhone:"));
+    EXPECT_THAT(run.out, HasSubstr("Notes!A4"));
+    fs::remove(path);
+}
+
+TEST(Program, JsonCarriesBothVersions) {
+    const fs::path path = EditedQuote40("program-json.xls", {{u"G22", u"&DI_Notes"}});
+    const Outcome run = RunCheck(Quoted(path) + " --json");
+    fs::remove(path);
+    ASSERT_EQ(run.status, 1);
+    const auto json = nlohmann::json::parse(run.out);
+    EXPECT_TRUE(json["needsAttention"].get<bool>());
+    bool seen = false;
+    for (const auto& p : json["placeholders"]) {
+        if (p["text"] != "&DI_Notes") continue;
+        seen = true;
+        EXPECT_EQ(p["cell"], "G22");
+        EXPECT_EQ(p["versions"]["3"]["fate"], "not-processed");
+        EXPECT_EQ(p["versions"]["4"]["fate"], "filled");
+        EXPECT_EQ(p["versions"]["4"]["lines"][0]["content"], "⟦DI:Notes·1⟧");
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST(Program, UnreadableTemplateExitsTwoWithTheReason) {
+    const fs::path notXls = TempFile("not-a-workbook.xls");
+    std::ofstream(notXls) << "plain text, not a workbook";
+    Outcome run = RunCheck(Quoted(notXls));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.out, HasSubstr("not an Excel workbook"));
+    fs::remove(notXls);
+
+    run = RunCheck(Quoted(TempFile("missing.xls")));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.out, HasSubstr("no such file"));
+}
+
+} // namespace
+} // namespace vi2zezir::test
