@@ -1,0 +1,349 @@
+// The engine through its SheetHost interface, with Excel's behaviour for the
+// calls the writers make; results are read back from the saved file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "servers/failure.h"
+#include "workbook/engine.h"
+#include "workbook/workbook_model.h"
+#include "workbook/xls_builder.h"
+
+namespace vi2zezir::workbook {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BuilderCell;
+using test::BuilderOptions;
+using test::BuilderSheet;
+
+std::vector<std::uint8_t> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vz_engine_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::shared_ptr<sheet::Worksheet> Open(const BuilderOptions& options) {
+        templatePath_ = dir_ / "template.xls";
+        WriteAll(templatePath_, test::BuildXls(options));
+        EngineOptions engine;
+        engine.outputPath = dir_ / "out.xls";
+        engine.onSaved = [this](const fs::path& p) { savedTo_ = p; };
+        app_ = CreateApplication(engine);
+        app_->Workbooks()->Open(templatePath_.u16string(), true);
+        return app_->Workbooks()->Item(1)->Worksheets(1);
+    }
+
+    // Saves through Visible = true and reads the file back with the engine's
+    // own reader.
+    std::unique_ptr<Workbook> SaveAndReload() {
+        app_->SetVisible(true);
+        EXPECT_EQ(savedTo_, dir_ / "out.xls");
+        return Workbook::Load(ReadAll(dir_ / "out.xls"));
+    }
+
+    static std::u16string Plain(std::u16string address) {
+        std::erase(address, u'$');
+        return address;
+    }
+
+    fs::path dir_, templatePath_, savedTo_;
+    std::shared_ptr<sheet::Application> app_;
+};
+
+BuilderOptions Cells(std::vector<BuilderCell> cells) {
+    BuilderOptions o;
+    o.sheets[0].cells = std::move(cells);
+    return o;
+}
+
+TEST_F(EngineTest, FindSearchesByRowsAfterA1AndA1Last) {
+    auto ws = Open(Cells({{0, 0, u"&X"}, {0, 1, u"&x here"}, {1, 0, u"&X"}}));
+    EXPECT_EQ(ws->Cells()->Find(u"&X")->Address(), u"$B$1");
+    ws->Cells()->Replace(u"&x", u"");  // B1 becomes "here", A1 and A2 empty
+    EXPECT_EQ(ws->Cells()->Find(u"&X"), nullptr);
+
+    auto ws2 = Open(Cells({{0, 0, u"key"}, {1, 0, u"other"}}));
+    EXPECT_EQ(ws2->Cells()->Find(u"KEY")->Address(), u"$A$1");  // only A1: found last, case-insensitive
+    EXPECT_EQ(ws2->Cells()->Find(u"nothing"), nullptr);
+}
+
+TEST_F(EngineTest, FindPrefersEarlierRowsOverEarlierColumns) {
+    auto ws = Open(Cells({{1, 0, u"a&P"}, {0, 5, u"&p"}}));
+    EXPECT_EQ(ws->Cells()->Find(u"&P")->Address(), u"$F$1");
+}
+
+TEST_F(EngineTest, FindMatchesNumbersAsTheFormulaBarShowsThem) {
+    auto ws = Open(Cells({{0, 1, 1234.5}, {2, 2, u"text"}}));
+    EXPECT_EQ(ws->Cells()->Find(u"34.5")->Address(), u"$B$1");
+    EXPECT_EQ(ws->Cells()->Find(u"$1,234.50"), nullptr);
+}
+
+TEST_F(EngineTest, FoundCellFollowsItsCellWhenInsertMovesIt) {
+    auto ws = Open(Cells({{4, 2, u"&DI_Price"}, {4, 3, u"&DI_Qty"}}));
+    auto found = ws->Cells()->Find(u"&DI_Price");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->Address(), u"$C$5");
+    ws->Range(u"C5")->Insert(sheet::xlShiftDown);
+    EXPECT_EQ(found->Address(), u"$C$6");
+    EXPECT_EQ(ws->Cells()->Find(u"&DI_Price")->Address(), u"$C$6");
+    EXPECT_EQ(ws->Cells()->Find(u"&DI_Qty")->Address(), u"$D$5");  // other columns stay
+}
+
+TEST_F(EngineTest, InsertShiftsOnlyItsColumnAndCopiesTheFormatAbove) {
+    BuilderOptions o = Cells({{3, 1, u"header", 16}, {4, 1, u"&P"}, {6, 1, u"label"}, {6, 0, u"left"}});
+    auto ws = Open(o);
+    ws->Range(u"B5")->Insert(sheet::xlShiftDown);
+    ws->Range(u"B5")->Cells()->SetValue(Value(u"00123"));  // B5 took "@" from B4: stays text
+    auto wb = SaveAndReload();
+    EXPECT_EQ(wb->CellText(4, 1), u"00123");
+    EXPECT_EQ(wb->CellAt(4, 1)->kind, CellKind::Text);
+    EXPECT_EQ(wb->CellAt(4, 1)->xf, 16);
+    EXPECT_EQ(wb->CellText(5, 1), u"&P");
+    EXPECT_EQ(wb->CellText(7, 1), u"label");
+    EXPECT_EQ(wb->CellText(6, 0), u"left");
+}
+
+TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
+    BuilderOptions o = Cells({{14, 1, u"merged"}, {65535, 3, u"last"}});
+    o.sheets[0].merges.push_back({14, 14, 1, 2});  // B15:C15
+    o.sheets[0].merges.push_back({20, 21, 4, 4});  // E21:E22, one column
+    auto ws = Open(o);
+    try {
+        ws->Range(u"C10")->Insert(sheet::xlShiftDown);
+        FAIL() << "a merge straddling column C must refuse the insert";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.Code(), 1004);
+    }
+    ws->Range(u"C16")->Insert(sheet::xlShiftDown);  // below the merge: fine
+    try {
+        ws->Range(u"D1")->Insert(sheet::xlShiftDown);
+        FAIL() << "D65536 would be pushed off the sheet";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.Code(), 1004);
+        EXPECT_NE(f.Description().find(u"push non-empty cells off the end of the worksheet"), std::u16string::npos);
+    }
+    ws->Range(u"E21")->Insert(sheet::xlShiftDown);  // a merge wholly in the column moves
+    auto wb = SaveAndReload();
+    ASSERT_EQ(wb->Merges().size(), 2u);
+    EXPECT_EQ(wb->Merges()[1].r1, 21u);
+    EXPECT_EQ(wb->Merges()[1].r2, 22u);
+}
+
+TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
+    auto ws = Open(Cells({{0, 1, u"&V1"}, {1, 1, u"&V2"}, {2, 1, u"&V3"}, {3, 1, u"&V4"}, {4, 1, u"&V5"},
+                          {5, 1, u"&V6"}, {6, 1, u"pre &v7 post"}, {7, 1, u"&V8"}}));
+    ws->Cells()->Replace(u"&V1", u"12");
+    ws->Cells()->Replace(u"&V2", u"12%");
+    ws->Cells()->Replace(u"&V3", u"$12.00");
+    ws->Cells()->Replace(u"&V4", u"12/6/2026");
+    ws->Cells()->Replace(u"&V5", u"TRUE");
+    ws->Cells()->Replace(u"&V6", u"'=1");
+    ws->Cells()->Replace(u"&V7", u"x");
+    ws->Cells()->Replace(u"&V8", u"1,234");
+    auto wb = SaveAndReload();
+    EXPECT_EQ(wb->CellAt(0, 1)->kind, CellKind::Number);
+    EXPECT_EQ(wb->CellAt(0, 1)->number, 12);
+    EXPECT_DOUBLE_EQ(wb->CellAt(1, 1)->number, 0.12);
+    EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(1, 1)->xf), 9);
+    EXPECT_EQ(wb->CellAt(2, 1)->number, 12);
+    EXPECT_EQ(wb->FormatCode(wb->NumberFormatOfXf(wb->CellAt(2, 1)->xf)), u"\"$\"#,##0.00");
+    EXPECT_EQ(wb->CellText(3, 1), u"12/6/2026");
+    EXPECT_EQ(wb->CellAt(3, 1)->number, 46362);
+    EXPECT_EQ(wb->CellAt(4, 1)->kind, CellKind::Boolean);
+    EXPECT_EQ(wb->CellAt(5, 1)->kind, CellKind::Text);
+    EXPECT_EQ(wb->CellText(5, 1), u"=1");
+    EXPECT_EQ(wb->CellText(6, 1), u"pre x post");
+    EXPECT_EQ(wb->CellAt(7, 1)->number, 1234);
+    EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(7, 1)->xf), 3);
+}
+
+TEST_F(EngineTest, ReplaceWithNothingClearsTheCellButKeepsItsFormat) {
+    auto ws = Open(Cells({{2, 2, u"&P", 16}, {3, 2, u"&P"}}));
+    ws->Cells()->Replace(u"&p", u"");
+    auto wb = SaveAndReload();
+    ASSERT_NE(wb->CellAt(2, 2), nullptr);
+    EXPECT_EQ(wb->CellAt(2, 2)->kind, CellKind::Blank);
+    EXPECT_EQ(wb->CellAt(2, 2)->xf, 16);
+    EXPECT_EQ(wb->CellAt(3, 2), nullptr);
+}
+
+TEST_F(EngineTest, ValuePutsStoreEachKindAsExcelDoes) {
+    auto ws = Open(Cells({{0, 0, u"keep"}}));
+    const auto put = [&](const char16_t* a, Value v) { ws->Range(a)->Cells()->SetValue(v); };
+    put(u"A2", Value(std::int16_t{7}));
+    put(u"A3", Value(std::int32_t{-70000}));
+    put(u"A4", Value(2.5));
+    put(u"A5", Value(true));
+    put(u"A6", Value(Currency{123456}));  // 12.3456
+    put(u"A7", Value(Date{46362}));
+    put(u"A8", Value(u"hello"));
+    put(u"A1", Value());                   // clears
+    put(u"A9", Value(u"'123"));
+    auto wb = SaveAndReload();
+    EXPECT_EQ(wb->CellAt(0, 0), nullptr);
+    EXPECT_EQ(wb->CellAt(1, 0)->number, 7);
+    EXPECT_EQ(wb->CellAt(2, 0)->number, -70000);
+    EXPECT_EQ(wb->CellAt(3, 0)->number, 2.5);
+    EXPECT_EQ(wb->CellText(4, 0), u"TRUE");
+    EXPECT_DOUBLE_EQ(wb->CellAt(5, 0)->number, 12.3456);
+    EXPECT_EQ(wb->FormatCode(wb->NumberFormatOfXf(wb->CellAt(5, 0)->xf)), u"\"$\"#,##0.00");
+    EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(6, 0)->xf), 14);
+    EXPECT_EQ(wb->CellText(6, 0), u"12/6/2026");
+    EXPECT_EQ(wb->CellText(7, 0), u"hello");
+    EXPECT_EQ(wb->CellText(8, 0), u"123");
+    EXPECT_EQ(wb->CellAt(8, 0)->kind, CellKind::Text);
+}
+
+TEST_F(EngineTest, RangeAddressesAndIndexesAreCheckedLikeExcel) {
+    auto ws = Open(Cells({{0, 0, u"x"}}));
+    EXPECT_EQ(ws->Range(u"iv65536")->Address(), u"$IV$65536");
+    for (const char16_t* bad : {u"", u"A0", u"IW1", u"A65537", u"1A", u"A1:B2"}) {
+        try {
+            ws->Range(bad);
+            ADD_FAILURE() << "accepted a bad address";
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.Code(), 1004);
+        }
+    }
+    EXPECT_THROW(app_->Workbooks()->Item(2), Failure);
+    try {
+        app_->Workbooks()->Item(1)->Worksheets(3);
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.Code(), 9);
+    }
+}
+
+TEST_F(EngineTest, TheTemplateIsNeverWritten) {
+    auto ws = Open(Cells({{0, 1, u"&P"}}));
+    const auto before = ReadAll(templatePath_);
+    ws->Range(u"B1")->Insert(sheet::xlShiftDown);
+    ws->Range(u"B1")->SetValue(Value(1.0));
+    app_->SetVisible(true);
+    EXPECT_EQ(ReadAll(templatePath_), before);
+    app_->Quit();
+    EXPECT_EQ(ReadAll(templatePath_), before);
+
+    auto ws2 = Open(Cells({{0, 1, u"&P"}}));
+    ws2->Range(u"B1")->SetValue(Value(2.0));
+    fs::remove(dir_ / "out.xls");
+    app_->Quit();
+    EXPECT_FALSE(fs::exists(dir_ / "out.xls"));  // Quit writes nothing
+    EXPECT_EQ(ReadAll(templatePath_), before);
+}
+
+TEST_F(EngineTest, OtherSheetsAndStringsSurviveTheRoundTrip) {
+    BuilderOptions o = Cells({{0, 0, u"&P"}, {1, 0, u"shared"}});
+    BuilderSheet second;
+    second.name = u"Terms";
+    second.cells = {{0, 0, u"shared"}, {1, 0, u"only here"}};
+    o.sheets.push_back(second);
+    auto ws = Open(o);
+    ws->Cells()->Replace(u"&P", u"new text");
+    auto wb = SaveAndReload();
+    EXPECT_EQ(wb->SheetCount(), 2u);
+    EXPECT_EQ(wb->CellText(0, 0), u"new text");
+    // Saving the reloaded workbook again keeps the second sheet readable.
+    auto again = Workbook::Load(wb->Save());
+    EXPECT_EQ(again->CellText(1, 0), u"shared");
+}
+
+// ---------------------------------------------------------------- bad input
+
+class HostileTemplate : public EngineTest {
+protected:
+    Failure OpenBytes(const std::vector<std::uint8_t>& bytes) {
+        const auto path = dir_ / "bad.xls";
+        WriteAll(path, bytes);
+        auto app = CreateApplication({dir_ / "never.xls", {}});
+        try {
+            app->Workbooks()->Open(path.u16string(), true);
+        } catch (const Failure& f) {
+            EXPECT_FALSE(fs::exists(dir_ / "never.xls"));
+            return f;
+        }
+        ADD_FAILURE() << "opened a broken file";
+        return Failure(0, u"");
+    }
+};
+
+TEST_F(HostileTemplate, EveryBrokenFileGivesError1004NamingTheFile) {
+    const auto good = test::BuildXls(Cells({{0, 0, u"a"}, {1, 1, 2.0}}));
+    std::vector<std::vector<std::uint8_t>> cases;
+    cases.push_back({});                                                        // zero length
+    cases.push_back({'n', 'o', 't', ' ', 'x', 'l', 's', '\n'});                // text file
+    cases.push_back(std::vector<std::uint8_t>(good.begin(), good.begin() + 700));  // truncated
+    for (const auto& bytes : cases) {
+        const Failure f = OpenBytes(bytes);
+        EXPECT_EQ(f.Code(), 1004);
+        EXPECT_NE(f.Description().find(u"bad.xls"), std::u16string::npos);
+    }
+    auto app = CreateApplication();
+    try {
+        app->Workbooks()->Open((dir_ / "missing.xls").u16string(), true);
+        ADD_FAILURE();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.Code(), 1004);
+        EXPECT_NE(f.Description().find(u"could not be found"), std::u16string::npos);
+    }
+}
+
+TEST_F(HostileTemplate, RecordsAndIndexesThatLieAreRefused) {
+    // A cell record whose length runs past the stream end.
+    auto stream = test::BuildXlsStream(Cells({{0, 0, 1.0}}));
+    {
+        auto broken = stream;
+        broken.resize(broken.size() - 2);  // cuts the final EOF's header
+        cfb::CompoundFile f;
+        f.entries.push_back({u"Workbook", cfb::Entry::Type::Stream, {}, 0, 0, 0, broken, {}});
+        EXPECT_EQ(OpenBytes(cfb::Write(f)).Code(), 1004);
+    }
+    // An XF index beyond the defined formats.
+    {
+        BuilderOptions o = Cells({{0, 0, 1.0, 400}});
+        EXPECT_EQ(OpenBytes(test::BuildXls(o)).Code(), 1004);
+    }
+    // A shared-string count that claims more strings than there are: read
+    // what is there, as Excel and LibreOffice do.
+    {
+        BuilderOptions o = Cells({{0, 0, u"one"}});
+        o.lieAboutSstCount = true;
+        const auto path = dir_ / "lying.xls";
+        WriteAll(path, test::BuildXls(o));
+        auto app = CreateApplication({dir_ / "o.xls", {}});
+        app->Workbooks()->Open(path.u16string(), true);
+        EXPECT_EQ(app->Workbooks()->Item(1)->Worksheets(1)->Cells()->Find(u"ONE")->Address(), u"$A$1");
+    }
+    // Every prefix of a valid file either opens or fails cleanly.
+    const auto good = test::BuildXls(Cells({{0, 0, u"a"}, {1, 1, 2.0}}));
+    auto workbookStream = test::BuildXlsStream(Cells({{0, 0, u"a"}, {1, 1, 2.0}}));
+    for (std::size_t cut = 0; cut < workbookStream.size(); cut += 7) {
+        cfb::CompoundFile f;
+        f.entries.push_back({u"Workbook", cfb::Entry::Type::Stream, {}, 0, 0, 0,
+                             std::vector<std::uint8_t>(workbookStream.begin(), workbookStream.begin() + static_cast<std::ptrdiff_t>(cut)), {}});
+        try {
+            (void)Workbook::Load(cfb::Write(f));
+        } catch (const XlsError&) {
+        }
+    }
+}
+
+} // namespace
+} // namespace vi2zezir::workbook

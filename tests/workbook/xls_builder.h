@@ -1,0 +1,137 @@
+// A tiny BIFF8 workbook builder for engine tests: just enough globals (fonts,
+// cell formats, sheets, shared strings) and cell records to make a small,
+// valid .xls in memory, so tests build their own inputs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "workbook/biff.h"
+#include "workbook/cfb.h"
+
+namespace vi2zezir::workbook::test {
+
+struct BuilderCell {
+    std::uint16_t row = 0, col = 0;
+    std::variant<double, std::u16string> value;
+    std::uint16_t xf = 15;
+};
+
+struct BuilderSheet {
+    std::u16string name = u"Sheet1";
+    std::vector<BuilderCell> cells;
+    std::vector<std::array<std::uint16_t, 4>> merges;  // r1, r2, c1, c2
+};
+
+struct BuilderOptions {
+    std::vector<BuilderSheet> sheets{BuilderSheet{}};
+    bool lieAboutSstCount = false;  // claims more strings than it holds
+    std::uint16_t extraXfs = 1;     // XF 16.. with number format 49 ("@") for the first
+};
+
+inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
+    namespace op = biff::op;
+    biff::StreamWriter out;
+    std::vector<std::u16string> strings;
+    auto stringIndex = [&](const std::u16string& s) {
+        for (std::size_t i = 0; i < strings.size(); ++i)
+            if (strings[i] == s) return static_cast<std::uint32_t>(i);
+        strings.push_back(s);
+        return static_cast<std::uint32_t>(strings.size() - 1);
+    };
+    for (const auto& sheet : options.sheets)
+        for (const auto& c : sheet.cells)
+            if (auto s = std::get_if<std::u16string>(&c.value)) stringIndex(*s);
+
+    biff::Bytes bof;
+    bof.U16(0x0600).U16(0x0005).U16(0x0DBB).U16(0x07CC).U32(0).U32(0x0006);
+    out.Write(op::kBof, bof.Span());
+    biff::Bytes codepage;
+    codepage.U16(1200);
+    out.Write(0x0042, codepage.Span());
+    for (int i = 0; i < 5; ++i) {
+        biff::Bytes font;
+        font.U16(200).U16(0).U16(0x7FFF).U16(400).U16(0).U8(0).U8(0).U8(0).U8(0).ShortUnicodeString(u"Arial");
+        out.Write(0x0031, font.Span());
+    }
+    for (int i = 0; i < 16 + options.extraXfs; ++i) {
+        biff::Bytes xf;
+        const bool style = i < 15;
+        const std::uint16_t ifmt = i == 16 ? 49 : 0;
+        xf.U16(0).U16(ifmt).U16(style ? 0xFFF5 : 0x0001).U8(0x20).U8(0).U8(0).U8(style ? 0xF4 : 0);
+        xf.U32(0).U32(0).U16(0x20C0);
+        out.Write(op::kXf, xf.Span());
+    }
+    biff::Bytes style;
+    style.U16(0x8000).U8(0).U8(0xFF);
+    out.Write(0x0293, style.Span());
+    std::vector<std::size_t> boundSheetPos;
+    for (const auto& sheet : options.sheets) {
+        biff::Bytes bs;
+        bs.U32(0).U8(0).U8(0).ShortUnicodeString(sheet.name);
+        boundSheetPos.push_back(out.Position() + 4);
+        out.Write(op::kBoundSheet, bs.Span());
+    }
+    {
+        biff::ContinuableWriter sst(out, op::kSst);
+        sst.U32(static_cast<std::uint32_t>(strings.size()));
+        sst.U32(static_cast<std::uint32_t>(strings.size() + (options.lieAboutSstCount ? 1000 : 0)));
+        for (const auto& s : strings) sst.RichStringEntry({s, {}, {}});
+    }
+    biff::Bytes extsst;
+    extsst.U16(8);
+    out.Write(op::kExtSst, extsst.Span());
+    out.Write(op::kEof, {});
+
+    for (std::size_t s = 0; s < options.sheets.size(); ++s) {
+        const auto& sheet = options.sheets[s];
+        out.PatchU32(boundSheetPos[s], static_cast<std::uint32_t>(out.Position()));
+        biff::Bytes sbof;
+        sbof.U16(0x0600).U16(0x0010).U16(0x0DBB).U16(0x07CC).U32(0).U32(0x0006);
+        out.Write(op::kBof, sbof.Span());
+        biff::Bytes index;
+        index.U32(0).U32(0).U32(0).U32(0);
+        out.Write(op::kIndex, index.Span());
+        biff::Bytes defcol;
+        defcol.U16(8);
+        out.Write(op::kDefColWidth, defcol.Span());
+        biff::Bytes dims;
+        dims.U32(0).U32(0).U16(0).U16(0).U16(0);
+        out.Write(op::kDimensions, dims.Span());
+        for (const auto& c : sheet.cells) {
+            biff::Bytes b;
+            b.U16(c.row).U16(c.col).U16(c.xf);
+            if (auto d = std::get_if<double>(&c.value)) {
+                b.F64(*d);
+                out.Write(op::kNumber, b.Span());
+            } else {
+                b.U32(stringIndex(std::get<std::u16string>(c.value)));
+                out.Write(op::kLabelSst, b.Span());
+            }
+        }
+        biff::Bytes window;
+        window.U16(0x06B6).U16(0).U16(0).U16(0x40).U16(0).U16(0).U16(0).U16(0).U16(0);
+        out.Write(0x023E, window.Span());
+        if (!sheet.merges.empty()) {
+            biff::Bytes m;
+            m.U16(static_cast<std::uint16_t>(sheet.merges.size()));
+            for (auto a : sheet.merges) m.U16(a[0]).U16(a[1]).U16(a[2]).U16(a[3]);
+            out.Write(op::kMergeCells, m.Span());
+        }
+        out.Write(op::kEof, {});
+    }
+    return out.Data();
+}
+
+inline std::vector<std::uint8_t> BuildXls(const BuilderOptions& options) {
+    cfb::CompoundFile file;
+    cfb::Entry workbook;
+    workbook.name = u"Workbook";
+    workbook.data = BuildXlsStream(options);
+    file.entries.push_back(std::move(workbook));
+    return cfb::Write(file);
+}
+
+} // namespace vi2zezir::workbook::test
