@@ -81,7 +81,8 @@ TEST_F(HeadlessProgram, FillsTheTemplateAndLeavesItUntouched) {
         EXPECT_EQ(cell.value.find("&DI_"), std::string::npos) << address << " " << cell.value;
         EXPECT_EQ(cell.value.find("&APP_"), std::string::npos) << address << " " << cell.value;
         if (cell.value == "Managed switch 48-port PoE+") descriptionFound = true;
-        if (cell.formula.rfind("=SUM(", 0) == 0) totalFormula = true;
+        // The subtotal's range grew over the 19 lines inserted at its last row.
+        if (cell.formula.find("21:D41") != std::string::npos && cell.value == "64363.3") totalFormula = true;
     }
     EXPECT_TRUE(descriptionFound);
     EXPECT_TRUE(totalFormula);

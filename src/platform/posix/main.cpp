@@ -13,6 +13,7 @@
 #include "text/utf.h"
 
 #ifdef VI2ZEZIR_HAVE_QT
+#include "platform/posix/qt/desktop_open.h"
 #include "platform/posix/qt/qt_main.h"
 #endif
 
@@ -60,14 +61,19 @@ void PrintSaved(const std::filesystem::path& path) {
     std::fflush(stdout);
 }
 
+#ifdef VI2ZEZIR_HAVE_QT
 // On a desktop the written workbook opens in the user's spreadsheet
-// application; the program does not wait for it.
+// application. The workbook is written either way, so a desktop without one
+// is a note, not a failed transfer.
 void OpenOnDesktop(const std::filesystem::path& path) {
     PrintSaved(path);
-    const std::string command = "xdg-open '" + path.string() + "' >/dev/null 2>&1 &";
-    if (path.string().find('\'') == std::string::npos && std::system(command.c_str()) != 0)
-        std::fprintf(stderr, "could not open %s on the desktop\n", path.string().c_str());
+    try {
+        OpenWithDesktop(path);
+    } catch (const Failure& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+    }
 }
+#endif
 
 int RunHeadless(const shell::Environment& environment) {
     posix::HeadlessView view;
@@ -104,7 +110,6 @@ int main(int argc, char** argv) {
     }
 #else
     (void)HasDisplay;
-    (void)OpenOnDesktop;
 #endif
     return RunHeadless(environment);
 }
