@@ -24,6 +24,7 @@ struct SimCell {
     std::size_t templateCell = kNoTemplateCell;
     CellPos pos;
     std::u16string text;
+    std::u16string folded;             // text without letter case, for the searches
     std::vector<std::int64_t> origin;  // per character: template offset or kNotTemplateText
     bool formula = false;
     // For a cell the item writer wrote a line into.
@@ -66,6 +67,7 @@ public:
             cell->templateCell = i;
             cell->pos = {cells[i].row, cells[i].col};
             cell->text = cells[i].text;
+            cell->folded = workbook::Fold(cell->text);
             cell->origin.resize(cell->text.size());
             for (std::size_t k = 0; k < cell->origin.size(); ++k) cell->origin[k] = static_cast<std::int64_t>(k);
             all_.push_back(cell);
@@ -94,8 +96,7 @@ public:
             return (p.row == 0 && p.col == 0) ? UINT64_MAX : (std::uint64_t{p.row} << 16) | p.col;
         };
         for (const auto& cell : all_) {
-            if (cell->text.size() < needle.size()) continue;
-            if (workbook::Fold(cell->text).find(needle) == std::u16string::npos) continue;
+            if (cell->folded.size() < needle.size() || cell->folded.find(needle) == std::u16string::npos) continue;
             if (!lastFound_ || key(cell->pos) < key(lastFound_->pos)) lastFound_ = cell;
         }
         return lastFound_;
@@ -105,7 +106,7 @@ public:
         if (what.empty()) return;
         const std::u16string needle = workbook::Fold(what);
         for (const auto& cell : all_) {
-            const std::u16string folded = workbook::Fold(cell->text);
+            const std::u16string folded = cell->folded;
             std::size_t at = folded.find(needle);
             if (at == std::u16string::npos) continue;
             std::u16string text;
@@ -123,6 +124,7 @@ public:
             text.append(cell->text, from);
             origin.insert(origin.end(), cell->origin.begin() + static_cast<std::ptrdiff_t>(from), cell->origin.end());
             cell->text = std::move(text);
+            cell->folded = workbook::Fold(cell->text);
             cell->origin = std::move(origin);
         }
     }
@@ -139,6 +141,7 @@ public:
 
     void Write(const CellRef& cell, std::u16string content, bool formula) {
         cell->text = std::move(content);
+        cell->folded = workbook::Fold(cell->text);
         cell->origin.assign(cell->text.size(), kNotTemplateText);
         cell->formula = formula;
         if (writer_ == Family::Item && lastFound_ && lastFound_->templateCell != kNoTemplateCell) {
