@@ -131,6 +131,18 @@ no_excel_standin() { # true when no stand-in Excel process is left (waits a litt
 }
 is_compound_file() { [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = "d0cf11e0a1b11ae1" ]; }
 
+# --- the COM layer's unit tests (GoogleTest, in one process) -------------------
+echo "== COM layer"
+if [ -f "$bin/win32-com-tests.exe" ]; then
+  if timeout 300 "$wine" "$bin/win32-com-tests.exe" >"$work/com-tests.txt" 2>&1; then
+    pass "win32-com-tests ($(grep -o '[0-9]* tests from [0-9]* test suites ran' "$work/com-tests.txt"))"
+  else
+    fail "win32-com-tests"; cat "$work/com-tests.txt"
+  fi
+else
+  fail "win32-com-tests.exe was not built"
+fi
+
 # --- (a) a transfer end to end through real COM ------------------------------------
 echo "== transfer end to end"
 document="$root/examples/quote-typical.json"
