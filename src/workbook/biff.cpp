@@ -58,17 +58,13 @@ std::uint16_t RecordReader::PeekOpcode() const noexcept {
     return GetU16(stream_.subspan(position_));
 }
 
-std::size_t RecordCursor::Remaining() const noexcept {
-    if (!ok_ || segment_ >= segments_.size()) return 0;
-    std::size_t total = segments_[segment_].size() - offset_;
-    for (std::size_t i = segment_ + 1; i < segments_.size(); ++i) total += segments_[i].size();
-    return total;
-}
+std::size_t RecordCursor::Remaining() const noexcept { return ok_ ? remaining_ : 0; }
 
 bool RecordCursor::NextByte(std::uint8_t& out) {
     while (ok_ && segment_ < segments_.size()) {
         if (offset_ < segments_[segment_].size()) {
             out = segments_[segment_][offset_++];
+            --remaining_;
             return true;
         }
         ++segment_;
@@ -119,6 +115,7 @@ void RecordCursor::Skip(std::size_t count) {
         }
         const std::size_t step = std::min(here, count);
         offset_ += step;
+        remaining_ -= step;
         count -= step;
     }
 }
@@ -168,9 +165,11 @@ std::u16string RecordCursor::Chars(std::size_t cch, bool highByte) {
             const std::size_t n = std::min(avail, need);
             for (std::size_t i = 0; i < n; ++i, offset_ += 2)
                 text.push_back(static_cast<char16_t>(seg[offset_] | (seg[offset_ + 1] << 8)));
+            remaining_ -= 2 * n;
         } else {
             const std::size_t n = std::min(seg.size() - offset_, need);
             for (std::size_t i = 0; i < n; ++i) text.push_back(seg[offset_++]);
+            remaining_ -= n;
         }
     }
     if (!ok_) text.clear();

@@ -19,6 +19,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Largest record payload BIFF8 allows. A record claiming more, or more than
+// its stream holds, ends the walk (RecordReader::Valid() false) and the
+// workbook is refused: "a record of ... runs past the end of the stream".
 inline constexpr std::size_t kMaxRecordData = 8224;
 
 namespace op {
@@ -92,8 +95,11 @@ private:
 class RecordCursor {
 public:
     RecordCursor() = default;
-    explicit RecordCursor(std::span<const std::uint8_t> first) { segments_.push_back(first); }
-    void AddContinue(std::span<const std::uint8_t> segment) { segments_.push_back(segment); }
+    explicit RecordCursor(std::span<const std::uint8_t> first) : remaining_(first.size()) { segments_.push_back(first); }
+    void AddContinue(std::span<const std::uint8_t> segment) {
+        segments_.push_back(segment);
+        remaining_ += segment.size();
+    }
 
     std::uint8_t U8();
     std::uint16_t U16();
@@ -116,6 +122,7 @@ private:
     std::vector<std::span<const std::uint8_t>> segments_;
     std::size_t segment_ = 0;
     std::size_t offset_ = 0;
+    std::size_t remaining_ = 0;  // bytes left in all segments
     bool ok_ = true;
 };
 

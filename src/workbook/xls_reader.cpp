@@ -222,7 +222,10 @@ void XlsReader::ReadSst(RecordCursor& cursor) {
     if (!cursor.Ok()) Bad("the shared-string table is too short");
     // The count may lie; every string takes at least three bytes, so reserve
     // no more than the data can hold and stop where the data ends.
-    wb_.sst_.reserve(std::min<std::size_t>(unique, cursor.Remaining() / 3));
+    const std::size_t expected = std::min<std::size_t>(unique, cursor.Remaining() / 3);
+    wb_.sst_.reserve(expected);
+    wb_.sstSig_.reserve(expected);
+    wb_.sstIndex_.reserve(expected);
     for (std::uint32_t i = 0; i < unique && !cursor.AtEnd(); ++i) {
         biff::RichString s = biff::ReadRichString(cursor);
         if (!cursor.Ok()) Bad("the shared-string table is cut off inside string " + std::to_string(i));
