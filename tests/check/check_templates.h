@@ -21,7 +21,8 @@ fs::path TempFile(const std::string& name);
 
 // examples/quote40.xls opened with the engine, the cells (A1 address, text)
 // put in through SheetHost, saved by making the application visible. An
-// empty text clears the cell.
+// empty text clears the cell. A cell of another sheet ("Notes!A4"), which the
+// engine does not change, is written into the generator's workbook first.
 fs::path EditedQuote40(const std::string& name, const std::vector<std::pair<std::u16string, std::u16string>>& cells);
 
 // The generator's quote without its notes sheet, every placeholder of it one

@@ -44,7 +44,8 @@ TEST(Program, CleanTemplateExitsZero) {
 }
 
 TEST(Program, FindingsExitOneAndStartWithTheCell) {
-    const fs::path path = EditedQuote40("program-findings.xls", {{u"H4", u"&DH_SoldToPhoneExt"}});
+    const fs::path path = EditedQuote40("program-findings.xls", {{u"H4", u"&DH_SoldToPhoneExt"},
+                                                                 {u"Notes!A4", u"Quote reference: &DH_DocNo"}});
     const Outcome run = RunCheck(Quoted(path));
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.out, testing::ContainsRegex("\n  H4 +&DH_SoldToPhoneExt +header +taken by &DH_SoldToPhone:"));
