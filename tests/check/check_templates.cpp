@@ -123,10 +123,6 @@ fs::path CleanTemplate(const std::string& name) {
     auto book = qt::BuildQuoteTemplate();
     book.sheets.resize(1);  // no notes sheet
     const std::map<std::u16string, std::u16string> replace = {
-        {u"&DH_ShipVia", u"&DH_DocDueDate"},
-        {u"&DH_SoldToCity, &DH_SoldToState &DH_SoldToPostalCode", u"&DH_SoldToCity, &DH_SoldToState"},
-        {u"&DH_ShipToCity, &DH_ShipToState &DH_ShipToPostalCode", u"&DH_ShipToAddress3"},
-        {u"&DI_ManufacturerPartNumber", u"&DI_CustomText01"},
         {u"&DI_Description", u"&di_description"},  // any letter case is found
     };
     for (auto& cell : book.sheets[0].cells) {

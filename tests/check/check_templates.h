@@ -25,8 +25,8 @@ fs::path TempFile(const std::string& name);
 // engine does not change, is written into the generator's workbook first.
 fs::path EditedQuote40(const std::string& name, const std::vector<std::pair<std::u16string, std::u16string>>& cells);
 
-// The generator's quote without its notes sheet, every placeholder of it one
-// that both version lists fill.
+// The generator's quote, every placeholder of it one that both version lists
+// fill, without its notes sheet and with its item description in lower case.
 fs::path CleanTemplate(const std::string& name);
 
 // The filled workbook of a real transfer: the engine, the three writers and

@@ -43,6 +43,12 @@ TEST(Program, CleanTemplateExitsZero) {
     fs::remove(path);
 }
 
+TEST(Program, ExampleTemplateExitsZero) {
+    const Outcome run = RunCheck(Quoted(kQuote40));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("nothing needs attention"));
+}
+
 TEST(Program, FindingsExitOneAndStartWithTheCell) {
     const fs::path path = EditedQuote40("program-findings.xls", {{u"H4", u"&DH_SoldToPhoneExt"},
                                                                  {u"Notes!A4", u"Quote reference: &DH_DocNo"}});

@@ -80,14 +80,15 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
             {"F5", "&DH_&SalesRepFullName"},
             {"F6", "&DH_Terms"},
             {"F7", "&DH_FOB"},
-            {"F8", "&DH_ShipVia"},
             {"B11", "&DH_SoldToCompany"},
             {"C11", "&DH_ShipToCompany"},
             {"B12", "Attn: &DH_SoldToContact"},
             {"B13", "&DH_SoldToAddress1"},
             {"C13", "&DH_ShipToAddress1"},
-            {"B15", "&DH_SoldToCity, &DH_SoldToState &DH_SoldToPostalCode"},
-            {"C15", "&DH_ShipToCity, &DH_ShipToState &DH_ShipToPostalCode"},
+            {"B15", "&DH_SoldToCity, &DH_SoldToState"},
+            {"C15", "&DH_ShipToAddress3"},
+            {"B17", "Phone: &DH_SoldToPhone"},
+            {"C17", "Phone: &DH_ShipToPhone"},
             {"B18", "Customer PO: &DH_SoldToPONumber"},
             {"B28", "&DH_ClosingNotes"},
             {"B31", "Prepared by: &APP_LoggedInUserFullName"},
@@ -102,7 +103,7 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
         const int itemRow = qt::kItemRow;
         const std::pair<int, const char*> items[] = {
             {qt::kDescriptionCol, "&DI_Description"},
-            {qt::kPartNumberCol, "&DI_ManufacturerPartNumber"},
+            {qt::kManufacturerCol, "&DI_Manufacturer"},
             {qt::kQuantityCol, "&DI_QtyTotal"},
             {qt::kUnitPriceCol, "&DI_UnitPrice"},
             {qt::kExtendedCol, "&DI_ExtendedPrice"},
@@ -113,6 +114,7 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
             ASSERT_NE(header, nullptr) << A1(col, qt::kTableHeaderRow);
             EXPECT_TRUE(header->bold);
         }
+        EXPECT_EQ(quote.Value("C20"), "Manufacturer");
         EXPECT_EQ(quote.Value("E20"), "Unit Price");
         for (const char* price : {"E22", "F22"}) {
             ASSERT_NE(quote.At(price), nullptr);
@@ -159,9 +161,12 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
         }
     }
     {
-        SCOPED_TRACE("the second sheet keeps a placeholder that must stay unfilled");
+        SCOPED_TRACE("the second sheet holds plain text, no placeholder");
         EXPECT_EQ(notes.name, "Notes");
-        EXPECT_EQ(notes.Value("A4"), "Quote reference: &DH_DocNo");
+        EXPECT_EQ(notes.Value("A3"), "This sheet is not filled by the transfer: only the Quote sheet is.");
+        for (const auto& [address, cell] : notes.cells) {
+            EXPECT_EQ(cell.value.find('&'), std::string::npos) << address;
+        }
     }
 }
 

@@ -149,11 +149,14 @@ biff::Sheet QuoteSheet() {
     b.Text(5, kColB, u"Phone: &APP_OurLocationPhoneNumber", kText);
     b.Text(6, kColB, u"Email: &APP_OurLocationEmail", kText);
 
-    // Document data.
+    // Document data. Every placeholder of this template is one that both
+    // version lists fill: a template that works only with the full list
+    // would show raw placeholder text to a version 3 user. So no ship-via
+    // line, which only the full list knows.
     const std::pair<const char16_t*, const char16_t*> documentData[] = {
         {u"Quote No:", u"&DH_DocNo"},   {u"Date:", u"&DH_DocDate"},
         {u"Sales Rep:", u"&DH_&SalesRepFullName"}, {u"Terms:", u"&DH_Terms"},
-        {u"FOB:", u"&DH_FOB"},          {u"Ship Via:", u"&DH_ShipVia"},
+        {u"FOB:", u"&DH_FOB"},
     };
     int row = 3;
     for (const auto& [label, placeholder] : documentData) {
@@ -169,13 +172,16 @@ biff::Sheet QuoteSheet() {
         b.Blank(10, col, kBlockHeader);
     }
     b.Merge(10, 10, kColC, kColF);
+    // The short list has the sold-to city and state but no postal code, and
+    // nothing of the ship-to place: the ship-to block gives the third address
+    // line the row where the sold-to block has city and state, so both blocks
+    // keep country and phone side by side.
     const std::pair<const char16_t*, const char16_t*> address[] = {
         {u"&DH_SoldToCompany", u"&DH_ShipToCompany"},
         {u"Attn: &DH_SoldToContact", u"Attn: &DH_ShipToContact"},
         {u"&DH_SoldToAddress1", u"&DH_ShipToAddress1"},
         {u"&DH_SoldToAddress2", u"&DH_ShipToAddress2"},
-        {u"&DH_SoldToCity, &DH_SoldToState &DH_SoldToPostalCode",
-         u"&DH_ShipToCity, &DH_ShipToState &DH_ShipToPostalCode"},
+        {u"&DH_SoldToCity, &DH_SoldToState", u"&DH_ShipToAddress3"},
         {u"&DH_SoldToCountry", u"&DH_ShipToCountry"},
         {u"Phone: &DH_SoldToPhone", u"Phone: &DH_ShipToPhone"},
     };
@@ -195,7 +201,7 @@ biff::Sheet QuoteSheet() {
     // would block the insert.
     const int headerRow = kTableHeaderRow + 1;
     b.Text(headerRow, kDescriptionCol, u"Description", kTableHeader);
-    b.Text(headerRow, kPartNumberCol, u"Part Number", kTableHeader);
+    b.Text(headerRow, kManufacturerCol, u"Manufacturer", kTableHeader);
     b.Text(headerRow, kQuantityCol, u"Qty", kTableHeaderRight);
     b.Text(headerRow, kUnitPriceCol, u"Unit Price", kTableHeaderRight);
     b.Text(headerRow, kExtendedCol, u"Extended Price", kTableHeaderRight);
@@ -212,7 +218,11 @@ biff::Sheet QuoteSheet() {
 
     const int itemRow = kItemRow + 1;
     b.Text(itemRow, kDescriptionCol, u"&DI_Description", kItemText);
-    b.Text(itemRow, kPartNumberCol, u"&DI_ManufacturerPartNumber", kItemText);
+    // No part number: the two lists spell it differently (ManufacturerPartNo,
+    // ManufacturerPartNumber), and each list lacks the other's spelling, so
+    // "&DI_Manufacturer", which begins both, takes the cell and leaves the
+    // rest of the name behind. The manufacturer alone is filled by both.
+    b.Text(itemRow, kManufacturerCol, u"&DI_Manufacturer", kItemText);
     b.Text(itemRow, kQuantityCol, u"&DI_QtyTotal", kItemCentre);
     b.Text(itemRow, kUnitPriceCol, u"&DI_UnitPrice", kItemMoney);
     b.Text(itemRow, kExtendedCol, u"&DI_ExtendedPrice", kItemMoney);
@@ -278,8 +288,9 @@ biff::Sheet NotesSheet() {
     sheet.columnWidths = {{kColA, 90 * 256}};
     Builder b(sheet);
     b.Text(1, kColA, u"Internal notes", kSheetHeading);
-    b.Text(3, kColA, u"Only the first worksheet is filled; placeholders on this sheet stay as typed.", kText);
-    b.Text(4, kColA, u"Quote reference: &DH_DocNo", kText);
+    // Plain text only: the transfer fills the first worksheet alone, so a
+    // placeholder here would stay as typed in every filled quote.
+    b.Text(3, kColA, u"This sheet is not filled by the transfer: only the Quote sheet is.", kText);
     return sheet;
 }
 

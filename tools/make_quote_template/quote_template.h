@@ -18,7 +18,7 @@ inline constexpr std::uint16_t kTaxRow = 23;
 inline constexpr std::uint16_t kTotalRow = 24;
 
 inline constexpr std::uint16_t kDescriptionCol = 1;  // B
-inline constexpr std::uint16_t kPartNumberCol = 2;   // C
+inline constexpr std::uint16_t kManufacturerCol = 2; // C
 inline constexpr std::uint16_t kQuantityCol = 3;     // D
 inline constexpr std::uint16_t kUnitPriceCol = 4;    // E
 inline constexpr std::uint16_t kExtendedCol = 5;     // F
