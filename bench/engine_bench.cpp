@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "servers/value.h"
 #include "workbook/engine.h"
@@ -104,13 +105,18 @@ long PeakKiB() {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // Line counts may be given on the command line (a short run for a
+    // profiler); by default the three sizes the target names.
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty()) sizes = {1000, 10000, 32767};
     const fs::path dir = fs::temp_directory_path() / "vz_engine_bench";
     fs::create_directories(dir);
     const auto templ = MakeTemplate(dir);
     std::printf("%8s %8s %12s %12s %8s %12s %12s %8s\n", "lines", "columns", "transfer s", "open+save s", "ratio",
                 "file KiB", "peak KiB", "peak/file");
-    for (int lines : {1000, 10000, 32767}) {
+    for (int lines : sizes) {
         const auto filled = dir / ("filled-" + std::to_string(lines) + ".xls");
         const auto resaved = dir / ("resaved-" + std::to_string(lines) + ".xls");
         const auto t0 = Clock::now();

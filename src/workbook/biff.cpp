@@ -133,14 +133,21 @@ std::vector<std::uint8_t> RecordCursor::Bytes(std::size_t count) {
 
 std::u16string RecordCursor::Chars(std::size_t cch, bool highByte) {
     std::u16string text;
+    CharsInto(cch, highByte, text);
+    return text;
+}
+
+void RecordCursor::CharsInto(std::size_t cch, bool highByte, std::u16string& text) {
+    text.clear();
     // Each character takes at least one byte: a claim beyond the data is
     // refused before anything is allocated.
     if (cch > Remaining()) {
         ok_ = false;
-        return text;
+        return;
     }
-    text.reserve(cch);
-    while (text.size() < cch && ok_) {
+    text.resize(cch);
+    std::size_t done = 0;
+    while (done < cch && ok_) {
         if (segment_ < segments_.size() && offset_ == segments_[segment_].size() &&
             segment_ + 1 < segments_.size()) {
             // The characters go on in the next CONTINUE, which opens with its
@@ -154,40 +161,51 @@ std::u16string RecordCursor::Chars(std::size_t cch, bool highByte) {
             ok_ = false;
             break;
         }
-        const auto seg = segments_[segment_];
-        const std::size_t need = cch - text.size();
+        const std::uint8_t* seg = segments_[segment_].data() + offset_;
+        const std::size_t left = segments_[segment_].size() - offset_;
+        const std::size_t need = cch - done;
+        char16_t* to = text.data() + done;
         if (highByte) {
-            const std::size_t avail = (seg.size() - offset_) / 2;
+            const std::size_t avail = left / 2;
             if (avail == 0) {
                 ok_ = false;  // a character split across records
                 break;
             }
             const std::size_t n = std::min(avail, need);
-            for (std::size_t i = 0; i < n; ++i, offset_ += 2)
-                text.push_back(static_cast<char16_t>(seg[offset_] | (seg[offset_ + 1] << 8)));
+            for (std::size_t i = 0; i < n; ++i)
+                to[i] = static_cast<char16_t>(seg[2 * i] | (seg[2 * i + 1] << 8));
+            offset_ += 2 * n;
             remaining_ -= 2 * n;
+            done += n;
         } else {
-            const std::size_t n = std::min(seg.size() - offset_, need);
-            for (std::size_t i = 0; i < n; ++i) text.push_back(seg[offset_++]);
+            const std::size_t n = std::min(left, need);
+            for (std::size_t i = 0; i < n; ++i) to[i] = seg[i];
+            offset_ += n;
             remaining_ -= n;
+            done += n;
         }
     }
     if (!ok_) text.clear();
-    return text;
 }
 
 RichString ReadRichString(RecordCursor& cursor) {
     RichString s;
+    ReadRichString(cursor, s);
+    return s;
+}
+
+void ReadRichString(RecordCursor& cursor, RichString& s) {
     const std::uint16_t cch = cursor.U16();
     const std::uint8_t flags = cursor.U8();
     std::uint16_t cRun = 0;
     std::uint32_t cbExtRst = 0;
     if (flags & 0x08) cRun = cursor.U16();
     if (flags & 0x04) cbExtRst = cursor.U32();
-    s.text = cursor.Chars(cch, (flags & 0x01) != 0);
+    cursor.CharsInto(cch, (flags & 0x01) != 0, s.text);
+    s.runs.clear();
+    s.extRst.clear();
     if (cRun) s.runs = cursor.Bytes(std::size_t{cRun} * 4);
     if (cbExtRst) s.extRst = cursor.Bytes(cbExtRst);
-    return s;
 }
 
 std::u16string ReadUnicodeString(RecordCursor& cursor) {
@@ -253,6 +271,17 @@ Bytes& Bytes::ShortUnicodeString(std::u16string_view text) {
 }
 
 void StreamWriter::Write(std::uint16_t opcode, std::span<const std::uint8_t> data) {
+    if (data.size() <= kMaxRecordData) {
+        const std::size_t at = bytes_.size();
+        bytes_.resize(at + 4 + data.size());
+        std::uint8_t* to = bytes_.data() + at;
+        to[0] = static_cast<std::uint8_t>(opcode);
+        to[1] = static_cast<std::uint8_t>(opcode >> 8);
+        to[2] = static_cast<std::uint8_t>(data.size());
+        to[3] = static_cast<std::uint8_t>(data.size() >> 8);
+        if (!data.empty()) std::memcpy(to + 4, data.data(), data.size());
+        return;
+    }
     std::uint16_t id = opcode;
     do {
         const std::size_t n = std::min(data.size(), kMaxRecordData);
@@ -327,48 +356,68 @@ void ContinuableWriter::U32(std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out_.bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-void ContinuableWriter::RichStringEntry(const RichString& s) {
-    const bool compressed = FitsInBytes(s.text);
+void ContinuableWriter::RichStringEntry(const RichString& s) { RichStringEntry(s.text, s.runs, s.extRst); }
+
+void ContinuableWriter::RichStringEntry(std::u16string_view text, std::span<const std::uint8_t> runs,
+                                        std::span<const std::uint8_t> extRst) {
+    const bool compressed = FitsInBytes(text);
     const std::size_t charSize = compressed ? 1 : 2;
-    const std::uint16_t cRun = static_cast<std::uint16_t>(s.runs.size() / 4);
+    const std::uint16_t cRun = static_cast<std::uint16_t>(runs.size() / 4);
     std::uint8_t flags = compressed ? 0x00 : 0x01;
     std::size_t header = 3;
     if (cRun) {
         flags |= 0x08;
         header += 2;
     }
-    if (!s.extRst.empty()) {
+    if (!extRst.empty()) {
         flags |= 0x04;
         header += 4;
     }
-    KeepTogether(header + (s.text.empty() ? 0 : charSize));
-    Bytes head;
-    head.U16(static_cast<std::uint16_t>(s.text.size())).U8(flags);
-    if (cRun) head.U16(cRun);
-    if (!s.extRst.empty()) head.U32(static_cast<std::uint32_t>(s.extRst.size()));
-    out_.bytes_.insert(out_.bytes_.end(), head.Data().begin(), head.Data().end());
+    KeepTogether(header + (text.empty() ? 0 : charSize));
+    auto& bytes = out_.bytes_;
+    std::uint8_t head[9];
+    std::size_t h = 0;
+    head[h++] = static_cast<std::uint8_t>(text.size());
+    head[h++] = static_cast<std::uint8_t>(text.size() >> 8);
+    head[h++] = flags;
+    if (cRun) {
+        head[h++] = static_cast<std::uint8_t>(cRun);
+        head[h++] = static_cast<std::uint8_t>(cRun >> 8);
+    }
+    if (!extRst.empty()) {
+        const auto cb = static_cast<std::uint32_t>(extRst.size());
+        for (int i = 0; i < 4; ++i) head[h++] = static_cast<std::uint8_t>(cb >> (8 * i));
+    }
+    bytes.insert(bytes.end(), head, head + h);
 
     std::size_t i = 0;
-    while (i < s.text.size()) {
+    while (i < text.size()) {
         if (Room() < charSize) {
             CloseRecord();
             StartRecord(op::kContinue);
-            out_.bytes_.push_back(compressed ? 0x00 : 0x01);
+            bytes.push_back(compressed ? 0x00 : 0x01);
         }
-        const std::size_t n = std::min(Room() / charSize, s.text.size() - i);
-        for (std::size_t k = 0; k < n; ++k, ++i) {
-            const char16_t c = s.text[i];
-            out_.bytes_.push_back(static_cast<std::uint8_t>(c));
-            if (!compressed) out_.bytes_.push_back(static_cast<std::uint8_t>(c >> 8));
+        const std::size_t n = std::min(Room() / charSize, text.size() - i);
+        const std::size_t at = bytes.size();
+        bytes.resize(at + n * charSize);
+        std::uint8_t* to = bytes.data() + at;
+        if (compressed) {
+            for (std::size_t k = 0; k < n; ++k) to[k] = static_cast<std::uint8_t>(text[i + k]);
+        } else {
+            for (std::size_t k = 0; k < n; ++k) {
+                to[2 * k] = static_cast<std::uint8_t>(text[i + k]);
+                to[2 * k + 1] = static_cast<std::uint8_t>(text[i + k] >> 8);
+            }
         }
+        i += n;
     }
     // Formatting runs are never split inside a run.
-    for (std::size_t r = 0; r + 4 <= s.runs.size(); r += 4) {
+    for (std::size_t r = 0; r + 4 <= runs.size(); r += 4) {
         KeepTogether(4);
-        out_.bytes_.insert(out_.bytes_.end(), s.runs.begin() + static_cast<std::ptrdiff_t>(r),
-                           s.runs.begin() + static_cast<std::ptrdiff_t>(r + 4));
+        bytes.insert(bytes.end(), runs.begin() + static_cast<std::ptrdiff_t>(r),
+                     runs.begin() + static_cast<std::ptrdiff_t>(r + 4));
     }
-    Raw(s.extRst);
+    Raw(extRst);
 }
 
 void ContinuableWriter::Finish() {

@@ -10,6 +10,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vi2zezir::workbook::biff {
@@ -110,6 +111,9 @@ public:
     // cch characters of an XLUnicodeString body whose flag byte said
     // highByte (UTF-16) or not (one byte per character).
     std::u16string Chars(std::size_t cch, bool highByte);
+    // The same into a buffer the caller keeps, so a loop over many strings
+    // reuses one allocation (cleared on a short read).
+    void CharsInto(std::size_t cch, bool highByte, std::u16string& text);
 
     bool Ok() const noexcept { return ok_; }
     std::size_t Remaining() const noexcept;
@@ -135,6 +139,8 @@ struct RichString {
     friend bool operator==(const RichString&, const RichString&) = default;
 };
 RichString ReadRichString(RecordCursor& cursor);
+// The same into a string the caller reuses.
+void ReadRichString(RecordCursor& cursor, RichString& s);
 // XLUnicodeString: cch u16, flags, characters.
 std::u16string ReadUnicodeString(RecordCursor& cursor);
 // ShortXLUnicodeString: cch u8, flags, characters.
@@ -178,6 +184,7 @@ public:
     void Write(std::uint16_t opcode, std::span<const std::uint8_t> data);
     void PatchU32(std::size_t position, std::uint32_t v);
     std::vector<std::uint8_t>& Data() noexcept { return bytes_; }
+    void Reserve(std::size_t bytes) { bytes_.reserve(bytes); }
 
 private:
     friend class ContinuableWriter;
@@ -203,6 +210,8 @@ public:
     // An XLUnicodeRichExtendedString: its header and first character are
     // never split; characters that continue get a new flag byte.
     void RichStringEntry(const RichString& s);
+    void RichStringEntry(std::u16string_view text, std::span<const std::uint8_t> runs = {},
+                         std::span<const std::uint8_t> extRst = {});
     void Finish();
 
     std::size_t StreamPosition() const noexcept { return out_.bytes_.size(); }

@@ -24,16 +24,6 @@ std::u16string Widen(std::string_view s) {
     throw Failure(kApplicationDefined, std::move(description), std::move(source));
 }
 
-std::u16string ColumnLetters(std::uint16_t col) {
-    std::u16string s;
-    unsigned n = col + 1u;
-    while (n > 0) {
-        s.insert(s.begin(), static_cast<char16_t>(u'A' + (n - 1) % 26));
-        n = (n - 1) / 26;
-    }
-    return s;
-}
-
 bool ParseA1(std::u16string_view text, std::uint32_t& row, std::uint16_t& col) {
     std::size_t i = 0;
     if (i < text.size() && text[i] == u'$') ++i;
@@ -86,7 +76,20 @@ public:
 
     std::u16string Address() override {
         if (!pos_) return u"$1:$" + Widen(std::to_string(formula::kMaxRows));
-        return u"$" + ColumnLetters(pos_->col) + u"$" + Widen(std::to_string(pos_->row + 1));
+        // Built in place: the item writer asks for it on every line.
+        char16_t text[16];
+        std::size_t n = 0;
+        text[n++] = u'$';
+        char16_t letters[4];
+        std::size_t l = 0;
+        for (unsigned c = pos_->col + 1u; c > 0; c = (c - 1) / 26) letters[l++] = static_cast<char16_t>(u'A' + (c - 1) % 26);
+        while (l > 0) text[n++] = letters[--l];
+        text[n++] = u'$';
+        char16_t digits[8];
+        std::size_t d = 0;
+        for (std::uint32_t r = pos_->row + 1; r > 0; r /= 10) digits[d++] = static_cast<char16_t>(u'0' + r % 10);
+        while (d > 0) text[n++] = digits[--d];
+        return std::u16string(text, n);
     }
 
     void Insert(std::int32_t shift) override {
@@ -99,7 +102,9 @@ public:
 
     std::shared_ptr<sheet::Range> Cells() override {
         if (!pos_) return std::make_shared<RangeImpl>(book_, nullptr);
-        return std::make_shared<RangeImpl>(book_, Model("Cells").Track(pos_->row, pos_->col));
+        Model("Cells");
+        // The same cell: one tracked position serves both ranges.
+        return std::make_shared<RangeImpl>(book_, pos_);
     }
 
     void SetValue(const Value& value) override {

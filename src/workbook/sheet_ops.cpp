@@ -13,8 +13,7 @@ namespace op = biff::op;
 
 // ------------------------------------------------------------ text helpers
 
-char16_t FoldCase(char16_t c) noexcept {
-    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+char16_t FoldCaseBeyondAscii(char16_t c) noexcept {
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9) || (c >= 0x410 && c <= 0x42F))
         return static_cast<char16_t>(c + 0x20);
     if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
@@ -44,11 +43,21 @@ int SigBit(char16_t c) noexcept {
     return c < 0x80 ? 56 + (c & 3) : 60 + (c & 3);
 }
 
+// The bit of every ASCII character, looked up rather than worked out: every
+// text read or written passes through CharSig.
+struct AsciiSigBits {
+    std::uint64_t bit[0x80];
+    AsciiSigBits() {
+        for (char16_t c = 0; c < 0x80; ++c) bit[c] = std::uint64_t{1} << SigBit(c);
+    }
+};
+const AsciiSigBits kAsciiSigBits;
+
 } // namespace
 
 std::uint64_t CharSig(std::u16string_view text) noexcept {
     std::uint64_t sig = 0;
-    for (char16_t c : text) sig |= std::uint64_t{1} << SigBit(c);
+    for (char16_t c : text) sig |= c < 0x80 ? kAsciiSigBits.bit[c] : std::uint64_t{1} << SigBit(c);
     return sig;
 }
 
@@ -72,8 +81,8 @@ std::u16string DateSerialText(double serial) {
     // Day 60 is Excel's 29 February 1900, which never was.
     long long day = static_cast<long long>(std::floor(serial));
     if (day == 60) return u"2/29/1900";
-    if (day < 60) ++day;
-    long long z = day - 25569 + 719468 - 1;  // days from 1970-01-01, shifted to 0000-03-01
+    // Serial 25569 is 1970-01-01; below 60 the phantom day is not counted.
+    long long z = day - 25569 + (day < 60 ? 1 : 0) + 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -196,17 +205,13 @@ bool Workbook::IsDateXf(std::uint16_t xf) const {
 }
 
 bool Workbook::IsTextXf(std::uint16_t xf) const {
+    // Asked for every text put: looked up without building the code's text.
     const std::uint16_t ifmt = NumberFormatOfXf(xf);
-    return ifmt == 49 || FormatCode(ifmt) == u"@";
-}
-
-std::uint32_t Workbook::InternString(const std::u16string& text) {
-    if (auto it = sstIndex_.find(text); it != sstIndex_.end()) return it->second;
-    const auto index = static_cast<std::uint32_t>(sst_.size());
-    sst_.push_back({text, {}, {}});
-    sstSig_.push_back(CharSig(text));
-    sstIndex_.emplace(text, index);
-    return index;
+    if (ifmt == 49) return true;
+    if (auto it = formats_.find(ifmt); it != formats_.end()) return it->second == u"@";
+    for (const auto& [id, code] : addedFormats_)
+        if (id == ifmt) return code == u"@";
+    return false;
 }
 
 std::uint16_t Workbook::CustomFormat(const std::u16string& code) {
@@ -252,7 +257,7 @@ std::u16string Workbook::TextOf(const Cell& cell) {
     switch (cell.kind) {
     case CellKind::Blank: return {};
     case CellKind::Number: return IsDateXf(cell.xf) ? DateSerialText(cell.number) : GeneralNumberText(cell.number);
-    case CellKind::Text: return sst_[cell.index].text;
+    case CellKind::Text: return std::u16string(sst_.Text(cell.index));
     case CellKind::Boolean: return cell.small ? u"TRUE" : u"FALSE";
     case CellKind::Error:
         switch (cell.small) {
@@ -273,7 +278,7 @@ std::uint64_t Workbook::SigOf(const Cell& cell) {
     switch (cell.kind) {
     case CellKind::Blank: return 0;
     case CellKind::Number: return kNumberSig;
-    case CellKind::Text: return sstSig_[cell.index];
+    case CellKind::Text: return sst_.Sig(cell.index);
     case CellKind::Boolean: return kBoolSig;
     case CellKind::Error: return kErrorSig;
     case CellKind::Formula: return formulas_[cell.index].textValid ? CharSig(formulas_[cell.index].text) : kUnknownSig;
@@ -357,8 +362,20 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     NoteCellChanged(row, col);
 }
 
+namespace {
+// Longest text a cell holds (Excel's limit); a formula's text result beyond it
+// is #VALUE! (formula_eval.cpp).
+constexpr std::size_t kMaxCellText = 32767;
+} // namespace
+
 void Workbook::PutContent(std::uint32_t row, std::uint16_t col, const Content& content) {
     if (row > kLastRow || col >= formula::kMaxCols) throw EditRefused("The cell lies outside the worksheet.");
+    // Excel's limit on a cell's text. The file format counts characters in
+    // 16 bits, so a longer text would be written with a wrong length and
+    // corrupt the shared-string table; a quote value (an unshortened item or
+    // memo field) is the usual way such a text arrives.
+    if (content.kind == CellKind::Text && content.text.size() > kMaxCellText)
+        throw EditRefused("Text values in cells are limited to 32,767 characters.");
     for (const auto& a : arrays_)
         if (a.r1 <= row && row <= a.r2 && a.c1 <= col && col <= a.c2) throw EditRefused("You can't change part of an array.");
     SetCell(row, col, content);
@@ -513,10 +530,16 @@ Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, s
         c.tokens = ParseFormula(text);
         return c;
     }
-    const std::u16string folded = Fold(Trim(text));
-    if (folded == u"true" || folded == u"false") {
+    const std::u16string_view trimmed = Trim(text);
+    const auto foldedEquals = [&](std::u16string_view word) {
+        if (trimmed.size() != word.size()) return false;
+        for (std::size_t i = 0; i < word.size(); ++i)
+            if (FoldCase(trimmed[i]) != word[i]) return false;
+        return true;
+    };
+    if (foldedEquals(u"true") || foldedEquals(u"false")) {
         c.kind = CellKind::Boolean;
-        c.small = folded == u"true";
+        c.small = foldedEquals(u"true");
         return c;
     }
     std::u16string_view s = Trim(text);
@@ -564,17 +587,36 @@ Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, s
 
 // ------------------------------------------------------------ find
 
+namespace {
+
+// Whether the text contains the folded needle, folding the text as it goes.
+bool ContainsFolded(std::u16string_view text, std::u16string_view needle) {
+    if (needle.size() > text.size()) return false;
+    if (needle.empty()) return true;
+    const char16_t first = needle.front();
+    for (std::size_t at = 0; at + needle.size() <= text.size(); ++at) {
+        if (FoldCase(text[at]) != first) continue;
+        std::size_t k = 1;
+        while (k < needle.size() && FoldCase(text[at + k]) == needle[k]) ++k;
+        if (k == needle.size()) return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool Workbook::Matches(const Cell& cell, std::uint16_t col, const FindEntry& entry) {
     if ((cell.sig & entry.sig) != entry.sig) return false;
-    std::u16string text = cell.kind == CellKind::Formula ? FormulaText(cell.index) : TextOf(cell);
-    if (cell.kind == CellKind::Formula) {
+    switch (cell.kind) {
+    case CellKind::Text: return ContainsFolded(sst_.Text(cell.index), entry.needle);
+    case CellKind::Formula: {
+        const std::u16string& text = FormulaText(cell.index);
         // Now that the text is known, keep a precise signature for next time.
-        Cell* stored = FindCell(col, cell.row);
-        if (stored) stored->sig = CharSig(text);
+        if (Cell* stored = FindCell(col, cell.row)) stored->sig = CharSig(text);
+        return ContainsFolded(text, entry.needle);
     }
-    if (text.size() < entry.needle.size()) return false;
-    for (auto& ch : text) ch = FoldCase(ch);
-    return text.find(entry.needle) != std::u16string::npos;
+    default: return ContainsFolded(TextOf(cell), entry.needle);
+    }
 }
 
 namespace {
@@ -583,17 +625,22 @@ constexpr std::size_t kMaxCachedHits = 4096;
 } // namespace
 
 Workbook::FindEntry* Workbook::LookupNeedle(std::u16string_view what) {
-    const std::u16string needle = Fold(what);
     ++findClock_;
+    // The writers search for the same few placeholders again and again:
+    // compare folded in place rather than folding a copy per call.
+    // Placeholders share their beginnings ("&DI_..."), so compare from the end.
     for (auto& e : findCache_) {
-        if (e.needle == needle) {
+        if (e.needle.size() != what.size()) continue;
+        std::size_t k = what.size();
+        while (k > 0 && FoldCase(what[k - 1]) == e.needle[k - 1]) --k;
+        if (k == 0) {
             e.lastUse = findClock_;
             return &e;
         }
     }
     FindEntry entry;
-    entry.needle = needle;
-    entry.sig = CharSig(needle);
+    entry.needle = Fold(what);
+    entry.sig = CharSig(entry.needle);
     entry.lastUse = findClock_;
     for (std::uint16_t c = 0; c < formula::kMaxCols; ++c) {
         auto& column = columns_[c];

@@ -31,7 +31,7 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet) {
             if (rec.opcode == biff::op::kLabelSst) {
                 if (d.size() < 10) continue;
                 const std::uint32_t isst = biff::GetU32(d.subspan(6));
-                if (isst < sst_.size()) text = sst_[isst].text;
+                if (isst < sst_.Size()) text = sst_.Text(isst);
             } else if (rec.opcode == biff::op::kLabel || rec.opcode == biff::op::kRString) {
                 biff::RecordCursor cursor(d.subspan(6));
                 text = biff::ReadUnicodeString(cursor);

@@ -19,6 +19,7 @@
 #include "workbook/biff.h"
 #include "workbook/cfb.h"
 #include "workbook/formula.h"
+#include "workbook/shared_strings.h"
 
 namespace vi2zezir::workbook {
 
@@ -183,7 +184,7 @@ private:
     void ClearFormula(const Cell& cell);
     std::uint32_t AddFormula(formula::Tokens tokens, std::uint32_t row, std::uint16_t col);
     void IndexFormula(std::uint32_t id);
-    std::uint32_t InternString(const std::u16string& text);
+    std::uint32_t InternString(std::u16string_view text) { return sst_.Intern(text); }
     std::uint16_t XfWithFormat(std::uint16_t xf, std::uint16_t ifmt);
     bool IsDateXf(std::uint16_t xf) const;
     bool IsTextXf(std::uint16_t xf) const;
@@ -207,9 +208,7 @@ private:
 
     // ---- globals
     std::vector<RawRecord> globals_;  // SST and EXTSST appear as empty markers
-    std::vector<biff::RichString> sst_;
-    std::vector<std::uint64_t> sstSig_;
-    std::unordered_map<std::u16string, std::uint32_t> sstIndex_;  // plain strings only
+    SharedStrings sst_;
     std::uint32_t otherSheetsSstRefs_ = 0;
     std::vector<std::vector<std::uint8_t>> xfs_;   // XF payloads, original then added
     std::size_t originalXfCount_ = 0;
@@ -252,7 +251,12 @@ private:
 };
 
 // Case folding for comparisons without regard to case (Latin, Greek, Cyrillic).
-char16_t FoldCase(char16_t c) noexcept;
+// ASCII, by far the most common, is folded inline.
+char16_t FoldCaseBeyondAscii(char16_t c) noexcept;
+inline char16_t FoldCase(char16_t c) noexcept {
+    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+    return FoldCaseBeyondAscii(c);
+}
 std::u16string Fold(std::u16string_view text);
 // A 64-bit set of the (folded) characters of a text: a cheap pre-test for
 // "contains".

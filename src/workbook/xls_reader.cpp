@@ -223,15 +223,13 @@ void XlsReader::ReadSst(RecordCursor& cursor) {
     // The count may lie; every string takes at least three bytes, so reserve
     // no more than the data can hold and stop where the data ends.
     const std::size_t expected = std::min<std::size_t>(unique, cursor.Remaining() / 3);
-    wb_.sst_.reserve(expected);
-    wb_.sstSig_.reserve(expected);
-    wb_.sstIndex_.reserve(expected);
+    // Characters take at least a byte each: the bytes left bound the pool.
+    wb_.sst_.Reserve(expected, cursor.Remaining() - 3 * expected);
+    biff::RichString s;  // one buffer for every string
     for (std::uint32_t i = 0; i < unique && !cursor.AtEnd(); ++i) {
-        biff::RichString s = biff::ReadRichString(cursor);
+        biff::ReadRichString(cursor, s);
         if (!cursor.Ok()) Bad("the shared-string table is cut off inside string " + std::to_string(i));
-        wb_.sstSig_.push_back(CharSig(s.text));
-        if (s.runs.empty() && s.extRst.empty()) wb_.sstIndex_.emplace(s.text, static_cast<std::uint32_t>(wb_.sst_.size()));
-        wb_.sst_.push_back(std::move(s));
+        wb_.sst_.Append(s.text, s.runs, s.extRst);
     }
 }
 
@@ -272,7 +270,7 @@ void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
         if (rec.opcode == op::kEof && --depth == 0) break;
         if (depth != 1) continue;
         if (rec.opcode == op::kLabelSst) {
-            if (rec.data.size() < 10 || GetU32(rec.data.subspan(6)) >= wb_.sst_.size())
+            if (rec.data.size() < 10 || GetU32(rec.data.subspan(6)) >= wb_.sst_.Size())
                 Bad("a cell of sheet " + std::to_string(sheet + 1) + " refers to a missing shared string");
             ++wb_.otherSheetsSstRefs_;
         }
@@ -419,9 +417,9 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
             case op::kLabelSst: {
                 need(rec, 10);
                 const std::uint32_t isst = GetU32(d.subspan(6));
-                if (isst >= wb_.sst_.size())
+                if (isst >= wb_.sst_.Size())
                     Bad("a cell refers to shared string " + std::to_string(isst) + " of " +
-                        std::to_string(wb_.sst_.size()));
+                        std::to_string(wb_.sst_.Size()));
                 cell.kind = CellKind::Text;
                 cell.index = isst;
                 AddCell(row, col, cell);
@@ -439,13 +437,7 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
                 }
                 if (!cursor.Ok()) Bad("a text cell of the first worksheet is malformed");
                 cell.kind = CellKind::Text;
-                if (s.runs.empty()) {
-                    cell.index = wb_.InternString(s.text);
-                } else {
-                    cell.index = static_cast<std::uint32_t>(wb_.sst_.size());
-                    wb_.sstSig_.push_back(CharSig(s.text));
-                    wb_.sst_.push_back(std::move(s));
-                }
+                cell.index = s.runs.empty() ? wb_.InternString(s.text) : wb_.sst_.Append(s.text, s.runs);
                 AddCell(row, col, cell);
                 break;
             }
@@ -609,9 +601,15 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     std::unique_ptr<Workbook> wb(new Workbook());
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
     const auto* ws = wb->file_->FindStream(u"Workbook");
-    XlsReader reader(*wb, ws->data);
-    reader.ReadGlobals();
-    reader.ReadSheets();
+    {
+        XlsReader reader(*wb, ws->data);
+        reader.ReadGlobals();
+        reader.ReadSheets();
+    }
+    // Every record is now held by the model; the stream's bytes would only
+    // double the memory and be copied again on save, where the stream is
+    // written anew.
+    std::vector<std::uint8_t>().swap(wb->file_->FindStream(u"Workbook")->data);
     return wb;
 }
 

@@ -27,7 +27,7 @@ public:
         switch (cell->kind) {
         case CellKind::Blank: return formula::Blank{};
         case CellKind::Number: return cell->number;
-        case CellKind::Text: return wb_.sst_[cell->index].text;
+        case CellKind::Text: return std::u16string(wb_.sst_.Text(cell->index));
         case CellKind::Boolean: return cell->small != 0;
         case CellKind::Error: return formula::ErrorValue{cell->small};
         case CellKind::Formula: return Result(cell->index);
@@ -38,8 +38,15 @@ public:
     std::optional<formula::CellValue> Result(std::uint32_t id) {
         if (state_[id] == 2) return results_[id];
         if (state_[id] == 1) return std::nullopt;  // a cycle
+        // Each formula read by another is evaluated on the stack of its
+        // reader: a template whose formulas each read the cell below (65,535
+        // deep) would overflow it. Past this depth the result is left
+        // unknown, so the readers above are flagged for Excel to compute; the
+        // deep formula itself is evaluated later from the top.
+        if (depth_ >= kMaxEvaluationDepth) return std::nullopt;
         auto& f = wb_.formulas_[id];
         state_[id] = 1;
+        ++depth_;
         std::optional<formula::CellValue> value;
         if (!f.expMember) {
             try {
@@ -48,15 +55,19 @@ public:
                 value.reset();
             }
         }
+        --depth_;
         state_[id] = 2;
         results_[id] = value;
         return value;
     }
 
 private:
+    static constexpr int kMaxEvaluationDepth = 256;
+
     Workbook& wb_;
     std::vector<std::uint8_t> state_;
     std::vector<std::optional<formula::CellValue>> results_;
+    int depth_ = 0;
 };
 
 class XlsWriter {
@@ -133,7 +144,7 @@ void XlsWriter::WriteSst() {
     std::uint32_t total = wb_.otherSheetsSstRefs_;
     for (const auto& column : wb_.columns_)
         for (const auto& cell : column.cells) total += cell.kind == CellKind::Text;
-    const std::size_t n = wb_.sst_.size();
+    const std::size_t n = wb_.sst_.Size();
     bucketSize_ = static_cast<std::uint16_t>(std::max<std::size_t>(8, (n + 127) / 128));
     biff::ContinuableWriter w(out_, op::kSst);
     w.U32(total);
@@ -141,13 +152,15 @@ void XlsWriter::WriteSst() {
     for (std::size_t i = 0; i < n; ++i) {
         if (i % bucketSize_ == 0) {
             // Where the string starts once its header is placed.
-            const auto& s = wb_.sst_[i];
-            const std::size_t header = 3 + (s.runs.empty() ? 0 : 2) + (s.extRst.empty() ? 0 : 4) + 2;
+            const auto index = static_cast<std::uint32_t>(i);
+            const std::size_t header =
+                3 + (wb_.sst_.Runs(index).empty() ? 0 : 2) + (wb_.sst_.ExtRst(index).empty() ? 0 : 4) + 2;
             w.KeepTogether(header);
             buckets_.push_back({static_cast<std::uint32_t>(w.StreamPosition()),
                                 static_cast<std::uint16_t>(w.OffsetInRecord())});
         }
-        w.RichStringEntry(wb_.sst_[i]);
+        const auto index = static_cast<std::uint32_t>(i);
+        w.RichStringEntry(wb_.sst_.Text(index), wb_.sst_.Runs(index), wb_.sst_.ExtRst(index));
     }
     w.Finish();
 }
@@ -161,6 +174,17 @@ void XlsWriter::WriteExtSst() {
 
 std::vector<std::uint8_t> XlsWriter::Write() {
     UpdateCachedResults();
+    {
+        // One allocation for the stream in the usual case: the globals and
+        // other sheets as read, the strings, about 14 bytes a cell.
+        std::size_t estimate = 4096 + 2 * wb_.sst_.CharCount() + 8 * wb_.sst_.Size();
+        for (const auto& rec : wb_.globals_) estimate += 4 + rec.data.size();
+        for (const auto& sheet : wb_.sheetRecords_)
+            for (const auto& rec : sheet) estimate += 4 + rec.data.size();
+        for (const auto& column : wb_.columns_) estimate += 16 * column.cells.size();
+        estimate += 20 * wb_.rowRecords_.size() + 48 * wb_.formulas_.size();
+        out_.Reserve(estimate);
+    }
     std::size_t lastXf = 0, lastFormat = 0, firstXf = 0;
     bool anyFormat = false;
     for (std::size_t i = 0; i < wb_.globals_.size(); ++i) {
@@ -258,38 +282,64 @@ bool EncodeRk(double v, std::uint32_t& rk) {
 
 } // namespace
 
+namespace {
+
+// The payload of a constant cell's record, built on the stack: a sheet has
+// hundreds of thousands of them.
+class CellBytes {
+public:
+    CellBytes& U8(std::uint8_t v) {
+        data_[size_++] = v;
+        return *this;
+    }
+    CellBytes& U16(std::uint16_t v) { return U8(static_cast<std::uint8_t>(v)).U8(static_cast<std::uint8_t>(v >> 8)); }
+    CellBytes& U32(std::uint32_t v) { return U16(static_cast<std::uint16_t>(v)).U16(static_cast<std::uint16_t>(v >> 16)); }
+    CellBytes& F64(double v) {
+        const auto bits = std::bit_cast<std::uint64_t>(v);
+        return U32(static_cast<std::uint32_t>(bits)).U32(static_cast<std::uint32_t>(bits >> 32));
+    }
+    std::span<const std::uint8_t> Span() const noexcept { return {data_, size_}; }
+
+private:
+    std::uint8_t data_[16];
+    std::size_t size_ = 0;
+};
+
+} // namespace
+
 void XlsWriter::WriteCell(std::uint16_t col, const Cell& cell) {
-    Bytes b;
-    b.U16(static_cast<std::uint16_t>(cell.row)).U16(col).U16(cell.xf);
+    CellBytes c;
+    c.U16(static_cast<std::uint16_t>(cell.row)).U16(col).U16(cell.xf);
     switch (cell.kind) {
     case CellKind::Blank:
-        out_.Write(op::kBlank, b.Span());
+        out_.Write(op::kBlank, c.Span());
         return;
     case CellKind::Number: {
         std::uint32_t rk;
         if (EncodeRk(cell.number, rk)) {
-            b.U32(rk);
-            out_.Write(op::kRk, b.Span());
+            c.U32(rk);
+            out_.Write(op::kRk, c.Span());
         } else {
-            b.F64(cell.number);
-            out_.Write(op::kNumber, b.Span());
+            c.F64(cell.number);
+            out_.Write(op::kNumber, c.Span());
         }
         return;
     }
     case CellKind::Text:
-        b.U32(cell.index);
-        out_.Write(op::kLabelSst, b.Span());
+        c.U32(cell.index);
+        out_.Write(op::kLabelSst, c.Span());
         return;
     case CellKind::Boolean:
     case CellKind::Error:
-        b.U8(cell.small).U8(cell.kind == CellKind::Error ? 1 : 0);
-        out_.Write(op::kBoolErr, b.Span());
+        c.U8(cell.small).U8(cell.kind == CellKind::Error ? 1 : 0);
+        out_.Write(op::kBoolErr, c.Span());
         return;
     case CellKind::Formula:
         break;
     }
     const auto& f = wb_.formulas_[cell.index];
-    b.Append(f.cached).U16(f.grbit).U32(0);
+    Bytes b;
+    b.Append(c.Span()).Append(f.cached).U16(f.grbit).U32(0);
     if (f.arrayHost) {
         b.U16(5).U8(0x01).U16(static_cast<std::uint16_t>(cell.row)).U16(col);
     } else {
@@ -305,9 +355,12 @@ void XlsWriter::WriteCell(std::uint16_t col, const Cell& cell) {
         out_.Write(f.extraOpcode, f.extra);
     }
     if (f.cached[6] == 0xFF && f.cached[7] == 0xFF && f.cached[0] == 0) {
-        Bytes s;
-        s.UnicodeString(f.cachedText);
-        out_.Write(op::kString, s.Span());
+        // A text result over 8,224 bytes continues in CONTINUE records, and
+        // its characters continue behind a fresh flag byte there, as readers
+        // expect (a plain split would make them read a character as the flag).
+        biff::ContinuableWriter s(out_, op::kString);
+        s.RichStringEntry({f.cachedText, {}, {}});
+        s.Finish();
     }
 }
 
