@@ -81,8 +81,8 @@ std::u16string DateSerialText(double serial) {
     // Day 60 is Excel's 29 February 1900, which never was.
     long long day = static_cast<long long>(std::floor(serial));
     if (day == 60) return u"2/29/1900";
-    // Serial 25569 is 1970-01-01; below 60 the phantom day is not counted.
-    long long z = day - 25569 + (day < 60 ? 1 : 0) + 719468;
+    if (day < 60) ++day;
+    long long z = day - 25569 + 719468 - 1;  // days from 1970-01-01, shifted to 0000-03-01
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -362,20 +362,8 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     NoteCellChanged(row, col);
 }
 
-namespace {
-// Longest text a cell holds (Excel's limit); a formula's text result beyond it
-// is #VALUE! (formula_eval.cpp).
-constexpr std::size_t kMaxCellText = 32767;
-} // namespace
-
 void Workbook::PutContent(std::uint32_t row, std::uint16_t col, const Content& content) {
     if (row > kLastRow || col >= formula::kMaxCols) throw EditRefused("The cell lies outside the worksheet.");
-    // Excel's limit on a cell's text. The file format counts characters in
-    // 16 bits, so a longer text would be written with a wrong length and
-    // corrupt the shared-string table; a quote value (an unshortened item or
-    // memo field) is the usual way such a text arrives.
-    if (content.kind == CellKind::Text && content.text.size() > kMaxCellText)
-        throw EditRefused("Text values in cells are limited to 32,767 characters.");
     for (const auto& a : arrays_)
         if (a.r1 <= row && row <= a.r2 && a.c1 <= col && col <= a.c2) throw EditRefused("You can't change part of an array.");
     SetCell(row, col, content);

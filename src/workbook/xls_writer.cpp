@@ -38,15 +38,8 @@ public:
     std::optional<formula::CellValue> Result(std::uint32_t id) {
         if (state_[id] == 2) return results_[id];
         if (state_[id] == 1) return std::nullopt;  // a cycle
-        // Each formula read by another is evaluated on the stack of its
-        // reader: a template whose formulas each read the cell below (65,535
-        // deep) would overflow it. Past this depth the result is left
-        // unknown, so the readers above are flagged for Excel to compute; the
-        // deep formula itself is evaluated later from the top.
-        if (depth_ >= kMaxEvaluationDepth) return std::nullopt;
         auto& f = wb_.formulas_[id];
         state_[id] = 1;
-        ++depth_;
         std::optional<formula::CellValue> value;
         if (!f.expMember) {
             try {
@@ -55,19 +48,15 @@ public:
                 value.reset();
             }
         }
-        --depth_;
         state_[id] = 2;
         results_[id] = value;
         return value;
     }
 
 private:
-    static constexpr int kMaxEvaluationDepth = 256;
-
     Workbook& wb_;
     std::vector<std::uint8_t> state_;
     std::vector<std::optional<formula::CellValue>> results_;
-    int depth_ = 0;
 };
 
 class XlsWriter {
@@ -355,12 +344,9 @@ void XlsWriter::WriteCell(std::uint16_t col, const Cell& cell) {
         out_.Write(f.extraOpcode, f.extra);
     }
     if (f.cached[6] == 0xFF && f.cached[7] == 0xFF && f.cached[0] == 0) {
-        // A text result over 8,224 bytes continues in CONTINUE records, and
-        // its characters continue behind a fresh flag byte there, as readers
-        // expect (a plain split would make them read a character as the flag).
-        biff::ContinuableWriter s(out_, op::kString);
-        s.RichStringEntry({f.cachedText, {}, {}});
-        s.Finish();
+        Bytes s;
+        s.UnicodeString(f.cachedText);
+        out_.Write(op::kString, s.Span());
     }
 }
 
