@@ -344,9 +344,12 @@ void XlsWriter::WriteCell(std::uint16_t col, const Cell& cell) {
         out_.Write(f.extraOpcode, f.extra);
     }
     if (f.cached[6] == 0xFF && f.cached[7] == 0xFF && f.cached[0] == 0) {
-        Bytes s;
-        s.UnicodeString(f.cachedText);
-        out_.Write(op::kString, s.Span());
+        // A text result over 8,224 bytes continues in CONTINUE records, and
+        // its characters continue behind a fresh flag byte there, as readers
+        // expect (a plain split would make them read a character as the flag).
+        biff::ContinuableWriter s(out_, op::kString);
+        s.RichStringEntry({f.cachedText, {}, {}});
+        s.Finish();
     }
 }
 
