@@ -38,8 +38,15 @@ public:
     std::optional<formula::CellValue> Result(std::uint32_t id) {
         if (state_[id] == 2) return results_[id];
         if (state_[id] == 1) return std::nullopt;  // a cycle
+        // Each formula read by another is evaluated on the stack of its
+        // reader: a template whose formulas each read the cell below (65,535
+        // deep) would overflow it. Past this depth the result is left
+        // unknown, so the readers above are flagged for Excel to compute; the
+        // deep formula itself is evaluated later from the top.
+        if (depth_ >= kMaxEvaluationDepth) return std::nullopt;
         auto& f = wb_.formulas_[id];
         state_[id] = 1;
+        ++depth_;
         std::optional<formula::CellValue> value;
         if (!f.expMember) {
             try {
@@ -48,15 +55,19 @@ public:
                 value.reset();
             }
         }
+        --depth_;
         state_[id] = 2;
         results_[id] = value;
         return value;
     }
 
 private:
+    static constexpr int kMaxEvaluationDepth = 256;
+
     Workbook& wb_;
     std::vector<std::uint8_t> state_;
     std::vector<std::optional<formula::CellValue>> results_;
+    int depth_ = 0;
 };
 
 class XlsWriter {
