@@ -24,6 +24,10 @@ constexpr std::uint8_t kErrRef = 0x17;
 constexpr std::uint8_t kErrNum = 0x24;
 // A formula summing more cells than this is left to the spreadsheet.
 constexpr std::size_t kMaxCellsVisited = std::size_t{1} << 20;
+// Longest text a formula yields; Excel gives #VALUE! for a longer one. Without
+// it a chain of cells each joining the one above to itself doubles its
+// text per cell, and a small template asks for gigabytes on save.
+constexpr std::size_t kMaxTextResult = 32767;
 
 struct RefValue {
     std::uint16_t sheet = 0;
@@ -363,7 +367,12 @@ private:
             default: return c != 0;
             }
         }
-        if (node.ptg == kPtgConcat) return std::get<std::u16string>(ToText(a)) + std::get<std::u16string>(ToText(b));
+        if (node.ptg == kPtgConcat) {
+            const std::u16string left = std::get<std::u16string>(ToText(a));
+            const std::u16string right = std::get<std::u16string>(ToText(b));
+            if (left.size() + right.size() > kMaxTextResult) return ErrorValue{kErrValue};
+            return left + right;
+        }
         const CellValue na = ToNumber(a);
         if (IsError(na)) return na;
         const CellValue nb = ToNumber(b);
@@ -532,6 +541,7 @@ private:
                 const CellValue t = TextArg(child);
                 if (IsError(t)) return ToValue(t);
                 text += std::get<std::u16string>(t);
+                if (text.size() > kMaxTextResult) return ErrorValue{kErrValue};
             }
             return text;
         }
