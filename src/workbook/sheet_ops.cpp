@@ -352,18 +352,32 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     cell.sig = SigOf(cell);
     column.sigUnion |= cell.sig;
     column.changed = true;
+    const Cell* stored = nullptr;
     if (content.kind == CellKind::Blank && cell.xf == kDefaultXf) {
         if (exists) cells.erase(it);
     } else if (exists) {
         *it = cell;
+        stored = &*it;
     } else {
-        cells.insert(it, cell);
+        stored = &*cells.insert(it, cell);
     }
-    NoteCellChanged(row, col);
+    NoteCellChanged(row, col, stored);
 }
+
+namespace {
+// Longest text a cell holds (Excel's limit); a formula's text result beyond it
+// is #VALUE! (formula_eval.cpp).
+constexpr std::size_t kMaxCellText = 32767;
+} // namespace
 
 void Workbook::PutContent(std::uint32_t row, std::uint16_t col, const Content& content) {
     if (row > kLastRow || col >= formula::kMaxCols) throw EditRefused("The cell lies outside the worksheet.");
+    // Excel's limit on a cell's text. The file format counts characters in
+    // 16 bits, so a longer text would be written with a wrong length and
+    // corrupt the shared-string table; a quote value (an unshortened item or
+    // memo field) is the usual way such a text arrives.
+    if (content.kind == CellKind::Text && content.text.size() > kMaxCellText)
+        throw EditRefused("Text values in cells are limited to 32,767 characters.");
     for (const auto& a : arrays_)
         if (a.r1 <= row && row <= a.r2 && a.c1 <= col && col <= a.c2) throw EditRefused("You can't change part of an array.");
     SetCell(row, col, content);
