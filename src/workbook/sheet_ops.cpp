@@ -352,16 +352,14 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     cell.sig = SigOf(cell);
     column.sigUnion |= cell.sig;
     column.changed = true;
-    const Cell* stored = nullptr;
     if (content.kind == CellKind::Blank && cell.xf == kDefaultXf) {
         if (exists) cells.erase(it);
     } else if (exists) {
         *it = cell;
-        stored = &*it;
     } else {
-        stored = &*cells.insert(it, cell);
+        cells.insert(it, cell);
     }
-    NoteCellChanged(row, col, stored);
+    NoteCellChanged(row, col);
 }
 
 namespace {
