@@ -1,5 +1,6 @@
 #include "standin/quote_document.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <limits>
@@ -20,7 +21,29 @@ using Json = nlohmann::json;
                   "Tendrix stand-in");
 }
 
-struct TooDeep {};
+// The deepest nesting of arrays and objects in a JSON text, counted up to
+// one past kMaxNesting. A linear scan before the parse: a parse callback
+// could count too, but nlohmann's callback parser searches the parent
+// container for discarded values at the end of every element, which makes a
+// long Items array quadratic (32,768 lines took minutes).
+std::size_t NestingDepth(std::string_view text) {
+    std::size_t depth = 0, deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size() && deepest <= kMaxNesting; ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
 
 long long DaysFromCivil(long long y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -135,19 +158,17 @@ QuoteDocument::Fields ToFields(const Json& json, const std::string& source, cons
 } // namespace
 
 QuoteDocument ParseQuoteDocument(std::string_view jsonText, const std::string& source) {
+    // Nesting is bounded so that a hostile document cannot exhaust the stack
+    // of whatever walks the parsed tree.
+    if (NestingDepth(jsonText) > kMaxNesting)
+        Fail(source, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
     Json json;
     try {
-        // Nesting is bounded so that a hostile document cannot exhaust the stack.
-        json = Json::parse(jsonText, [](int depth, Json::parse_event_t, Json&) {
-            if (depth > static_cast<int>(kMaxNesting)) throw TooDeep{};
-            return true;
-        });
+        json = Json::parse(jsonText);
     } catch (const Json::parse_error& e) {
         std::string what = e.what();
         const std::size_t at = what.find("parse error");
         Fail(source, at == std::string::npos ? what : what.substr(at));
-    } catch (const TooDeep&) {
-        Fail(source, "nested deeper than " + std::to_string(kMaxNesting) + " levels");
     }
 
     if (!json.is_object()) Fail(source, "the document must be a JSON object");
