@@ -1,0 +1,143 @@
+// Writes the fuzz targets' seed corpora from the project's own files and
+// tools: the generator's template and the example quote documents as they
+// are, the template once more as the engine saves it after a transfer,
+// formulas as the formula library encodes them, and a few command lines.
+// Every input kept under tests/data/regressions/<target>/ joins its target's
+// seeds, so each run starts from the faults found before.
+// Usage: make_fuzz_seeds <source dir> <seed dir>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "workbook/engine.h"
+#include "workbook/formula.h"
+
+namespace fs = std::filesystem;
+using namespace vi2zezir::workbook;
+
+namespace {
+
+class NoSheets : public formula::WorkbookContext {
+public:
+    std::optional<std::uint16_t> SheetOfIxti(std::uint16_t) const override { return std::nullopt; }
+    std::optional<std::uint16_t> IxtiOfSheet(std::uint16_t) const override { return std::nullopt; }
+    std::optional<std::u16string> SheetName(std::uint16_t) const override { return std::nullopt; }
+    std::optional<std::uint16_t> SheetByName(std::u16string_view) const override { return std::nullopt; }
+    std::optional<std::u16string> NameText(std::uint16_t) const override { return std::nullopt; }
+    std::optional<std::uint16_t> NameByText(std::u16string_view) const override { return std::nullopt; }
+};
+
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void CopyInto(const fs::path& file, const fs::path& dir)
+{
+    fs::copy_file(file, dir / file.filename(), fs::copy_options::overwrite_existing);
+}
+
+void CopyAll(const fs::path& from, const fs::path& dir)
+{
+    if (!fs::is_directory(from)) return;
+    for (const auto& entry : fs::directory_iterator(from))
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') CopyInto(entry.path(), dir);
+}
+
+std::vector<std::uint8_t> Utf16Le(std::u16string_view text)
+{
+    std::vector<std::uint8_t> bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return bytes;
+}
+
+// The template saved by the engine after a plain edit, so the xls seeds hold
+// the writer's layout too (SST with CONTINUE, shifted formulas).
+void EngineSaved(const fs::path& templatePath, const fs::path& out)
+{
+    EngineOptions options;
+    options.outputPath = out;
+    auto app = CreateApplication(options);
+    auto sheet = app->Workbooks()->Open(templatePath.u16string(), true)->Worksheets(1);
+    if (auto cell = sheet->Cells()->Find(u"&DI_")) {
+        cell->Insert(vi2zezir::sheet::xlShiftDown);
+        cell->Cells()->SetValue(vi2zezir::Value(u"seed line"));
+    }
+    sheet->Cells()->Replace(u"&DH_", u"");
+    app->SetVisible(true);
+    app->Quit();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds <source dir> <seed dir>\n");
+        return 2;
+    }
+    try {
+        const fs::path source = argv[1];
+        const fs::path seeds = argv[2];
+        const fs::path regressions = source / "tests/data/regressions";
+        const fs::path quote40 = source / "examples/quote40.xls";
+        for (const char* target :
+             {"cfb_fuzz", "xls_fuzz", "formula_fuzz", "fill_fuzz", "quote_document_fuzz", "command_line_fuzz"}) {
+            fs::remove_all(seeds / target);
+            fs::create_directories(seeds / target);
+            CopyAll(regressions / target, seeds / target);
+        }
+
+        EngineSaved(quote40, seeds / "xls_fuzz" / "quote40-engine-saved.xls");
+        for (const char* target : {"cfb_fuzz", "xls_fuzz", "fill_fuzz"}) CopyInto(quote40, seeds / target);
+        CopyInto(seeds / "xls_fuzz" / "quote40-engine-saved.xls", seeds / "fill_fuzz");
+        CopyAll(source / "tests/data/cfb", seeds / "cfb_fuzz");
+
+        for (const auto& entry : fs::directory_iterator(source / "examples"))
+            if (entry.path().extension() == ".json") CopyInto(entry.path(), seeds / "quote_document_fuzz");
+
+        // Formulas: as text (the target puts "=" in front) and as tokens
+        // (first byte: where rgce ends and rgcb begins).
+        static const char* const kFormulas[] = {
+            "C5 * D5", "SUM($A$1:B10)", "IF(A1>0,\"yes\",\"no\")", "ROUND(E7*1.0825, 2)", "-A1%+2^3&\"x\"",
+            "{1,2;3,4}", "Sheet1!A1+'My Sheet'!B2:C3", "Rate*2", "AVERAGE(A:A)", "NOT(ISBLANK(A1))",
+            "VLOOKUP(A2, B2:D20, 3, FALSE)", "A1:B2 C1:D4", "(A1,B1)", "TEXT(NOW(), \"m/d/yyyy\")"};
+        const NoSheets noSheets;
+        int n = 0;
+        for (const char* text : kFormulas) {
+            const std::string s(text);
+            WriteFile(seeds / "formula_fuzz" / ("text-" + std::to_string(n)), {s.begin(), s.end()});
+            try {
+                const formula::Tokens tokens = formula::Parse(u"=" + std::u16string(s.begin(), s.end()), noSheets);
+                if (tokens.rgce.size() < 256) {
+                    std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(tokens.rgce.size())};
+                    bytes.insert(bytes.end(), tokens.rgce.begin(), tokens.rgce.end());
+                    bytes.insert(bytes.end(), tokens.rgcb.begin(), tokens.rgcb.end());
+                    WriteFile(seeds / "formula_fuzz" / ("tokens-" + std::to_string(n)), bytes);
+                }
+            } catch (const formula::FormulaError&) {
+                // sheet and name references need a workbook: kept as text only
+            }
+            ++n;
+        }
+
+        static const char16_t* const kCommandLines[] = {
+            u"/f:C:\\Quotes\\quote40.xls", u"/F:\"C:\\My Templates\\quote 40.xls\"", u"/f", u"/f:",
+            u"\"/f:a b\" /x /f:second", u"  /f:\"unterminated", u"/fx:y /f:\u00e9t\u00e9.xls"};
+        n = 0;
+        for (const char16_t* line : kCommandLines)
+            WriteFile(seeds / "command_line_fuzz" / ("line-" + std::to_string(n++)), Utf16Le(line));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_fuzz_seeds: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
