@@ -40,7 +40,12 @@ struct CompoundFile {
     Entry* FindStream(std::u16string_view name);
 };
 
-// Largest file accepted; larger input is refused before anything is parsed.
+// Largest file accepted (the largest template the engine opens); larger
+// input is refused before anything is parsed: CfbError "compound file is too
+// large", and the engine's Open fails with 1004 "... the file is too large."
+// before reading it. Every size a file claims (streams, the directory, the
+// FAT) is checked against the file's real size, so memory stays within a
+// small multiple of this.
 inline constexpr std::size_t kMaxFileSize = 256u * 1024 * 1024;
 
 CompoundFile Read(std::span<const std::uint8_t> bytes);
