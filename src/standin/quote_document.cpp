@@ -165,10 +165,15 @@ QuoteDocument ParseQuoteDocument(std::string_view jsonText, const std::string& s
     Json json;
     try {
         json = Json::parse(jsonText);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
+        // Not only parse_error: a number beyond a double's range ("1E400")
+        // throws out_of_range, which would otherwise end the program.
         std::string what = e.what();
-        const std::size_t at = what.find("parse error");
-        Fail(source, at == std::string::npos ? what : what.substr(at));
+        if (const std::size_t at = what.find("parse error"); at != std::string::npos)
+            what = what.substr(at);
+        else if (const std::size_t tag = what.find("] "); what.starts_with("[json.") && tag != std::string::npos)
+            what = what.substr(tag + 2);
+        Fail(source, what);
     }
 
     if (!json.is_object()) Fail(source, "the document must be a JSON object");
