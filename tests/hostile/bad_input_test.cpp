@@ -538,6 +538,10 @@ TEST_F(BadInput, DocumentsWithWrongTypes)
         ExpectRefusedDocument(R"({"Header": [1, 2]})", "Header: must be an object of field names and values");
     }
     {
+        SCOPED_TRACE("a number beyond a double's range");
+        ExpectRefusedDocument(R"({"Header": {"DocNo": 1E400}})", "number overflow parsing '1E400'");
+    }
+    {
         SCOPED_TRACE("a document that is an array");
         ExpectRefusedDocument("[]", "the document must be a JSON object");
     }
