@@ -54,8 +54,20 @@ struct Book {
 
 class RangeImpl : public sheet::Range {
 public:
-    // pos == nullptr: all cells of the worksheet.
-    RangeImpl(std::shared_ptr<Book> book, std::shared_ptr<TrackedPos> pos) : book_(std::move(book)), pos_(std::move(pos)) {}
+    // All cells of the worksheet.
+    explicit RangeImpl(std::shared_ptr<Book> book) : book_(std::move(book)) {}
+    // One cell, followed through inserts while this range lives.
+    RangeImpl(std::shared_ptr<Book> book, std::uint32_t row, std::uint16_t col) : book_(std::move(book)) {
+        cell_.row = row;
+        cell_.col = col;
+        book_->model->Track(cell_);
+        pos_ = &cell_;
+    }
+    ~RangeImpl() override {
+        if (pos_ && book_->model) book_->model->Untrack(cell_);
+    }
+    RangeImpl(const RangeImpl&) = delete;
+    RangeImpl& operator=(const RangeImpl&) = delete;
 
     std::shared_ptr<sheet::Range> Find(const std::u16string& what) override {
         auto& wb = Model("Find");
@@ -65,7 +77,7 @@ public:
         }
         const auto found = wb.Find(what);
         if (!found) return nullptr;
-        return std::make_shared<RangeImpl>(book_, wb.Track(found->row, found->col));
+        return std::make_shared<RangeImpl>(book_, found->row, found->col);
     }
 
     void Replace(const std::u16string& what, const std::u16string& replacement) override {
@@ -101,10 +113,9 @@ public:
     }
 
     std::shared_ptr<sheet::Range> Cells() override {
-        if (!pos_) return std::make_shared<RangeImpl>(book_, nullptr);
+        if (!pos_) return std::make_shared<RangeImpl>(book_);
         Model("Cells");
-        // The same cell: one tracked position serves both ranges.
-        return std::make_shared<RangeImpl>(book_, pos_);
+        return std::make_shared<RangeImpl>(book_, pos_->row, pos_->col);
     }
 
     void SetValue(const Value& value) override {
@@ -172,14 +183,15 @@ private:
     }
 
     std::shared_ptr<Book> book_;
-    std::shared_ptr<TrackedPos> pos_;
+    TrackedPos cell_;
+    TrackedPos* pos_ = nullptr;  // &cell_, or nullptr for all cells
 };
 
 class WorksheetImpl : public sheet::Worksheet {
 public:
     explicit WorksheetImpl(std::shared_ptr<Book> book) : book_(std::move(book)) {}
 
-    std::shared_ptr<sheet::Range> Cells() override { return std::make_shared<RangeImpl>(book_, nullptr); }
+    std::shared_ptr<sheet::Range> Cells() override { return std::make_shared<RangeImpl>(book_); }
 
     std::shared_ptr<sheet::Range> Range(const std::u16string& cell1) override {
         std::uint32_t row;
@@ -188,7 +200,7 @@ public:
         if (!ParseA1(cell1, row, col))
             Fail(u"Method 'Range' of object '_Worksheet' failed: '" + cell1 + u"' is not a cell address.",
                  "Worksheet.Range");
-        return std::make_shared<RangeImpl>(book_, book_->model->Track(row, col));
+        return std::make_shared<RangeImpl>(book_, row, col);
     }
 
 private:

@@ -79,7 +79,7 @@ void SharedStrings::IndexPending() {
             ++rich;
             continue;
         }
-        if ((used_ + 1) * 2 > slots_.size()) Grow();
+        if (Full()) Grow();
         const std::u16string_view text = Text(index);
         const std::uint32_t hash = Hash(text);
         const std::size_t mask = slots_.size() - 1;
@@ -97,7 +97,7 @@ void SharedStrings::IndexPending() {
 
 std::uint32_t SharedStrings::Intern(std::u16string_view text) {
     IndexPending();
-    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    if (Full()) Grow();
     const std::uint32_t hash = Hash(text);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = hash & mask; slots_[slot] != kFree; slot = (slot + 1) & mask) {

@@ -44,6 +44,8 @@ private:
     };
     const Rich* RichAt(std::uint32_t index) const noexcept;
     void IndexPending();
+    // Linear probing stays short up to three quarters full.
+    bool Full() const noexcept { return (used_ + 1) * 4 > slots_.size() * 3; }
     void Grow();
     void Place(std::uint32_t hash, std::uint32_t index);
     static std::uint32_t Hash(std::u16string_view text) noexcept;

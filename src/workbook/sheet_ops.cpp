@@ -352,14 +352,16 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     cell.sig = SigOf(cell);
     column.sigUnion |= cell.sig;
     column.changed = true;
+    const Cell* stored = nullptr;
     if (content.kind == CellKind::Blank && cell.xf == kDefaultXf) {
         if (exists) cells.erase(it);
     } else if (exists) {
         *it = cell;
+        stored = &*it;
     } else {
-        cells.insert(it, cell);
+        stored = &*cells.insert(it, cell);
     }
-    NoteCellChanged(row, col);
+    NoteCellChanged(row, col, stored);
 }
 
 namespace {
@@ -628,14 +630,24 @@ Workbook::FindEntry* Workbook::LookupNeedle(std::u16string_view what) {
     ++findClock_;
     // The writers search for the same few placeholders again and again:
     // compare folded in place rather than folding a copy per call.
-    // Placeholders share their beginnings ("&DI_..."), so compare from the end.
-    for (auto& e : findCache_) {
-        if (e.needle.size() != what.size()) continue;
+    // A writer asks for the same placeholder line after line: the entry found
+    // last is tried first. Placeholders share their beginnings ("&DI_..."),
+    // so compare from the end.
+    const auto same = [&](const FindEntry& e) {
+        if (e.needle.size() != what.size()) return false;
         std::size_t k = what.size();
         while (k > 0 && FoldCase(what[k - 1]) == e.needle[k - 1]) --k;
-        if (k == 0) {
-            e.lastUse = findClock_;
-            return &e;
+        return k == 0;
+    };
+    if (lastFound_ < findCache_.size() && same(findCache_[lastFound_])) {
+        findCache_[lastFound_].lastUse = findClock_;
+        return &findCache_[lastFound_];
+    }
+    for (std::size_t i = 0; i < findCache_.size(); ++i) {
+        if (same(findCache_[i])) {
+            findCache_[i].lastUse = findClock_;
+            lastFound_ = i;
+            return &findCache_[i];
         }
     }
     FindEntry entry;
@@ -646,7 +658,11 @@ Workbook::FindEntry* Workbook::LookupNeedle(std::u16string_view what) {
         auto& column = columns_[c];
         if ((column.sigUnion & entry.sig) != entry.sig) continue;
         for (std::size_t i = 0; i < column.cells.size(); ++i) {
-            if (Matches(column.cells[i], c, entry)) entry.hits.emplace_back(column.cells[i].row, c);
+            // The character-set test inline: a new placeholder is looked for
+            // in every cell of the sheet, and almost all fail here.
+            const Cell& cell = column.cells[i];
+            if ((cell.sig & entry.sig) != entry.sig) continue;
+            if (Matches(cell, c, entry)) entry.hits.emplace_back(cell.row, c);
         }
     }
     if (findCache_.size() >= kFindCacheSize) {
@@ -655,12 +671,17 @@ Workbook::FindEntry* Workbook::LookupNeedle(std::u16string_view what) {
         findCache_.erase(oldest);
     }
     findCache_.push_back(std::move(entry));
+    lastFound_ = findCache_.size() - 1;
     return &findCache_.back();
 }
 
 void Workbook::NoteCellChanged(std::uint32_t row, std::uint16_t col) {
     if (findCache_.empty()) return;
-    const Cell* cell = FindCell(col, row);
+    NoteCellChanged(row, col, FindCell(col, row));
+}
+
+void Workbook::NoteCellChanged(std::uint32_t row, std::uint16_t col, const Cell* cell) {
+    if (findCache_.empty()) return;
     for (std::size_t i = 0; i < findCache_.size();) {
         auto& e = findCache_[i];
         auto it = std::find(e.hits.begin(), e.hits.end(), std::make_pair(row, col));
@@ -732,14 +753,18 @@ void Workbook::Replace(std::u16string_view what, std::u16string_view replacement
 
 // ------------------------------------------------------------ insert
 
-std::shared_ptr<TrackedPos> Workbook::Track(std::uint32_t row, std::uint16_t col) {
-    auto pos = std::make_shared<TrackedPos>(TrackedPos{row, col});
-    auto& list = tracked_[col];
-    if (list.size() >= 64 && (list.size() & (list.size() - 1)) == 0) {
-        std::erase_if(list, [](const std::weak_ptr<TrackedPos>& w) { return w.expired(); });
-    }
-    list.push_back(pos);
-    return pos;
+void Workbook::Track(TrackedPos& pos) {
+    auto& list = tracked_[pos.col];
+    pos.slot = list.size();
+    list.push_back(&pos);
+}
+
+void Workbook::Untrack(TrackedPos& pos) {
+    auto& list = tracked_[pos.col];
+    if (pos.slot >= list.size() || list[pos.slot] != &pos) return;
+    list[pos.slot] = list.back();
+    list[pos.slot]->slot = pos.slot;
+    list.pop_back();
 }
 
 void Workbook::ShiftFormulaSites(const formula::InsertShift& shift) {
@@ -841,13 +866,8 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
     }
     ShiftFormulaSites(shift);
 
-    auto& list = tracked_[col];
-    std::erase_if(list, [&](const std::weak_ptr<TrackedPos>& w) {
-        auto p = w.lock();
-        if (!p) return true;
-        if (p->col == col && p->row >= row && p->row < kLastRow) ++p->row;
-        return false;
-    });
+    for (TrackedPos* p : tracked_[col])
+        if (p->row >= row && p->row < kLastRow) ++p->row;
 }
 
 } // namespace vi2zezir::workbook

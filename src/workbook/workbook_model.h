@@ -108,9 +108,12 @@ struct Content {
 };
 
 // Positions that follow their cell when an insert moves it (Range objects).
+// A tracked position is registered with the workbook while it lives; `slot`
+// is its place in the workbook's list, kept by Track and Untrack.
 struct TrackedPos {
     std::uint32_t row = 0;
     std::uint16_t col = 0;
+    std::size_t slot = 0;
 };
 
 class Workbook : private formula::WorkbookContext {
@@ -148,7 +151,11 @@ public:
     std::u16string FormatCode(std::uint16_t ifmt) const;
     std::span<const Area> Merges() const { return merges_; }
 
-    std::shared_ptr<TrackedPos> Track(std::uint32_t row, std::uint16_t col);
+    // Registers the position (its row and col set) so that inserts move it;
+    // Untrack must be called before it goes away. Both are O(1): the item
+    // writer makes several ranges on every line.
+    void Track(TrackedPos& pos);
+    void Untrack(TrackedPos& pos);
 
     // ---- read-only view of every sheet, for tools that inspect a template
     struct SheetText {
@@ -203,6 +210,7 @@ private:
     FindEntry* LookupNeedle(std::u16string_view what);
     bool Matches(const Cell& cell, std::uint16_t col, const FindEntry& entry);
     void NoteCellChanged(std::uint32_t row, std::uint16_t col);
+    void NoteCellChanged(std::uint32_t row, std::uint16_t col, const Cell* cell);
 
     std::unique_ptr<cfb::CompoundFile> file_;  // the other streams, passed on unchanged
 
@@ -245,8 +253,9 @@ private:
     std::array<std::vector<std::uint32_t>, formula::kMaxCols> formulasByColumn_;
     std::vector<Area> merges_;
     std::vector<Area> arrays_;
-    std::array<std::vector<std::weak_ptr<TrackedPos>>, formula::kMaxCols> tracked_;
+    std::array<std::vector<TrackedPos*>, formula::kMaxCols> tracked_;
     std::vector<FindEntry> findCache_;
+    std::size_t lastFound_ = 0;  // the entry LookupNeedle returned last
     std::uint64_t findClock_ = 0;
 };
 

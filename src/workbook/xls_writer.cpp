@@ -378,9 +378,12 @@ void XlsWriter::WriteEditableSheet() {
         for (std::uint16_t c = 0; c < formula::kMaxCols; ++c)
             for (const auto& cell : wb_.columns_[c].cells) ordered[fill[cell.row]++] = {c, &cell};
     }
+    std::vector<std::uint8_t> hasRowRecord(formula::kMaxRows, 0);
+    for (const auto& [r, data] : wb_.rowRecords_)
+        if (r < formula::kMaxRows) hasRowRecord[r] = 1;
     std::vector<std::uint32_t> rows;
     for (std::uint32_t r = 0; r < formula::kMaxRows; ++r)
-        if (start[r + 1] > start[r] || wb_.rowRecords_.count(r)) rows.push_back(r);
+        if (start[r + 1] > start[r] || hasRowRecord[r]) rows.push_back(r);
 
     std::uint32_t firstCellRow = 0, lastCellRow = 0;
     std::uint16_t firstCol = 0, lastCol = 0;
@@ -443,22 +446,29 @@ void XlsWriter::WriteEditableSheet() {
         const std::size_t firstRowPos = out_.Position();
         for (std::size_t i = first; i < last; ++i) {
             const std::uint32_t r = rows[i];
-            std::vector<std::uint8_t> data;
-            if (auto it = wb_.rowRecords_.find(r); it != wb_.rowRecords_.end()) {
-                data = it->second;
+            // A ROW record is 16 bytes: built on the stack, a longer one as read.
+            std::uint8_t rowBytes[16];
+            std::vector<std::uint8_t> longRow;
+            std::span<std::uint8_t> data(rowBytes);
+            const auto it = hasRowRecord[r] ? wb_.rowRecords_.find(r) : wb_.rowRecords_.end();
+            if (it != wb_.rowRecords_.end() && it->second.size() != sizeof rowBytes) {
+                longRow = it->second;
+                data = longRow;
+            } else if (it != wb_.rowRecords_.end()) {
+                std::copy(it->second.begin(), it->second.end(), rowBytes);
             } else {
-                Bytes d;  // default height, no format; bit 8 is always set
-                d.U16(static_cast<std::uint16_t>(r)).U16(0).U16(0).U16(0x00FF).U16(0).U16(0).U16(0x0100).U16(kDefaultXf);
-                data = std::move(d.Data());
+                // default height, no format; bit 8 is always set
+                const std::uint16_t fields[8] = {static_cast<std::uint16_t>(r), 0, 0, 0x00FF, 0, 0, 0x0100, kDefaultXf};
+                for (int i = 0; i < 8; ++i) PutU16(data.subspan(2 * i), fields[i]);
             }
             std::uint16_t mic = 0, mac = 0;
             if (start[r + 1] > start[r]) {
                 mic = ordered[start[r]].first;
                 mac = static_cast<std::uint16_t>(ordered[start[r + 1] - 1].first + 1);
             }
-            PutU16(std::span(data).subspan(0), static_cast<std::uint16_t>(r));
-            PutU16(std::span(data).subspan(2), mic);
-            PutU16(std::span(data).subspan(4), mac);
+            PutU16(data.subspan(0), static_cast<std::uint16_t>(r));
+            PutU16(data.subspan(2), mic);
+            PutU16(data.subspan(4), mac);
             out_.Write(op::kRow, data);
         }
         const std::size_t rowsEnd = out_.Position();
