@@ -13,6 +13,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -41,15 +42,20 @@ inline constexpr std::uint16_t kDefaultXf = 15;
 
 enum class CellKind : std::uint8_t { Blank, Number, Text, Boolean, Error, Formula };
 
+// 24 bytes: a filled sheet holds hundreds of thousands. Only the field of
+// the cell's kind is read: number for Number, index for Text and Formula.
 struct Cell {
     std::uint32_t row = 0;
     std::uint16_t xf = kDefaultXf;
     CellKind kind = CellKind::Blank;
     std::uint8_t small = 0;   // boolean 0/1 or error code
-    std::uint32_t index = 0;  // SST index (Text) or formula id (Formula)
     std::uint64_t sig = 0;    // characters of the formula-bar text (see FindIndex)
-    double number = 0;
+    union {
+        double number = 0;
+        std::uint32_t index;  // SST index (Text) or formula id (Formula)
+    };
 };
+static_assert(sizeof(Cell) == 24);
 
 struct Column {
     std::vector<Cell> cells;  // ascending rows
@@ -94,11 +100,13 @@ struct FormulaSite {
     std::size_t cce = 0;
 };
 
-// Content as typed input or an automation value turns into.
+// Content as typed input or an automation value turns into. It is made and
+// put within one call, so the text refers to the caller's characters rather
+// than copying them (a copy per text cell was a heap block per line).
 struct Content {
     CellKind kind = CellKind::Blank;
     double number = 0;
-    std::u16string text;
+    std::u16string_view text;
     std::uint8_t small = 0;
     formula::Tokens tokens;  // Formula
     // Number format the cell takes when its own format is General (or, for
