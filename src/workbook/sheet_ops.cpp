@@ -81,8 +81,8 @@ std::u16string DateSerialText(double serial) {
     // Day 60 is Excel's 29 February 1900, which never was.
     long long day = static_cast<long long>(std::floor(serial));
     if (day == 60) return u"2/29/1900";
-    if (day < 60) ++day;
-    long long z = day - 25569 + 719468 - 1;  // days from 1970-01-01, shifted to 0000-03-01
+    // Serial 25569 is 1970-01-01; below 60 the phantom day is not counted.
+    long long z = day - 25569 + (day < 60 ? 1 : 0) + 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
