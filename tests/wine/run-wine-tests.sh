@@ -42,10 +42,6 @@ rm -rf "$work"
 mkdir -p "$work" "$artifacts"
 
 # --- Wine prefix and display -------------------------------------------------
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "creating Wine prefix $WINEPREFIX"
-  timeout 300 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 2; }
-fi
 
 display=""
 for n in $(seq 91 130); do
@@ -65,23 +61,42 @@ cleanup() {
 trap cleanup EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
+# The prefix is created with the display in place: Wine's desktop process
+# starts with it and stays unable to create windows when there is none.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "creating Wine prefix $WINEPREFIX"
+  timeout 300 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 2; }
+fi
+
 timeout 60 "$wine" "$bin/tendrix-standin.exe" /regserver || fail "tendrix-standin /regserver"
 timeout 60 "$wine" "$bin/excel-standin.exe" /regserver || fail "excel-standin /regserver"
 
+# Bring Wine's COM services up before anything is measured: the first
+# stand-in of a new prefix waits for them.
+warm_up_document="$root/examples/quote-empty.json"
 template="$root/examples/quote40.xls"
 template_sum=$(sha256sum "$template" | cut -d' ' -f1)
 
 # --- helpers -------------------------------------------------------------------
 tendrix_pid=""
 start_tendrix() { # start_tendrix DOCUMENT
-  local out="$work/tendrix-$(basename "$1").out"
-  timeout 600 "$wine" "$bin/tendrix-standin.exe" "$(winpath "$1")" >"$out" 2>&1 &
-  tendrix_pid=$!
-  for _ in $(seq 600); do
-    grep -q "tendrix-standin: ready" "$out" 2>/dev/null && return 0
-    kill -0 "$tendrix_pid" 2>/dev/null || break
-    sleep 0.1
+  # In a new prefix the first registration in the running object table can
+  # hang while Wine's RPC service is still coming up: such an attempt is
+  # ended and the stand-in started again.
+  local out="$work/tendrix-$(basename "$1").out" attempt
+  for attempt in 1 2 3 4; do
+    timeout 600 "$wine" "$bin/tendrix-standin.exe" "$(winpath "$1")" >"$out" 2>&1 &
+    tendrix_pid=$!
+    for _ in $(seq 450); do
+      grep -q "tendrix-standin: ready" "$out" 2>/dev/null && return 0
+      kill -0 "$tendrix_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    echo "(tendrix-standin attempt $attempt did not come up; retrying)"
+    kill "$tendrix_pid" 2>/dev/null
+    wait "$tendrix_pid" 2>/dev/null
   done
+  tendrix_pid=""
   cat "$out"
   return 1
 }
@@ -130,6 +145,19 @@ no_excel_standin() { # true when no stand-in Excel process is left (waits a litt
   return 1
 }
 is_compound_file() { [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = "d0cf11e0a1b11ae1" ]; }
+
+# The first programs of a new prefix wait for Wine to build its font cache
+# and start its desktop and RPC services (a minute or more); warm those up
+# before anything is measured, and keep the wineserver running meanwhile.
+echo "== starting Wine's desktop and COM services"
+"$wineserver" -p >/dev/null 2>&1 || true
+run_program warmup
+if timeout 400 "$wine" "$bin/window-probe.exe" close 360 >/dev/null 2>&1; then
+  wait_program 60 >/dev/null || true
+else
+  fail "the window does not come up in this prefix"
+fi
+if start_tendrix "$warm_up_document"; then stop_tendrix; else fail "the stand-in Tendrix does not start in this prefix"; fi
 
 # --- the COM layer's unit tests (GoogleTest, in one process) -------------------
 echo "== COM layer"

@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
@@ -41,6 +42,7 @@ public:
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
     bool Ok() const { return SUCCEEDED(hr_); }
+    HRESULT Result() const { return hr_; }
 
 private:
     HRESULT hr_;
@@ -78,14 +80,32 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     ComApartment apartment;
-    if (!apartment.Ok()) return 2;
+    if (!apartment.Ok()) {
+        // No COM, no transfer: say why where unattended runs look.
+        std::wstring log = EnvironmentValue(L"VI2ZEZIR_STATUS_LOG");
+        if (!log.empty()) {
+            if (FILE* file = _wfopen(log.c_str(), L"ab")) {
+                std::fprintf(file, "failure: CoInitializeEx 0x%08lX\nexit: 2\n", static_cast<unsigned long>(apartment.Result()));
+                std::fclose(file);
+            }
+        }
+        return 2;
+    }
     vi2zezir::com::ScopedMessageFilter filter;
     try {
         return RunProgram(instance);
     } catch (const std::exception& e) {
         // Only the window's own creation can get here; the form's events are
         // caught by their top level.
-        MessageBoxA(nullptr, e.what(), "VI2Zezir", MB_ICONERROR);
+        std::wstring log = EnvironmentValue(L"VI2ZEZIR_STATUS_LOG");
+        if (!log.empty()) {
+            if (FILE* file = _wfopen(log.c_str(), L"ab")) {
+                std::fprintf(file, "failure: %s\nexit: 2\n", e.what());
+                std::fclose(file);
+            }
+        } else {
+            MessageBoxA(nullptr, e.what(), "VI2Zezir", MB_ICONERROR);
+        }
         return 2;
     }
 }

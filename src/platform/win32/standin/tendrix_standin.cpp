@@ -127,7 +127,14 @@ int Serve(const wchar_t* documentPath) {
 
     com::ComPtr<IDispatch> application = MakeDispatch<TendrixApplicationObject>(LoadApplication(documentPath));
     DWORD cookie = 0;
-    HRESULT hr = RegisterActiveObject(application.Get(), kTendrixStandinClsid, ACTIVEOBJECT_STRONG, &cookie);
+    HRESULT hr = E_FAIL;
+    // The running object table lives in the RPC service, which a freshly
+    // started session (a new Wine prefix) may still be bringing up.
+    for (int attempt = 0; attempt < 60; ++attempt) {
+        hr = RegisterActiveObject(application.Get(), kTendrixStandinClsid, ACTIVEOBJECT_STRONG, &cookie);
+        if (SUCCEEDED(hr)) break;
+        Sleep(500);
+    }
     if (FAILED(hr)) {
         std::fprintf(stderr, "tendrix-standin: RegisterActiveObject failed: 0x%08lX\n", static_cast<unsigned long>(hr));
         CloseHandle(quit);

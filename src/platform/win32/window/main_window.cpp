@@ -152,6 +152,10 @@ void MainWindow::RunFormEvent(void (shell::frmTX_To_ExcelLink::*handler)()) {
     std::optional<Failure> failure = shell::RunEvent(*form_, handler);
     running_ = false;
     exitCode_ = (failure || transfer::IsRefusal(lastStatus_)) ? 1 : 0;
+    if (closePending_ && hwnd_) {
+        closePending_ = false;
+        PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    }
 }
 
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -193,7 +197,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (focus_) SetFocus(focus_);
         return 0;
     case WM_CLOSE:
-        if (form_ && form_->IsLoaded() && !running_) {
+        // COM pumps messages while a call is out; a close that arrives in
+        // the middle of a run waits for the run's end.
+        if (running_) {
+            closePending_ = true;
+            return 0;
+        }
+        if (form_ && form_->IsLoaded()) {
             running_ = true;
             shell::RunEvent(*form_, &shell::frmTX_To_ExcelLink::Form_Unload);
             running_ = false;
@@ -261,7 +271,7 @@ std::u16string MainWindow::ShowOpenDialog(const shell::OpenDialogOptions& option
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     ofn.lpstrInitialDir = initDir.c_str();
     ofn.lpstrTitle = title.c_str();
-    ofn.Flags = options.flags | OFN_EXPLORER;
+    ofn.Flags = options.flags;
     if (GetOpenFileNameW(&ofn)) return FromWide(file.data(), wcslen(file.data()));
     DWORD error = CommDlgExtendedError();
     if (error == 0) return {};  // cancelled: an empty name, no failure

@@ -67,6 +67,7 @@ private:
     std::u16string lastStatus_;
     int exitCode_ = 0;
     bool running_ = false;
+    bool closePending_ = false;
 };
 
 } // namespace vi2zezir::win32
