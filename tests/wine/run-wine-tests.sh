@@ -183,7 +183,7 @@ if start_tendrix "$document"; then
              "status: Writing Header Fields" "status: Writing Item Fields" "status: Writing Macros" "status: " "exit: 0") \
          "$work/transfer.status"
   check "Excel opened the template read-only and was made visible" \
-    grep -q "open $(winpath "$template") read-only" "$work/transfer.excel.log"
+    grep -qF "open $(winpath "$template") read-only" "$work/transfer.excel.log"
   check "the workbook was saved when made visible" grep -q " saved " "$work/transfer.excel.log"
   check "the filled workbook exists" test -s "$work/transfer.xls"
   check "the filled workbook is a compound file" is_compound_file "$work/transfer.xls"
