@@ -179,6 +179,13 @@ void RecordCursor::CharsInto(std::size_t cch, bool highByte, std::u16string& tex
             done += n;
         } else {
             const std::size_t n = std::min(left, need);
+            if (n == 0) {
+                // The last segment is used up: the claimed characters are not
+                // there (Remaining() said otherwise). Without this the loop
+                // would spin forever.
+                ok_ = false;
+                break;
+            }
             for (std::size_t i = 0; i < n; ++i) to[i] = seg[i];
             offset_ += n;
             remaining_ -= n;
