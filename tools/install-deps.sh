@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine64
   libreoffice-calc-nogui
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick x11-utils
   python3-olefile
   poppler-utils fonts-liberation2 unzip
 )

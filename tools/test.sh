@@ -19,6 +19,9 @@ if has_stage linux; then
   cmake --preset default
   cmake --build --preset default -j"$jobs"
   ctest --preset default -j"$jobs"
+  # The window as a person sees it, kept as a build artifact.
+  bash tools/screenshot-qt.sh build/default/vi2zezir build/default/artifacts/vi2zezir-qt-window.png ||
+    echo "== the Qt window screenshot could not be taken (see above)"
 fi
 
 if has_stage sanitize; then
