@@ -49,6 +49,17 @@ std::u16string RowAbove(const std::u16string& rowText) {
     return std::u16string(digits.begin(), digits.end());
 }
 
+// A formula-like value goes in with the apostrophe that keeps it text. Where
+// the placeholder began a cell the apostrophe is the cell's hidden prefix;
+// where other text stood before it the apostrophe would show, and a second
+// replace takes it out there. The prefix is no part of a cell's content, so
+// that second replace cannot reach the cells it protects.
+void ReplaceWithText(sheet::Worksheet& sheet, const std::u16string& what, const std::u16string& text) {
+    const std::u16string kept = KeepAsText(text);
+    sheet.Cells()->Replace(what, kept);
+    if (kept != text) sheet.Cells()->Replace(kept, text);
+}
+
 } // namespace
 
 void WriteHeaderFields(quote::Application& quotingApp, sheet::Worksheet& sheet) {
@@ -59,7 +70,7 @@ void WriteHeaderFields(quote::Application& quotingApp, sheet::Worksheet& sheet) 
         std::u16string text = ToText(
             quotingApp.DocFunctions()->GetDocumentHeaderValue(FieldName(placeholder, kHeaderPrefix)));
         if (!IsMemoPlaceholder(placeholder)) text = FitCellText(std::move(text), kCellTextLimit);
-        sheet.Cells()->Replace(placeholder, KeepAsText(std::move(text)));
+        ReplaceWithText(sheet, placeholder, text);
     }
 }
 
@@ -133,7 +144,7 @@ void WriteMacroFields(quote::Application& quotingApp, sheet::Worksheet& sheet) {
         if (!sheet.Cells()->Find(placeholder)) continue;
         // The same variable goes to GetMacro (by reference) and to Replace.
         const std::u16string text = FitCellText(ToText(quotingApp.GetMacro(placeholder)), kCellTextLimit);
-        sheet.Cells()->Replace(placeholder, KeepAsText(text));
+        ReplaceWithText(sheet, placeholder, text);
     }
 }
 

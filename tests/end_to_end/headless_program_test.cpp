@@ -76,16 +76,19 @@ TEST_F(HeadlessProgram, FillsTheTemplateAndLeavesItUntouched) {
     auto sheets = vi2zezir::test::ReadAllSheetsWithLibreOffice(output, &whyNot);
     if (!sheets) GTEST_SKIP() << whyNot;
     const auto& first = sheets->front();
-    bool descriptionFound = false, totalFormula = false;
+    bool descriptionFound = false, totalFormula = false, phoneAsTyped = false;
     for (const auto& [address, cell] : first.cells) {
         EXPECT_EQ(cell.value.find("&DH_"), std::string::npos) << address << " " << cell.value;
         EXPECT_EQ(cell.value.find("&DI_"), std::string::npos) << address << " " << cell.value;
         EXPECT_EQ(cell.value.find("&APP_"), std::string::npos) << address << " " << cell.value;
         if (cell.value == "Managed switch 48-port PoE+") descriptionFound = true;
+        // A "+" value behind a label: kept as text, and no apostrophe shows.
+        if (cell.value == "Phone: +49 30 0074321") phoneAsTyped = true;
         // The subtotal's range grew over the 19 lines inserted at its last row.
         if (cell.formula.find("21:D41") != std::string::npos && cell.value == "64363.3") totalFormula = true;
     }
     EXPECT_TRUE(descriptionFound);
+    EXPECT_TRUE(phoneAsTyped);
     EXPECT_TRUE(totalFormula);
     // Only the first worksheet is filled; the notes sheet comes through as
     // typed, every cell of it and nothing more.

@@ -130,16 +130,23 @@ TEST(Writers, DocumentTextNeverBecomesALiveFormula) {
     rig.sheet->Put("A1", u"&DH_DocName");
     rig.sheet->Put("A2", u"&DH_DocNo");
     rig.sheet->Put("A3", u"&APP_LoggedInUserName");
+    rig.sheet->Put("A4", u"Phone: &DH_DocName");
     rig.sheet->Put("B5", u"&DI_Description");
     rig.sheet->Put("C5", u"&DI_Notes");
     transfer::WriteHeaderFields(*rig.quote, *rig.sheet);
     transfer::WriteItemFields(*rig.quote, *rig.sheet);
     transfer::WriteMacroFields(*rig.quote, *rig.sheet);
-    EXPECT_EQ(rig.sheet->Text("A1"), u"'+1 555 0100");
+    auto isProtectedText = [&](const std::string& address, const std::u16string& text) {
+        const fakes::MemoryCell* cell = rig.sheet->At(address);
+        return cell && cell->prefixed && cell->formula.empty() && cell->Content() == text;
+    };
+    EXPECT_TRUE(isProtectedText("A1", u"+1 555 0100"));
+    EXPECT_TRUE(isProtectedText("A3", u"=cmd|' /c calc'!A0"));
+    EXPECT_TRUE(isProtectedText("B5", u"=HYPERLINK(\"http://x\")"));
+    EXPECT_TRUE(isProtectedText("B6", u"@SUM(A1)"));
+    // Behind other text the value cannot become a formula: no apostrophe shows there.
+    EXPECT_EQ(rig.sheet->Text("A4"), u"Phone: +1 555 0100");
     EXPECT_EQ(rig.sheet->Text("A2"), u"-42");
-    EXPECT_EQ(rig.sheet->Text("A3"), u"'=cmd|' /c calc'!A0");
-    EXPECT_EQ(rig.sheet->Text("B5"), u"'=HYPERLINK(\"http://x\")");
-    EXPECT_EQ(rig.sheet->Text("B6"), u"'@SUM(A1)");
     EXPECT_EQ(rig.sheet->Text("C5"), u"-5");
 }
 

@@ -162,7 +162,10 @@ void MemoryRange::Replace(const std::u16string& what, const std::u16string& repl
             changed = true;
         }
         if (!changed) continue;
-        if (!content.empty() && content[0] == u'=') {
+        // Re-entered as typed: a leading apostrophe becomes the hidden prefix.
+        cell.prefixed = !content.empty() && content[0] == u'\'';
+        if (cell.prefixed) content.erase(0, 1);
+        if (!cell.prefixed && !content.empty() && content[0] == u'=') {
             cell.formula = content;
             cell.value = Value();
         } else {
@@ -211,7 +214,8 @@ void MemoryRange::SetValue(const Value& value) {
     sheet_->log->push_back("Value=" + U8(ToText(value)));
     MemoryCell& cell = sheet_->cells[*cell_];
     cell.formula.clear();
-    cell.value = value;
+    cell.prefixed = value.IsText() && !value.AsText().empty() && value.AsText()[0] == u'\'';
+    cell.value = cell.prefixed ? Value(value.AsText().substr(1)) : value;
 }
 
 void MemoryRange::SetFormula(const std::u16string& formula) {

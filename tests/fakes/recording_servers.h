@@ -46,6 +46,7 @@ public:
 struct MemoryCell {
     Value value;
     std::u16string formula;  // non-empty for a formula cell
+    bool prefixed = false;   // entered with a leading apostrophe, which is no part of the content
     std::u16string Content() const { return formula.empty() ? ToText(value) : formula; }
 };
 

@@ -147,6 +147,21 @@ TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
     EXPECT_EQ(wb->Merges()[1].r2, 22u);
 }
 
+// The apostrophe that keeps a replaced value text is the cell's prefix, no
+// part of its content: a later replace of the apostrophe-led text reaches only
+// cells where it stands behind other text (what the writers rely on).
+TEST_F(EngineTest, AnApostrophePrefixIsNoPartOfTheContent) {
+    auto ws = Open(Cells({{0, 1, u"&P"}, {1, 1, u"Phone: &P"}, {2, 1, u" &P"}}));
+    ws->Cells()->Replace(u"&P", u"'+49 30 0074321");
+    ws->Cells()->Replace(u"'+49 30 0074321", u"+49 30 0074321");
+    auto wb = SaveAndReload();
+    EXPECT_EQ(wb->CellAt(0, 1)->kind, CellKind::Text);
+    EXPECT_EQ(wb->CellText(0, 1), u"+49 30 0074321");
+    EXPECT_EQ(wb->CellText(1, 1), u"Phone: +49 30 0074321");
+    EXPECT_EQ(wb->CellAt(2, 1)->kind, CellKind::Text);
+    EXPECT_EQ(wb->CellText(2, 1), u" +49 30 0074321");
+}
+
 TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     auto ws = Open(Cells({{0, 1, u"&V1"}, {1, 1, u"&V2"}, {2, 1, u"&V3"}, {3, 1, u"&V4"}, {4, 1, u"&V5"},
                           {5, 1, u"&V6"}, {6, 1, u"pre &v7 post"}, {7, 1, u"&V8"}}));
