@@ -74,15 +74,9 @@ void ExpectTransferAgrees(const fs::path& templatePath) {
 }
 
 TEST(TransferAgrees, WithTheMistakesTemplate) {
-    const fs::path path = EditedQuote40("agree-mistakes.xls", {{u"H3", u"&DH_SoldToCompnay"},
-                                                               {u"H4", u"Phone: &DH_SoldToPhoneExt"},
-                                                               {u"H5", u"&DH_SoldToPoNumber"},
-                                                               {u"C22", u"&DI_ManufacturerPartNumber"},
-                                                               {u"G22", u"&DI_Notes"},
-                                                               {u"D22", u""},
-                                                               {u"H30", u"&DI_CustomText01"},
-                                                               {u"A40", u"&APP_LoggedInUserPhoneExt &dh_docno"},
-                                                               {u"Notes!A4", u"Quote reference: &DH_DocNo"}});
+    CellEdits cells = kMistakes;
+    cells.emplace_back(u"A40", u"&APP_LoggedInUserPhoneExt &dh_docno");
+    const fs::path path = EditedQuote40("agree-mistakes.xls", cells);
     ExpectTransferAgrees(path);
     fs::remove(path);
 }

@@ -25,6 +25,22 @@ fs::path TempFile(const std::string& name);
 // engine does not change, is written into the generator's workbook first.
 fs::path EditedQuote40(const std::string& name, const std::vector<std::pair<std::u16string, std::u16string>>& cells);
 
+// The mistakes a template author makes, as cells put into quote40. Its item
+// row 22: B description, C manufacturer, D quantity, E unit price, F extended
+// price. The manufacturer becomes the full list's part number; the quantity
+// goes, so the extended price loses its formula.
+using CellEdits = std::vector<std::pair<std::u16string, std::u16string>>;
+const CellEdits kMistakes = {
+    {u"H3", u"&DH_SoldToCompnay"},
+    {u"H4", u"Phone: &DH_SoldToPhoneExt"},
+    {u"H5", u"&DH_SoldToPoNumber"},
+    {u"C22", u"&DI_ManufacturerPartNumber"},
+    {u"G22", u"&DI_Notes"},
+    {u"D22", u""},
+    {u"H30", u"&DI_CustomText01"},
+    {u"Notes!A4", u"Quote reference: &DH_DocNo"},
+};
+
 // The generator's quote, every placeholder of it one that both version lists
 // fill, without its notes sheet and with its item description in lower case.
 fs::path CleanTemplate(const std::string& name);

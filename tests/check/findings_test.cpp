@@ -14,20 +14,6 @@ using check::Category;
 using check::FateKind;
 using testing::HasSubstr;
 
-// quote40's item row 22: B description, C manufacturer, D quantity, E unit
-// price, F extended price. The manufacturer becomes the full list's part
-// number; the quantity goes, so the extended price loses its formula.
-const std::vector<std::pair<std::u16string, std::u16string>> kMistakes = {
-    {u"H3", u"&DH_SoldToCompnay"},
-    {u"H4", u"Phone: &DH_SoldToPhoneExt"},
-    {u"H5", u"&DH_SoldToPoNumber"},
-    {u"C22", u"&DI_ManufacturerPartNumber"},
-    {u"G22", u"&DI_Notes"},
-    {u"D22", u""},
-    {u"H30", u"&DI_CustomText01"},
-    {u"Notes!A4", u"Quote reference: &DH_DocNo"},
-};
-
 class Findings : public testing::Test {
 protected:
     static void SetUpTestSuite() {
