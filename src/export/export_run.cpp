@@ -5,17 +5,12 @@
 
 #include "export/writers.h"
 #include "servers/failure.h"
+#include "text/modSTR.h"
 #include "text/utf.h"
 
 namespace vi2zezir {
 namespace transfer {
 namespace {
-
-std::u16string TrimSpaces(const std::u16string& text) {
-    const std::size_t first = text.find_first_not_of(u' ');
-    if (first == std::u16string::npos) return {};
-    return text.substr(first, text.find_last_not_of(u' ') - first + 1);
-}
 
 // A half-filled workbook must not stay behind in an invisible spreadsheet
 // application: quit it unsaved. The failure that brought us here is the one

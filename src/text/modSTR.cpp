@@ -21,16 +21,16 @@ std::int16_t CheckedInt16(long long value) {
     return static_cast<std::int16_t>(value);
 }
 
+std::u16string TrimSpaces(std::u16string_view text) {
+    const std::size_t first = text.find_first_not_of(u' ');
+    if (first == std::u16string_view::npos) return {};
+    return std::u16string(text.substr(first, text.find_last_not_of(u' ') - first + 1));
+}
+
 std::u16string FitCellText(std::u16string text, std::int16_t limit) {
     if (limit < 3) return {};
 
-    std::size_t first = text.find_first_not_of(u' ');
-    if (first == std::u16string::npos) {
-        text.clear();
-    } else {
-        text.erase(text.find_last_not_of(u' ') + 1);
-        text.erase(0, first);
-    }
+    text = TrimSpaces(text);
 
     std::size_t lineBreak = text.find(u"\r\n");
     bool cutAtLineBreak = lineBreak != std::u16string::npos;

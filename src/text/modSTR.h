@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vi2zezir {
 
 // The 16-bit counters of the transfer: outside -32,768..32,767 is 6 "Overflow".
 std::int16_t CheckedInt16(long long value);
+
+// The text less its leading and trailing spaces (code 32 only; tabs stay).
+std::u16string TrimSpaces(std::u16string_view text);
 
 // One line, trimmed of spaces, at most `limit` long with "..." where text was
 // dropped. A cut line gets "..." even when short, so the result can exceed the
