@@ -280,6 +280,18 @@ check "status bar empty at start (no status text set)" test ! -s "$work/window.s
 close_window
 status=0; wait_program 60 || status=$?
 check "closing the window before any run ends the program with exit status 0 (was $status)" test "$status" -eq 0
+
+echo "== the template picker"
+run_program picker
+if timeout 180 "$wine" "$bin/window-probe.exe" picker "$(winpath "$template")" >"$work/picker-probe.txt" 2>&1; then
+  pass "the template picker: title, file type, start folder, Cancel, choosing a file"
+else
+  fail "the template picker (see below)"
+fi
+cat "$work/picker-probe.txt"
+close_window
+status=0; wait_program 60 || status=$?
+check "the picker leaves no failure behind: exit status 0 on close (was $status)" test "$status" -eq 0
 if timeout 60 "$wine" "$bin/window-probe.exe" version "$(winpath "$bin/VI2Zezir.exe")" >"$work/version.txt" 2>&1; then
   pass "version record"
 else

@@ -4,9 +4,12 @@
 //   window-probe.exe check [SECONDS]   wait for the window, check it; exit 0 when all holds
 //   window-probe.exe close [SECONDS]   ask the window to close (WM_CLOSE)
 //   window-probe.exe version FILE      check the version record, icon and logo of FILE
+//   window-probe.exe picker FILE       use the template picker: cancel it, then choose FILE
 //
 // Each check prints "ok ..." or "FAIL ..." so a failing run says what differs.
 #include <windows.h>
+
+#include <dlgs.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,8 +58,6 @@ std::wstring ClassOf(HWND hwnd) {
     GetClassNameW(hwnd, name, 256);
     return name;
 }
-
-std::wstring TextOf(HWND hwnd);
 
 // Start-up shows the window, makes it top-most, then fills the path box: a
 // filled path box means start-up has got past the layer change.
@@ -150,6 +151,85 @@ int CloseWindow(int seconds) {
     return 0;
 }
 
+// The common file dialog is a top-level "#32770" window owned by the form.
+HWND WaitForFileDialog(HWND owner, int seconds) {
+    struct Search {
+        HWND owner, found;
+    } search{owner, nullptr};
+    for (int i = 0; i < seconds * 10 && !search.found; ++i) {
+        EnumWindows(
+            [](HWND hwnd, LPARAM data) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(data);
+                if (ClassOf(hwnd) == L"#32770" && GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd)) {
+                    s->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (!search.found) Sleep(100);
+    }
+    return search.found;
+}
+
+bool WaitUntilGone(HWND hwnd, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (!IsWindow(hwnd)) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+// Presses a dialog button the way a click does; posted, because the dialog
+// runs its own modal loop in the other process.
+void Press(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// The picker as a person uses it: ".." opens the file dialog over the form;
+// Cancel leaves the path box as it was; choosing a file puts its name there,
+// in lower case as the form keeps names on a case-blind file system.
+int CheckPicker(const wchar_t* file, int seconds) {
+    HWND window = WaitForWindow(seconds, true);
+    Check(window != nullptr, "the window is up");
+    if (!window) return 1;
+    HWND pathBox = GetDlgItem(window, 1001);
+    const std::wstring before = TextOf(pathBox);
+
+    PostMessageW(GetDlgItem(window, 1003), BM_CLICK, 0, 0);
+    HWND dialog = WaitForFileDialog(window, 30);
+    Check(dialog != nullptr, "\"..\" opens a file dialog owned by the window");
+    if (!dialog) return 1;
+    std::wstring title = TextOf(dialog);
+    Check(title == L"Please select an Excel File", "dialog title \"" + Utf8(title) + "\"");
+    // A drop-down list's window text is its selected entry.
+    std::wstring filter = TextOf(GetDlgItem(dialog, cmb1));
+    Check(filter == L"Excel Files (*.XLS)", "file type \"" + Utf8(filter) + "\"");
+    std::wstring folder = TextOf(GetDlgItem(dialog, cmb2));
+    Check(_wcsicmp(folder.c_str(), L"bin") == 0, "starts in the program's folder (shows \"" + Utf8(folder) + "\")");
+    Press(dialog, IDCANCEL);
+    Check(WaitUntilGone(dialog, 30), "Cancel closes the dialog");
+    Check(TextOf(pathBox) == before, "Cancel leaves the path box as it was");
+
+    PostMessageW(GetDlgItem(window, 1003), BM_CLICK, 0, 0);
+    dialog = WaitForFileDialog(window, 30);
+    Check(dialog != nullptr, "\"..\" opens the dialog again");
+    if (!dialog) return 1;
+    HWND name = GetDlgItem(dialog, edt1);
+    if (!name) name = GetDlgItem(dialog, cmb13);
+    Check(name != nullptr, "the dialog has a file name box");
+    if (!name) return 1;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file), SMTO_ABORTIFHUNG, 5000, &ignored);
+    Press(dialog, IDOK);
+    Check(WaitUntilGone(dialog, 30), "Open closes the dialog");
+    std::wstring expected = file;
+    CharLowerW(expected.data());
+    std::wstring chosen = TextOf(pathBox);
+    Check(chosen == expected, "the chosen file is in the path box: \"" + Utf8(chosen) + "\"");
+    return g_failures == 0 ? 0 : 1;
+}
+
 #pragma pack(push, 2)
 struct IconDirectoryEntry {
     BYTE width, height, colorCount, reserved;
@@ -233,6 +313,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"check") return CheckWindow(seconds > 0 ? seconds : 30);
     if (mode == L"close") return CloseWindow(seconds > 0 ? seconds : 30);
     if (mode == L"version" && argc >= 3) return CheckVersion(argv[2]);
-    std::fprintf(stderr, "usage: window-probe.exe check|close [SECONDS] | version FILE\n");
+    if (mode == L"picker" && argc >= 3) return CheckPicker(argv[2], 60);
+    std::fprintf(stderr, "usage: window-probe.exe check|close [SECONDS] | version FILE | picker FILE\n");
     return 2;
 }
