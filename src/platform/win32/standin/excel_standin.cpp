@@ -22,25 +22,13 @@
 #include <string>
 
 #include "platform/win32/com/com_failure.h"
-#include "platform/win32/com/dispatch_server.h"
-#include "platform/win32/com/registration.h"
-#include "platform/win32/com/variant_value.h"
 #include "platform/win32/standin/standin_classes.h"
+#include "platform/win32/standin/standin_server.h"
 #include "text/utf.h"
 #include "workbook/engine.h"
 
 namespace vi2zezir::standin {
 namespace {
-
-using com::DispatchObject;
-using com::InvokeArgs;
-using com::MakeDispatch;
-using com::Member;
-using com::Method;
-using com::DefaultMethod;
-using com::Property;
-using com::PutOnlyProperty;
-using com::Variant;
 
 constexpr wchar_t kServerName[] = L"Microsoft Excel";
 DWORD g_mainThread = 0;
@@ -258,14 +246,7 @@ int Main() {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::wstring argument = (argv && argc >= 2) ? argv[1] : L"";
     LocalFree(argv);
-    if (_wcsicmp(argument.c_str(), L"/regserver") == 0) {
-        com::RegisterServerClass(Registration());
-        return 0;
-    }
-    if (_wcsicmp(argument.c_str(), L"/unregserver") == 0) {
-        com::UnregisterServerClass(Registration());
-        return 0;
-    }
+    if (HandleRegistrationSwitch(argument, Registration())) return 0;
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     int rc = Serve();
     CoUninitialize();

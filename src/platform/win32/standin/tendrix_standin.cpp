@@ -19,26 +19,15 @@
 #include <memory>
 
 #include "platform/win32/com/com_failure.h"
-#include "platform/win32/com/dispatch_server.h"
-#include "platform/win32/com/registration.h"
-#include "platform/win32/com/variant_value.h"
 #include "platform/win32/standin/standin_classes.h"
+#include "platform/win32/standin/standin_server.h"
 #include "standin/quote_document.h"
 #include "text/utf.h"
 
 namespace vi2zezir::standin {
 namespace {
 
-using com::DispatchObject;
-using com::InvokeArgs;
-using com::MakeDispatch;
-using com::Member;
-using com::Method;
-using com::DefaultMethod;
-using com::Property;
-using com::PutOnlyProperty;
 using com::ToVariant;
-using com::Variant;
 
 constexpr wchar_t kServerName[] = L"Tendrix";
 
@@ -168,14 +157,7 @@ int Main(int argc, wchar_t** argv) {
         return 2;
     }
     std::wstring argument = argv[1];
-    if (_wcsicmp(argument.c_str(), L"/regserver") == 0) {
-        com::RegisterServerClass(Registration());
-        return 0;
-    }
-    if (_wcsicmp(argument.c_str(), L"/unregserver") == 0) {
-        com::UnregisterServerClass(Registration());
-        return 0;
-    }
+    if (HandleRegistrationSwitch(argument, Registration())) return 0;
     if (_wcsicmp(argument.c_str(), L"/quit") == 0) {
         HANDLE quit = OpenEventW(EVENT_MODIFY_STATE, FALSE, kTendrixQuitEvent);
         if (!quit) return 1;  // none running
