@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "workbook/range_records.h"
 #include "workbook/workbook_model.h"
 
 namespace vi2zezir::workbook {
@@ -831,19 +832,8 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
         if (m.r1 >= row) ++m.r1, ++m.r2;
         else if (m.r2 >= row) ++m.r2;
     }
-    for (auto& rec : suffix_) {
-        // Hyperlinks (and their tooltips) start with the cell range they cover.
-        std::size_t at = rec.opcode == op::kHLink ? 0 : rec.opcode == op::kHLinkTooltip ? 2 : SIZE_MAX;
-        if (at == SIZE_MAX || rec.data.size() < at + 8) continue;
-        auto d = std::span(rec.data).subspan(at);
-        const std::uint32_t r1 = biff::GetU16(d), r2 = biff::GetU16(d.subspan(2));
-        const std::uint16_t c1 = biff::GetU16(d.subspan(4)), c2 = biff::GetU16(d.subspan(6));
-        if (c1 != col || c2 != col || r2 < row || r2 >= kLastRow) continue;
-        if (r1 >= row) biff::PutU16(d, static_cast<std::uint16_t>(r1 + 1));
-        biff::PutU16(d.subspan(2), static_cast<std::uint16_t>(r2 + 1));
-    }
-
     const formula::InsertShift shift{editable_, row, col, 1};
+    ShiftRangeRecords(suffix_, shift, *this);
     auto& ids = formulasByColumn_[col];
     std::erase_if(ids, [&](std::uint32_t id) { return !formulas_[id].live; });
     for (std::uint32_t id : ids) {

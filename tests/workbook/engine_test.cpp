@@ -2,6 +2,8 @@
 // calls the writers make; results are read back from the saved file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +147,129 @@ TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
     ASSERT_EQ(wb->Merges().size(), 2u);
     EXPECT_EQ(wb->Merges()[1].r1, 21u);
     EXPECT_EQ(wb->Merges()[1].r2, 22u);
+}
+
+// The records of the first sheet of a saved file, in order.
+std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> FirstSheetRecords(const std::vector<std::uint8_t>& file) {
+    const cfb::CompoundFile compound = cfb::Read(file);
+    const cfb::Entry* stream = compound.FindStream(u"Workbook");
+    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> records;
+    if (!stream) return records;
+    biff::RecordReader reader(stream->data);
+    int bofs = 0;
+    while (reader.Next()) {
+        const biff::Record& r = reader.Current();
+        if (r.opcode == biff::op::kBof) ++bofs;
+        if (bofs == 2) records.emplace_back(r.opcode, std::vector<std::uint8_t>(r.data.begin(), r.data.end()));
+        if (bofs == 2 && r.opcode == biff::op::kEof) break;
+    }
+    return records;
+}
+
+std::vector<std::uint8_t> Ref8(std::uint16_t r1, std::uint16_t r2, std::uint16_t c1, std::uint16_t c2) {
+    biff::Bytes b;
+    b.U16(r1).U16(r2).U16(c1).U16(c2);
+    return b.Data();
+}
+
+// A conditional format over the ranges, with one rule comparing against the
+// absolute reference (row, col).
+std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> CondFmt(
+    std::vector<std::array<std::uint16_t, 4>> ranges, std::uint16_t row, std::uint16_t col) {
+    biff::Bytes condFmt;
+    condFmt.U16(1).U16(0x0002);
+    std::array<std::uint16_t, 4> box{0xFFFF, 0, 0xFFFF, 0};
+    for (auto r : ranges) {
+        box[0] = std::min(box[0], r[0]), box[1] = std::max(box[1], r[1]);
+        box[2] = std::min(box[2], r[2]), box[3] = std::max(box[3], r[3]);
+    }
+    condFmt.Append(Ref8(box[0], box[1], box[2], box[3])).U16(static_cast<std::uint16_t>(ranges.size()));
+    for (auto r : ranges) condFmt.Append(Ref8(r[0], r[1], r[2], r[3]));
+    biff::Bytes cf;  // cell value greater than the referenced cell; a format changing nothing
+    cf.U8(1).U8(5).U16(5).U16(0).U32(0x003FFFFF).U16(0).U8(0x44).U16(row).U16(col);
+    return {{0x01B0, condFmt.Data()}, {0x01B1, cf.Data()}};
+}
+
+std::vector<std::uint8_t> Validation(std::uint16_t refRow, std::uint16_t refCol, std::array<std::uint16_t, 4> range) {
+    biff::Bytes dv;
+    dv.U32(0x00000103);  // a whole number, ignoring blanks
+    for (int i = 0; i < 4; ++i) dv.U16(1).U8(0).U8(0);  // empty titles and messages
+    dv.U16(5).U16(0).U8(0x44).U16(refRow).U16(refCol);  // minimum: the referenced cell
+    dv.U16(0).U16(0);
+    dv.U16(1).Append(Ref8(range[0], range[1], range[2], range[3]));
+    return dv.Data();
+}
+
+// A cell shift moves conditional formats, validations and hyperlinks lying in
+// the shifted column with their cells, and rewrites their references to moved
+// cells, as it does for formulas; ranges spanning other columns stay.
+TEST_F(EngineTest, InsertMovesFormatsValidationsAndLinksWithTheirCells) {
+    BuilderOptions o = Cells({{4, 2, u"&DI_Price"}, {9, 2, 5.0}});
+    auto& records = o.sheets[0].records;
+    auto add = [&](auto list) { records.insert(records.end(), list.begin(), list.end()); };
+    add(CondFmt({{4, 4, 2, 2}}, 4, 2));                    // C5, rule against $C$5
+    add(CondFmt({{4, 4, 0, 7}}, 4, 2));                    // A5:H5 spans other columns
+    add(CondFmt({{2, 7, 2, 2}, {65535, 65535, 2, 2}}, 3, 3));  // C3:C8 and C65536, rule against $D$4
+    add(CondFmt({{65535, 65535, 2, 2}}, 0, 0));            // only C65536
+    biff::Bytes dval;
+    dval.U16(0).U32(0).U32(0).U32(0xFFFFFFFF).U32(2);
+    records.emplace_back(0x01B2, dval.Data());
+    records.emplace_back(0x01BE, Validation(9, 2, {4, 6, 2, 2}));  // C5:C7, minimum $C$10
+    records.emplace_back(0x01BE, Validation(0, 0, {65535, 65535, 2, 2}));
+    biff::Bytes link;
+    link.Append(Ref8(4, 4, 2, 2)).U32(0).U32(0).U32(0).U32(0);
+    records.emplace_back(0x01B8, link.Data());
+
+    auto ws = Open(o);
+    ws->Range(u"C5")->Insert(sheet::xlShiftDown);
+    SaveAndReload();
+    const auto saved = FirstSheetRecords(ReadAll(dir_ / "out.xls"));
+    std::vector<std::vector<std::uint8_t>> condFmts, cfs, dvs, dvals, links;
+    for (const auto& [opcode, data] : saved) {
+        if (opcode == 0x01B0) condFmts.push_back(data);
+        if (opcode == 0x01B1) cfs.push_back(data);
+        if (opcode == 0x01BE) dvs.push_back(data);
+        if (opcode == 0x01B2) dvals.push_back(data);
+        if (opcode == 0x01B8) links.push_back(data);
+    }
+    auto u16 = [](const std::vector<std::uint8_t>& d, std::size_t at) -> std::uint16_t {
+        return at + 2 <= d.size() ? biff::GetU16(std::span(d).subspan(at)) : 0xFFFF;
+    };
+    auto sqref = [&](const std::vector<std::uint8_t>& d, std::size_t at) {
+        std::vector<std::array<std::uint16_t, 4>> out;
+        for (std::size_t i = 0, n = u16(d, at); i < n; ++i) {
+            const std::size_t p = at + 2 + i * 8;
+            out.push_back({u16(d, p), u16(d, p + 2), u16(d, p + 4), u16(d, p + 6)});
+        }
+        return out;
+    };
+    using Ranges = std::vector<std::array<std::uint16_t, 4>>;
+
+    // Records the insert does not concern come through whole.
+    const auto window = std::find_if(saved.begin(), saved.end(), [](const auto& r) { return r.first == 0x023E; });
+    ASSERT_NE(window, saved.end());
+    EXPECT_EQ(window->second.size(), 18u);
+    // The format over C65536 alone left the sheet, with its rule.
+    ASSERT_EQ(condFmts.size(), 3u);
+    ASSERT_EQ(cfs.size(), 3u);
+    EXPECT_EQ(sqref(condFmts[0], 12), (Ranges{{5, 5, 2, 2}}));
+    EXPECT_EQ(sqref(condFmts[1], 12), (Ranges{{4, 4, 0, 7}}));
+    EXPECT_EQ(sqref(condFmts[2], 12), (Ranges{{2, 8, 2, 2}}));  // grew; C65536 went off the sheet
+    EXPECT_EQ(Ref8(u16(condFmts[2], 4), u16(condFmts[2], 6), u16(condFmts[2], 8), u16(condFmts[2], 10)),
+              Ref8(2, 8, 2, 2));  // the bounding box follows
+    // Rules: $C$5 followed its cell in both formats; $D$4 is in another column.
+    EXPECT_EQ(u16(cfs[0], cfs[0].size() - 4), 5);
+    EXPECT_EQ(u16(cfs[1], cfs[1].size() - 4), 5);
+    EXPECT_EQ(u16(cfs[2], cfs[2].size() - 4), 3);
+
+    ASSERT_EQ(dvs.size(), 1u);
+    ASSERT_EQ(dvals.size(), 1u);
+    EXPECT_EQ(biff::GetU32(std::span(dvals[0]).subspan(14)), 1u);  // DVal counts what is left
+    EXPECT_EQ(sqref(dvs[0], dvs[0].size() - 10), (Ranges{{5, 7, 2, 2}}));
+    EXPECT_EQ(u16(dvs[0], 4 + 4 * 4 + 4 + 1), 10);  // minimum $C$10 is now $C$11
+
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(Ref8(u16(links[0], 0), u16(links[0], 2), u16(links[0], 4), u16(links[0], 6)), Ref8(5, 5, 2, 2));
 }
 
 // The apostrophe that keeps a replaced value text is the cell's prefix, no

@@ -23,6 +23,9 @@ struct BuilderSheet {
     std::u16string name = u"Sheet1";
     std::vector<BuilderCell> cells;
     std::vector<std::array<std::uint16_t, 4>> merges;  // r1, r2, c1, c2
+    // Written as given after the merges (conditional formats, validations,
+    // hyperlinks ...).
+    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> records;
 };
 
 struct BuilderOptions {
@@ -120,6 +123,7 @@ inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
             for (auto a : sheet.merges) m.U16(a[0]).U16(a[1]).U16(a[2]).U16(a[3]);
             out.Write(op::kMergeCells, m.Span());
         }
+        for (const auto& [opcode, data] : sheet.records) out.Write(opcode, data);
         out.Write(op::kEof, {});
     }
     return out.Data();
