@@ -9,6 +9,7 @@ namespace vi2zezir::workbook {
 namespace {
 
 namespace op {
+inline constexpr std::uint16_t kNote = 0x001C;
 inline constexpr std::uint16_t kCondFmt = 0x01B0;
 inline constexpr std::uint16_t kCf = 0x01B1;
 inline constexpr std::uint16_t kDVal = 0x01B2;
@@ -157,6 +158,17 @@ void ShiftRangeRecords(std::vector<RawRecord>& records, const formula::InsertShi
                                              rec.data.begin() + static_cast<std::ptrdiff_t>(at + kRef8Size));
             if (ShiftRef8(std::span(rec.data).subspan(at, kRef8Size), shift) == Moved::OffTheSheet)
                 std::copy(before.begin(), before.end(), rec.data.begin() + static_cast<std::ptrdiff_t>(at));
+            break;
+        }
+        case op::kNote: {
+            // A cell's comment: row, column, then the comment's object. The
+            // comment box is a shape and, like other shapes, stays put on a
+            // cell shift; the comment itself belongs to its cell.
+            if (rec.data.size() < 4) break;
+            auto at = std::span(rec.data);
+            const std::uint32_t r = biff::GetU16(at);
+            if (biff::GetU16(at.subspan(2)) == shift.col && r >= shift.row && r + shift.count <= kLastRow)
+                biff::PutU16(at, static_cast<std::uint16_t>(r + shift.count));
             break;
         }
         case op::kCondFmt:

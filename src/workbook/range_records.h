@@ -1,6 +1,6 @@
 // Sheet records after the cell table that name cells of their own:
-// hyperlinks, conditional formats and data validations. When an insert
-// pushes cells down, these follow their cells by the rule formulas follow:
+// hyperlinks, comments, conditional formats and data validations. When an
+// insert pushes cells down, these follow their cells by the rule formulas follow:
 // a range lying wholly in the shifted column moves when it starts at or
 // below the insertion row and grows when that row lies strictly inside it;
 // ranges that span other columns stay as they are.

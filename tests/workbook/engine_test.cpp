@@ -200,10 +200,10 @@ std::vector<std::uint8_t> Validation(std::uint16_t refRow, std::uint16_t refCol,
     return dv.Data();
 }
 
-// A cell shift moves conditional formats, validations and hyperlinks lying in
+// A cell shift moves comments, conditional formats, validations and hyperlinks in
 // the shifted column with their cells, and rewrites their references to moved
 // cells, as it does for formulas; ranges spanning other columns stay.
-TEST_F(EngineTest, InsertMovesFormatsValidationsAndLinksWithTheirCells) {
+TEST_F(EngineTest, InsertMovesCommentsFormatsValidationsAndLinksWithTheirCells) {
     BuilderOptions o = Cells({{4, 2, u"&DI_Price"}, {9, 2, 5.0}});
     auto& records = o.sheets[0].records;
     auto add = [&](auto list) { records.insert(records.end(), list.begin(), list.end()); };
@@ -216,6 +216,11 @@ TEST_F(EngineTest, InsertMovesFormatsValidationsAndLinksWithTheirCells) {
     records.emplace_back(0x01B2, dval.Data());
     records.emplace_back(0x01BE, Validation(9, 2, {4, 6, 2, 2}));  // C5:C7, minimum $C$10
     records.emplace_back(0x01BE, Validation(0, 0, {65535, 65535, 2, 2}));
+    for (std::uint16_t col : {2, 3}) {  // comments on C5 and D5
+        biff::Bytes note;
+        note.U16(4).U16(col).U16(0).U16(col).UnicodeString(u"Rep").U8(0);
+        records.emplace_back(0x001C, note.Data());
+    }
     biff::Bytes link;
     link.Append(Ref8(4, 4, 2, 2)).U32(0).U32(0).U32(0).U32(0);
     records.emplace_back(0x01B8, link.Data());
@@ -224,13 +229,14 @@ TEST_F(EngineTest, InsertMovesFormatsValidationsAndLinksWithTheirCells) {
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
     SaveAndReload();
     const auto saved = FirstSheetRecords(ReadAll(dir_ / "out.xls"));
-    std::vector<std::vector<std::uint8_t>> condFmts, cfs, dvs, dvals, links;
+    std::vector<std::vector<std::uint8_t>> condFmts, cfs, dvs, dvals, links, notes;
     for (const auto& [opcode, data] : saved) {
         if (opcode == 0x01B0) condFmts.push_back(data);
         if (opcode == 0x01B1) cfs.push_back(data);
         if (opcode == 0x01BE) dvs.push_back(data);
         if (opcode == 0x01B2) dvals.push_back(data);
         if (opcode == 0x01B8) links.push_back(data);
+        if (opcode == 0x001C) notes.push_back(data);
     }
     auto u16 = [](const std::vector<std::uint8_t>& d, std::size_t at) -> std::uint16_t {
         return at + 2 <= d.size() ? biff::GetU16(std::span(d).subspan(at)) : 0xFFFF;
@@ -267,6 +273,10 @@ TEST_F(EngineTest, InsertMovesFormatsValidationsAndLinksWithTheirCells) {
     EXPECT_EQ(biff::GetU32(std::span(dvals[0]).subspan(14)), 1u);  // DVal counts what is left
     EXPECT_EQ(sqref(dvs[0], dvs[0].size() - 10), (Ranges{{5, 7, 2, 2}}));
     EXPECT_EQ(u16(dvs[0], 4 + 4 * 4 + 4 + 1), 10);  // minimum $C$10 is now $C$11
+
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(u16(notes[0], 0), 5);  // C5's comment is C6's now
+    EXPECT_EQ(u16(notes[1], 0), 4);  // D5's stays
 
     ASSERT_EQ(links.size(), 1u);
     EXPECT_EQ(Ref8(u16(links[0], 0), u16(links[0], 2), u16(links[0], 4), u16(links[0], 6)), Ref8(5, 5, 2, 2));
