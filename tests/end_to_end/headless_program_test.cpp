@@ -1,6 +1,7 @@
 // vi2zezir run as a user runs it without a display: TENDRIX_DOCUMENT names the
 // quote, "/f:" the template, VI2ZEZIR_OUTPUT where the filled workbook goes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,7 +30,7 @@ class HeadlessProgram : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("vz-e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("vz-e2e-" + std::to_string(::getpid()) + "-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         templatePath = dir / "quote template.xls";

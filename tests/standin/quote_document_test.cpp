@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -72,7 +73,8 @@ TEST(PortableServices, TendrixRunsWhileItsDocumentCanBeRead) {
     ::setenv(standin::kDocumentVariable, "/no/such/document.json", 1);
     EXPECT_THROW(services.GetObject(u"Tendrix.Application"), Failure);
 
-    const auto path = std::filesystem::temp_directory_path() / "vz-broken-document.json";
+    const auto path =
+        std::filesystem::temp_directory_path() / ("vz-broken-document-" + std::to_string(::getpid()) + ".json");
     std::ofstream(path) << "{ not json";
     ::setenv(standin::kDocumentVariable, path.c_str(), 1);
     auto app = services.GetObject(u"tendrix.application");  // a running, broken server
@@ -81,7 +83,7 @@ TEST(PortableServices, TendrixRunsWhileItsDocumentCanBeRead) {
         app->VersionMajor();
         FAIL();
     } catch (const Failure& f) {
-        EXPECT_NE(text::ToUtf8(f.Description()).find("vz-broken-document.json"), std::string::npos);
+        EXPECT_NE(text::ToUtf8(f.Description()).find(path.filename().string()), std::string::npos);
     }
     std::filesystem::remove(path);
     EXPECT_THROW(services.CreateObject(u"Word.Application"), Failure);

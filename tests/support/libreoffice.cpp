@@ -455,6 +455,10 @@ LoSheet ParseSheet(const std::string& xml, const std::vector<std::string>& strin
             }
         } else if (t.name == "mergeCell" && !t.closing) {
             sheet.merges.push_back(t.Attr("ref"));
+        } else if (t.name == "conditionalFormatting" && !t.closing) {
+            sheet.conditionalFormats.push_back(t.Attr("sqref"));
+        } else if (t.name == "dataValidation" && !t.closing) {
+            sheet.validations.push_back(t.Attr("sqref"));
         }
     }
     return sheet;

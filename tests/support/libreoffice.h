@@ -37,6 +37,8 @@ struct LoSheet {
     std::vector<std::string> sheetNames;  // every sheet of the workbook, in tab order
     std::map<std::string, LoCell> cells;  // "B3" -> cell; blank cells with a format included
     std::vector<std::string> merges;      // "B1:F1"
+    std::vector<std::string> conditionalFormats;  // the ranges of each conditional format: "C6 D2:D4"
+    std::vector<std::string> validations;         // the ranges of each data validation
 
     const LoCell* At(std::string_view address) const;
     // The cell's value / formula, or the empty text for an absent cell.

@@ -2,7 +2,9 @@
 // built in the test, saves it, and LibreOffice reads values, formula text and
 // formats back. Skips cleanly where LibreOffice is not installed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -16,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
-    const fs::path dir = fs::temp_directory_path() / "vz_engine_lo_roundtrip";
+    const fs::path dir = fs::temp_directory_path() / ("vz_engine_lo_roundtrip_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     test::BuilderOptions o;
@@ -74,6 +76,44 @@ TEST(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
     EXPECT_NE(s.At("C4")->numberFormat.find("$"), std::string::npos);
     EXPECT_EQ(s.Value("B7"), "");  // the cleared placeholder cell
     EXPECT_EQ((*sheets)[1].Value("A1"), "notes sheet");
+    fs::remove_all(dir);
+}
+
+// Conditional formats and validations the engine moved are still read as
+// such by another program, over the cells they moved to.
+TEST(EngineLibreOffice, MovedConditionalFormatsAndValidationsReadBack) {
+    const fs::path dir = fs::temp_directory_path() / ("vz_engine_lo_ranges_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    test::BuilderOptions o;
+    o.sheets[0].cells = {{4, 2, u"&DI_UnitPrice"}, {9, 2, 5.0}};
+    auto& records = o.sheets[0].records;
+    for (auto r : test::CondFmt({{4, 4, 2, 2}}, 9, 2)) records.push_back(r);  // C5
+    for (auto r : test::CondFmt({{2, 7, 3, 3}}, 9, 2)) records.push_back(r);  // D3:D8, another column
+    biff::Bytes dval;
+    dval.U16(0).U32(0).U32(0).U32(0xFFFFFFFF).U32(1);
+    records.emplace_back(0x01B2, dval.Data());
+    records.emplace_back(0x01BE, test::Validation(9, 2, {3, 6, 2, 2}));  // C4:C7
+    const auto templ = dir / "t.xls";
+    const auto bytes = test::BuildXls(o);
+    std::ofstream(templ, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+
+    auto app = CreateApplication({dir / "filled.xls", {}});
+    app->Workbooks()->Open(templ.u16string(), true);
+    auto ws = app->Workbooks()->Item(1)->Worksheets(1);
+    ws->Range(u"C5")->Insert(sheet::xlShiftDown);
+    ws->Range(u"C5")->Insert(sheet::xlShiftDown);
+    app->SetVisible(true);
+
+    std::string whyNot;
+    auto sheet = vi2zezir::test::ReadWithLibreOffice(dir / "filled.xls", &whyNot);
+    if (!sheet) GTEST_SKIP() << whyNot;
+    EXPECT_EQ(sheet->Value("C12"), "5");
+    std::vector<std::string> formats = sheet->conditionalFormats;
+    std::sort(formats.begin(), formats.end());
+    EXPECT_EQ(formats, (std::vector<std::string>{"C7", "D3:D8"}));
+    EXPECT_EQ(sheet->validations, (std::vector<std::string>{"C4:C9"}));  // grew by both lines
     fs::remove_all(dir);
 }
 

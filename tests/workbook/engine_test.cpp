@@ -1,6 +1,7 @@
 // The engine through its SheetHost interface, with Excel's behaviour for the
 // calls the writers make; results are read back from the saved file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -20,6 +21,9 @@ namespace fs = std::filesystem;
 using test::BuilderCell;
 using test::BuilderOptions;
 using test::BuilderSheet;
+using test::CondFmt;
+using test::Ref8;
+using test::Validation;
 
 std::vector<std::uint8_t> ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -35,7 +39,7 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("vz_engine_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+               ("vz_engine_" + std::to_string(::getpid()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
@@ -164,40 +168,6 @@ std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> FirstSheetRecor
         if (bofs == 2 && r.opcode == biff::op::kEof) break;
     }
     return records;
-}
-
-std::vector<std::uint8_t> Ref8(std::uint16_t r1, std::uint16_t r2, std::uint16_t c1, std::uint16_t c2) {
-    biff::Bytes b;
-    b.U16(r1).U16(r2).U16(c1).U16(c2);
-    return b.Data();
-}
-
-// A conditional format over the ranges, with one rule comparing against the
-// absolute reference (row, col).
-std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> CondFmt(
-    std::vector<std::array<std::uint16_t, 4>> ranges, std::uint16_t row, std::uint16_t col) {
-    biff::Bytes condFmt;
-    condFmt.U16(1).U16(0x0002);
-    std::array<std::uint16_t, 4> box{0xFFFF, 0, 0xFFFF, 0};
-    for (auto r : ranges) {
-        box[0] = std::min(box[0], r[0]), box[1] = std::max(box[1], r[1]);
-        box[2] = std::min(box[2], r[2]), box[3] = std::max(box[3], r[3]);
-    }
-    condFmt.Append(Ref8(box[0], box[1], box[2], box[3])).U16(static_cast<std::uint16_t>(ranges.size()));
-    for (auto r : ranges) condFmt.Append(Ref8(r[0], r[1], r[2], r[3]));
-    biff::Bytes cf;  // cell value greater than the referenced cell; a format changing nothing
-    cf.U8(1).U8(5).U16(5).U16(0).U32(0x003FFFFF).U16(0).U8(0x44).U16(row).U16(col);
-    return {{0x01B0, condFmt.Data()}, {0x01B1, cf.Data()}};
-}
-
-std::vector<std::uint8_t> Validation(std::uint16_t refRow, std::uint16_t refCol, std::array<std::uint16_t, 4> range) {
-    biff::Bytes dv;
-    dv.U32(0x00000103);  // a whole number, ignoring blanks
-    for (int i = 0; i < 4; ++i) dv.U16(1).U8(0).U8(0);  // empty titles and messages
-    dv.U16(5).U16(0).U8(0x44).U16(refRow).U16(refCol);  // minimum: the referenced cell
-    dv.U16(0).U16(0);
-    dv.U16(1).Append(Ref8(range[0], range[1], range[2], range[3]));
-    return dv.Data();
 }
 
 // A cell shift moves comments, conditional formats, validations and hyperlinks in

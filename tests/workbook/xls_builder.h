@@ -3,8 +3,11 @@
 // valid .xls in memory, so tests build their own inputs.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -127,6 +130,41 @@ inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
         out.Write(op::kEof, {});
     }
     return out.Data();
+}
+
+// Sheet records for BuilderSheet::records.
+inline std::vector<std::uint8_t> Ref8(std::uint16_t r1, std::uint16_t r2, std::uint16_t c1, std::uint16_t c2) {
+    biff::Bytes b;
+    b.U16(r1).U16(r2).U16(c1).U16(c2);
+    return b.Data();
+}
+
+// A conditional format over the ranges, with one rule comparing against the
+// absolute reference (row, col).
+inline std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> CondFmt(
+    std::vector<std::array<std::uint16_t, 4>> ranges, std::uint16_t row, std::uint16_t col) {
+    biff::Bytes condFmt;
+    condFmt.U16(1).U16(0x0002);
+    std::array<std::uint16_t, 4> box{0xFFFF, 0, 0xFFFF, 0};
+    for (auto r : ranges) {
+        box[0] = std::min(box[0], r[0]), box[1] = std::max(box[1], r[1]);
+        box[2] = std::min(box[2], r[2]), box[3] = std::max(box[3], r[3]);
+    }
+    condFmt.Append(Ref8(box[0], box[1], box[2], box[3])).U16(static_cast<std::uint16_t>(ranges.size()));
+    for (auto r : ranges) condFmt.Append(Ref8(r[0], r[1], r[2], r[3]));
+    biff::Bytes cf;  // cell value greater than the referenced cell; a format changing nothing
+    cf.U8(1).U8(5).U16(5).U16(0).U32(0x003FFFFF).U16(0).U8(0x44).U16(row).U16(col);
+    return {{0x01B0, condFmt.Data()}, {0x01B1, cf.Data()}};
+}
+
+inline std::vector<std::uint8_t> Validation(std::uint16_t refRow, std::uint16_t refCol, std::array<std::uint16_t, 4> range) {
+    biff::Bytes dv;
+    dv.U32(0x00600101);  // a whole number at least the minimum; blanks allowed
+    for (int i = 0; i < 4; ++i) dv.U16(1).U8(0).U8(0);  // empty titles and messages
+    dv.U16(5).U16(0).U8(0x44).U16(refRow).U16(refCol);  // minimum: the referenced cell
+    dv.U16(0).U16(0);
+    dv.U16(1).Append(Ref8(range[0], range[1], range[2], range[3]));
+    return dv.Data();
 }
 
 inline std::vector<std::uint8_t> BuildXls(const BuilderOptions& options) {
