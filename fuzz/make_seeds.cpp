@@ -1,7 +1,9 @@
 // Writes the fuzz targets' seed corpora from the project's own files and
 // tools: the generator's template and the example quote documents as they
 // are, the template once more as the engine saves it after a transfer,
-// formulas as the formula library encodes them, and a few command lines.
+// formulas as the formula library encodes them, a template whose item cells
+// carry comments, conditional formats, validations and links, and a few
+// command lines.
 // Every input kept under tests/data/regressions/<target>/ joins its target's
 // seeds, so each run starts from the faults found before.
 // Usage: make_fuzz_seeds <source dir> <seed dir>
@@ -14,6 +16,7 @@
 
 #include "workbook/engine.h"
 #include "workbook/formula.h"
+#include "workbook/xls_builder.h"
 
 namespace fs = std::filesystem;
 using namespace vi2zezir::workbook;
@@ -76,6 +79,28 @@ void EngineSaved(const fs::path& templatePath, const fs::path& out)
     app->Quit();
 }
 
+// Item placeholders whose cells carry a comment, a conditional format, a
+// validation and a hyperlink: the records an insert must move along.
+std::vector<std::uint8_t> TemplateWithRanges()
+{
+    test::BuilderOptions o;
+    auto& sheet = o.sheets[0];
+    sheet.cells = {{2, 1, u"&DH_DocNo"}, {4, 1, u"&DI_Description"}, {4, 2, u"&DI_UnitPrice"},
+                   {4, 3, u"&DI_QtyTotal"}, {4, 4, u"&DI_ExtendedPrice"}, {6, 4, u"Total"}};
+    for (auto r : test::CondFmt({{4, 4, 2, 2}, {2, 8, 4, 4}}, 4, 2)) sheet.records.push_back(r);
+    biff::Bytes note;
+    note.U16(4).U16(1).U16(0).U16(1).UnicodeString(u"Rep").U8(0);
+    sheet.records.emplace_back(0x001C, note.Data());
+    biff::Bytes dval;
+    dval.U16(0).U32(0).U32(0).U32(0xFFFFFFFF).U32(1);
+    sheet.records.emplace_back(0x01B2, dval.Data());
+    sheet.records.emplace_back(0x01BE, test::Validation(4, 3, {4, 6, 3, 3}));
+    biff::Bytes link;
+    link.Append(test::Ref8(4, 4, 1, 1)).U32(0).U32(0).U32(0).U32(0);
+    sheet.records.emplace_back(0x01B8, link.Data());
+    return test::BuildXls(o);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -100,6 +125,8 @@ int main(int argc, char** argv)
         for (const char* target : {"cfb_fuzz", "xls_fuzz", "fill_fuzz"}) CopyInto(quote40, seeds / target);
         CopyInto(seeds / "xls_fuzz" / "quote40-engine-saved.xls", seeds / "fill_fuzz");
         CopyAll(source / "tests/data/cfb", seeds / "cfb_fuzz");
+        for (const char* target : {"xls_fuzz", "fill_fuzz"})
+            WriteFile(seeds / target / "ranges.xls", TemplateWithRanges());
 
         for (const auto& entry : fs::directory_iterator(source / "examples"))
             if (entry.path().extension() == ".json") CopyInto(entry.path(), seeds / "quote_document_fuzz");
