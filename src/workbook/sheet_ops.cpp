@@ -63,7 +63,7 @@ std::uint64_t CharSig(std::u16string_view text) noexcept {
 }
 
 namespace {
-const std::uint64_t kNumberSig = CharSig(u"0123456789.-+e/");
+const std::uint64_t kNumberSig = CharSig(u"0123456789.-+e/: apm");
 const std::uint64_t kBoolSig = CharSig(u"truefalse");
 const std::uint64_t kErrorSig = CharSig(u"#null!div/0valuerefname?numn/a");
 const std::uint64_t kUnknownSig = ~std::uint64_t{0};
@@ -257,7 +257,7 @@ const std::u16string& Workbook::FormulaText(std::uint32_t id) {
 std::u16string Workbook::TextOf(const Cell& cell) {
     switch (cell.kind) {
     case CellKind::Blank: return {};
-    case CellKind::Number: return IsDateXf(cell.xf) ? DateSerialText(cell.number) : GeneralNumberText(cell.number);
+    case CellKind::Number: return IsDateXf(cell.xf) ? DateTimeText(cell.number, IsTimeXf(cell.xf)) : GeneralNumberText(cell.number);
     case CellKind::Text: return std::u16string(sst_.Text(cell.index));
     case CellKind::Boolean: return cell.small ? u"TRUE" : u"FALSE";
     case CellKind::Error:

@@ -1,13 +1,23 @@
 // Typed input as Excel reads it with en-US rules: what a text put into a
-// cell (Range.Value, Range.Formula, a Replace's result) becomes.
+// cell (Range.Value, Range.Formula, a Replace's result) becomes, and the
+// formula-bar text of the dates and times it makes, which Find searches and
+// which must read back as the same value.
+#include "workbook/typed_input.h"
+
+#include <array>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "workbook/workbook_model.h"
 
 namespace vi2zezir::workbook {
+
+namespace fmt = builtin_format;
 
 namespace {
 
@@ -88,7 +98,7 @@ double SerialOf(long long y, unsigned m, unsigned d) {
 }
 
 // m/d/yyyy, m/d/yy, m-d-yyyy and yyyy-m-d, as U.S. typed input reads them.
-bool ParseDate(std::u16string_view s, double& serial) {
+bool ParseNumericDate(std::u16string_view s, double& serial) {
     std::vector<long long> parts;
     char16_t sep = 0;
     long long cur = -1;
@@ -125,7 +135,258 @@ bool ParseDate(std::u16string_view s, double& serial) {
     return true;
 }
 
+
+// Excel's window for two-digit years: 00-29 are 2000-2029, 30-99 1930-1999.
+long long FullYear(long long year, std::size_t digits) {
+    if (digits <= 2) return year + (year < 30 ? 2000 : 1900);
+    return digits == 4 ? year : -1;  // three digits: no year Excel reads
+}
+
+// ---- month-name dates
+
+// January = 1; 0 when the word is none. Full names and three-letter
+// abbreviations, any case, and "Sept", which people write as often as "Sep".
+unsigned MonthOfWord(std::u16string_view word) {
+    static constexpr std::array<std::u16string_view, 12> kNames = {
+        u"january", u"february", u"march",     u"april",   u"may",      u"june",
+        u"july",    u"august",   u"september", u"october", u"november", u"december"};
+    if (word.size() < 3 || word.size() > 9) return 0;
+    char16_t folded[9];
+    for (std::size_t i = 0; i < word.size(); ++i) folded[i] = FoldCase(word[i]);
+    const std::u16string_view w(folded, word.size());
+    for (unsigned m = 0; m < kNames.size(); ++m)
+        if (w == kNames[m] || w == kNames[m].substr(0, 3)) return m + 1;
+    return w == u"sept" ? 9 : 0;
+}
+
+struct DateToken {
+    bool month = false;       // a month word, else a number
+    long long value = 0;      // the month (1-12) or the number
+    std::size_t digits = 0;   // of a number
+    char16_t sepBefore = 0;   // '-', '/', ',', ' ' or 0 where letters meet digits
+};
+
+// Splits "12-Mar-2026", "Mar 12, 2026", "OCT8" into at most three numbers and
+// month words. A separator is a run of spaces with at most one '-', '/' or
+// ',' in it; letters and digits may also meet without one.
+bool TokenizeDate(std::u16string_view s, std::vector<DateToken>& tokens) {
+    const auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+    const auto isLetter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+    std::size_t i = 0;
+    while (i < s.size()) {
+        char16_t sep = 0;
+        while (i < s.size() && !isDigit(s[i]) && !isLetter(s[i])) {
+            const char16_t c = s[i++];
+            if (c == u' ') {
+                if (sep == 0) sep = u' ';
+            } else if ((c == u'-' || c == u'/' || c == u',') && (sep == 0 || sep == u' ')) {
+                sep = c;
+            } else {
+                return false;
+            }
+        }
+        if (i == s.size() || (tokens.empty() && sep != 0)) return false;  // a separator at either end
+        if (tokens.size() == 3) return false;
+        DateToken t;
+        t.sepBefore = sep;
+        const std::size_t from = i;
+        if (isDigit(s[i])) {
+            while (i < s.size() && isDigit(s[i])) {
+                if (++t.digits > 4) return false;
+                t.value = t.value * 10 + (s[i++] - u'0');
+            }
+        } else {
+            while (i < s.size() && isLetter(s[i])) ++i;
+            t.month = true;
+            t.value = MonthOfWord(s.substr(from, i - from));
+            if (t.value == 0) return false;
+        }
+        tokens.push_back(t);
+    }
+    return true;
+}
+
+struct DayDate {
+    double serial = 0;
+    std::uint16_t format = 0;
+};
+
+// The forms Excel (en-US) takes with a month name, and the format each gets:
+//   12-Mar-2026, 12 Mar 26, Mar 12, 2026, March 12 2026  -> d-mmm-yy
+//   12-Mar, Mar 12, OCT8 (this year)                      -> d-mmm
+//   Mar-2026, March 26 where 26 is no day of March...     -> mmm-yy, the 1st
+// A number after the month is its day when it can be one, else the year, as
+// Excel reads "Mar 12" and "Mar 2026" (and "Feb 30" as February 1930).
+// The d-mmm-yy and mmm-yy formats for typed month names are from consistent
+// reports of Excel's behaviour, not documented: each is one constant here.
+std::optional<DayDate> ParseMonthNameDate(std::u16string_view s, int currentYear) {
+    std::vector<DateToken> t;
+    if (!TokenizeDate(s, t) || t.size() < 2) return std::nullopt;
+    std::size_t months = 0;
+    for (const auto& token : t) months += token.month;
+    if (months != 1) return std::nullopt;
+    // A comma only before a year: "Mar 12, 2026", "12 March, 2026".
+    for (std::size_t k = 0; k + 1 < t.size(); ++k)
+        if (t[k].sepBefore == u',') return std::nullopt;
+    if (t.size() == 2 && t[1].sepBefore == u',') return std::nullopt;
+
+    const auto day = [](const DateToken& token) { return token.digits <= 2 ? token.value : -1; };
+    long long y = -1, m = 0, d = -1;
+    std::uint16_t format = 0;
+    if (t.size() == 3) {
+        if (t[2].month) return std::nullopt;  // the year comes last
+        m = t[0].month ? t[0].value : t[1].value;
+        d = day(t[0].month ? t[1] : t[0]);
+        y = FullYear(t[2].value, t[2].digits);
+        format = fmt::kDayMonthYear;
+    } else if (t[1].month) {
+        m = t[1].value;
+        d = day(t[0]);
+        y = currentYear;
+        format = fmt::kDayMonth;
+    } else {
+        m = t[0].value;
+        if (ValidDate(currentYear, static_cast<unsigned>(m), static_cast<unsigned>(std::max(0LL, day(t[1]))))) {
+            d = day(t[1]);
+            y = currentYear;
+            format = fmt::kDayMonth;
+        } else {
+            d = 1;
+            y = FullYear(t[1].value, t[1].digits);
+            format = fmt::kMonthYear;
+        }
+    }
+    if (y < 0 || d < 1 || !ValidDate(y, static_cast<unsigned>(m), static_cast<unsigned>(d))) return std::nullopt;
+    return DayDate{SerialOf(y, static_cast<unsigned>(m), static_cast<unsigned>(d)), format};
+}
+
+std::optional<DayDate> ParseAnyDate(std::u16string_view s, int currentYear) {
+    double serial;
+    if (ParseNumericDate(s, serial)) return DayDate{serial, fmt::kShortDate};
+    return ParseMonthNameDate(s, currentYear);
+}
+
+// ---- times
+
+struct TimeOfDay {
+    double fraction = 0;  // of a day; beyond 1 for a duration
+    std::uint16_t format = 0;
+};
+
+// The longest duration typed as hours Excel is believed to take ("9999:59").
+constexpr long long kMaxTypedHours = 9999;
+
+// "10:30", "10:30:15", "10:30 AM", "10:30pm", "10 a"; with `durations`, hours
+// of 24 and beyond without AM/PM ("25:00") are an elapsed time, as Excel
+// reads them, shown as [h]:mm:ss (from reports of Excel's behaviour:
+// a typed duration keeps its seconds field; change kElapsed to alter it).
+std::optional<TimeOfDay> ParseTime(std::u16string_view s, bool durations) {
+    std::size_t i = 0;
+    const auto number = [&](std::size_t maxDigits, long long& value) {
+        std::size_t digits = 0;
+        value = 0;
+        while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') {
+            if (++digits > maxDigits) return false;
+            value = value * 10 + (s[i++] - u'0');
+        }
+        return digits > 0;
+    };
+    long long h = 0, m = 0, sec = 0;
+    int fields = 1;
+    if (!number(4, h)) return std::nullopt;
+    while (fields < 3 && i < s.size() && s[i] == u':') {
+        ++i;
+        if (!number(2, fields == 1 ? m : sec)) return std::nullopt;
+        ++fields;
+    }
+    while (i < s.size() && s[i] == u' ') ++i;
+    int half = 0;  // 1 AM, 2 PM
+    if (i < s.size()) {
+        const char16_t c = FoldCase(s[i]);
+        if (c != u'a' && c != u'p') return std::nullopt;
+        half = c == u'a' ? 1 : 2;
+        ++i;
+        if (i < s.size() && FoldCase(s[i]) == u'm') ++i;
+        if (i != s.size()) return std::nullopt;
+    }
+    if ((fields == 1 && half == 0) || m > 59 || sec > 59) return std::nullopt;
+    std::uint16_t format;
+    if (half != 0) {
+        if (h > 12) return std::nullopt;
+        h = h % 12 + (half == 2 ? 12 : 0);
+        format = fields == 3 ? fmt::kTime12Seconds : fmt::kTime12;
+    } else if (h <= 23) {
+        format = fields == 3 ? fmt::kTimeSeconds : fmt::kTime;
+    } else if (durations && h <= kMaxTypedHours) {
+        format = fmt::kElapsed;
+    } else {
+        return std::nullopt;
+    }
+    return TimeOfDay{static_cast<double>(h * 3600 + m * 60 + sec) / 86400.0, format};
+}
+
+// "1/2/2026 10:30", "Mar 12, 2026 10:30 PM": a date, spaces, a time of day.
+// Excel gives both the m/d/yyyy h:mm format, with or without AM/PM.
+std::optional<TypedNumber> ParseDateAndTime(std::u16string_view s, int currentYear) {
+    for (std::size_t at = s.find(u' '); at != std::u16string_view::npos; at = s.find(u' ', at + 1)) {
+        const auto date = ParseAnyDate(Trim(s.substr(0, at)), currentYear);
+        if (!date) continue;
+        const auto time = ParseTime(Trim(s.substr(at)), false);
+        if (!time) continue;
+        return TypedNumber{date->serial + time->fraction, fmt::kDateTime, false, true};
+    }
+    return std::nullopt;
+}
+
 } // namespace
+
+std::optional<TypedNumber> ParseTypedNumber(std::u16string_view text, int currentYear) {
+    std::u16string_view s = Trim(text);
+    bool negative = false, currency = false, percent = false;
+    if (!s.empty() && (s.front() == u'-' || s.front() == u'+')) {
+        negative = s.front() == u'-';
+        s.remove_prefix(1);
+    }
+    if (!s.empty() && s.front() == u'$') {
+        currency = true;
+        s.remove_prefix(1);
+        if (!negative && !s.empty() && s.front() == u'-') {
+            negative = true;
+            s.remove_prefix(1);
+        }
+    }
+    if (!currency && !s.empty() && s.back() == u'%') {
+        percent = true;
+        s.remove_suffix(1);
+    }
+    double value;
+    bool grouped, decimals;
+    if (ParsePlainNumber(s, value, grouped, decimals)) {
+        TypedNumber n;
+        n.value = (negative ? -value : value) / (percent ? 100.0 : 1.0);
+        n.currency = currency;
+        if (percent)
+            n.numberFormat = decimals ? 10 : 9;  // 0.00% / 0%
+        else if (grouped && !currency)
+            n.numberFormat = decimals ? 4 : 3;   // #,##0.00 / #,##0
+        return n;
+    }
+    if (negative || currency || percent) return std::nullopt;
+    if (const auto date = ParseAnyDate(s, currentYear)) return TypedNumber{date->serial, date->format, false, true};
+    if (const auto time = ParseTime(s, true)) return TypedNumber{time->fraction, time->format, false, true};
+    return ParseDateAndTime(s, currentYear);
+}
+
+int CurrentYear() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+#ifdef _WIN32
+    if (localtime_s(&local, &now) != 0) return 1970;
+#else
+    if (!localtime_r(&now, &local)) return 1970;
+#endif
+    return local.tm_year + 1900;
+}
 
 Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, std::uint16_t col) {
     Content c;
@@ -160,47 +421,84 @@ Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, s
         c.small = foldedEquals(u"true");
         return c;
     }
-    std::u16string_view s = Trim(text);
-    bool negative = false, currency = false, percent = false;
-    if (!s.empty() && (s.front() == u'-' || s.front() == u'+')) {
-        negative = s.front() == u'-';
-        s.remove_prefix(1);
-    }
-    if (!s.empty() && s.front() == u'$') {
-        currency = true;
-        s.remove_prefix(1);
-        if (!negative && !s.empty() && s.front() == u'-') {
-            negative = true;
-            s.remove_prefix(1);
-        }
-    }
-    if (!currency && !s.empty() && s.back() == u'%') {
-        percent = true;
-        s.remove_suffix(1);
-    }
-    double value;
-    bool grouped, decimals;
-    if (ParsePlainNumber(s, value, grouped, decimals)) {
+    if (const auto n = ParseTypedNumber(text, CurrentYear())) {
         c.kind = CellKind::Number;
-        c.number = (negative ? -value : value) / (percent ? 100.0 : 1.0);
-        if (currency)
-            c.numberFormat = CustomFormat(u"\"$\"#,##0.00");
-        else if (percent)
-            c.numberFormat = decimals ? 10 : 9;  // 0.00% / 0%
-        else if (grouped)
-            c.numberFormat = decimals ? 4 : 3;   // #,##0.00 / #,##0
-        return c;
-    }
-    if (!negative && !currency && !percent && ParseDate(s, value)) {
-        c.kind = CellKind::Number;
-        c.number = value;
-        c.numberFormat = 14;
-        c.onlyWhenNoDateFormat = true;
+        c.number = n->value;
+        c.numberFormat = n->currency ? CustomFormat(u"\"$\"#,##0.00") : n->numberFormat;
+        // A date typed into a cell that shows dates or times keeps that
+        // cell's format; the same for a time (a plausible reading of Excel,
+        // which documents only the General case).
+        c.onlyWhenNoDateFormat = n->dateOrTime;
         return c;
     }
     c.kind = CellKind::Text;
     c.text = text;
     return c;
+}
+
+// ------------------------------------------------------------ formula-bar text
+
+bool IsTimeFormatCode(std::u16string_view code) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        const char16_t c = FoldCase(code[i]);
+        if (quoted) {
+            quoted = c != u'"';
+            continue;
+        }
+        if (c == u'"') {
+            quoted = true;
+        } else if (c == u'[') {
+            // [h], [mm], [ss]: elapsed time; [Red], [$-409]: no time.
+            const std::size_t close = code.find(u']', i);
+            if (close == std::u16string_view::npos) return false;
+            const char16_t first = close > i + 1 ? FoldCase(code[i + 1]) : u'\0';
+            if (first == u'h' || first == u'm' || first == u's') {
+                bool same = true;
+                for (std::size_t k = i + 1; k < close; ++k) same = same && FoldCase(code[k]) == first;
+                if (same) return true;
+            }
+            i = close;
+        } else if (c == u'\\' || c == u'_' || c == u'*') {
+            ++i;
+        } else if (c == u';') {
+            break;  // the positive section decides
+        } else if (c == u'h' || c == u's') {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::u16string DateTimeText(double serial, bool formatHasTime) {
+    // Beyond 31 December 9999 or before 1900 the date text is what it was;
+    // a time part is only shown within Excel's range of dates.
+    if (!(serial >= 0 && serial < 2958466)) return DateSerialText(serial);
+    double day = std::floor(serial);
+    long long seconds = std::llround((serial - day) * 86400.0);
+    if (seconds == 86400) day += 1, seconds = 0;
+    // The formula bar shows the date part unless the value is a time alone
+    // (under one day), and the time part when there is one or the format
+    // shows times: 24:00 typed reads back as "1/1/1900 12:00:00 AM".
+    const bool showTime = formatHasTime || seconds != 0;
+    const bool showDate = day != 0 || !showTime;
+    std::u16string text;
+    if (showDate) text = DateSerialText(day);
+    if (showTime) {
+        const long long h = seconds / 3600;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%s%lld:%02lld:%02lld %s", showDate ? " " : "", h % 12 == 0 ? 12 : h % 12,
+                      seconds / 60 % 60, seconds % 60, h < 12 ? "AM" : "PM");
+        for (const char* p = buf; *p; ++p) text.push_back(static_cast<char16_t>(*p));
+    }
+    return text;
+}
+
+bool Workbook::IsTimeXf(std::uint16_t xf) const {
+    const std::uint16_t ifmt = NumberFormatOfXf(xf);
+    if ((ifmt >= 18 && ifmt <= 22) || (ifmt >= 45 && ifmt <= 47)) return true;
+    if (ifmt < 164 && !formats_.count(ifmt)) return false;
+    return IsTimeFormatCode(FormatCode(ifmt));
 }
 
 } // namespace vi2zezir::workbook

@@ -144,9 +144,9 @@ public:
     void Replace(std::u16string_view what, std::u16string_view replacement);
     void InsertShiftDown(std::uint32_t row, std::uint16_t col);
     void PutContent(std::uint32_t row, std::uint16_t col, const Content& content);
-    // Typed-input rules (en-US): numbers, percentages, currency, dates,
-    // booleans, "=" formulas, the leading apostrophe. Throws EditRefused for a
-    // formula that does not parse.
+    // Typed-input rules (en-US): numbers, percentages, currency, dates (also
+    // with month names), times, booleans, "=" formulas, the leading
+    // apostrophe. Throws EditRefused for a formula that does not parse.
     Content ParseTypedInput(std::u16string_view text, std::uint32_t row, std::uint16_t col);
     formula::Tokens ParseFormula(std::u16string_view text);
     // The number format of that code, added to the workbook when new.
@@ -202,6 +202,7 @@ private:
     std::uint32_t InternString(std::u16string_view text) { return sst_.Intern(text); }
     std::uint16_t XfWithFormat(std::uint16_t xf, std::uint16_t ifmt);
     bool IsDateXf(std::uint16_t xf) const;
+    bool IsTimeXf(std::uint16_t xf) const;  // a date format that shows times too
     bool IsTextXf(std::uint16_t xf) const;
     const std::u16string& FormulaText(std::uint32_t id);
     std::u16string TextOf(const Cell& cell);
@@ -283,6 +284,11 @@ std::uint64_t CharSig(std::u16string_view text) noexcept;
 std::u16string GeneralNumberText(double value);
 // m/d/yyyy for a date serial (1900 date system).
 std::u16string DateSerialText(double serial);
+// The formula-bar text of a number in a date or time format: m/d/yyyy, with
+// " h:mm:ss AM/PM" when it has a time part or the format shows one, the time
+// alone under one day.
+std::u16string DateTimeText(double serial, bool formatHasTime);
 bool IsDateFormatCode(std::u16string_view code);
+bool IsTimeFormatCode(std::u16string_view code);
 
 } // namespace vi2zezir::workbook
