@@ -272,8 +272,11 @@ bool EncodeRk(double v, std::uint32_t& rk) {
             return true;
         }
     }
+    // Otherwise the double's top 30 bits: only when the 34 bits dropped
+    // are all zero, or the value would change (46024.4375, 10:30 on a day,
+    // needs bit 33).
     const auto bits = std::bit_cast<std::uint64_t>(v);
-    if ((bits & 0xFFFFFFFFull) == 0) {
+    if ((bits & 0x3FFFFFFFFull) == 0) {
         rk = static_cast<std::uint32_t>(bits >> 32) & 0xFFFFFFFCu;
         return true;
     }

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -73,6 +75,11 @@ protected:
     fs::path dir_, templatePath_, savedTo_;
     std::shared_ptr<sheet::Application> app_;
 };
+
+std::u16string Ascii(int number) {
+    const std::string s = std::to_string(number);
+    return std::u16string(s.begin(), s.end());
+}
 
 BuilderOptions Cells(std::vector<BuilderCell> cells) {
     BuilderOptions o;
@@ -269,7 +276,8 @@ TEST_F(EngineTest, AnApostrophePrefixIsNoPartOfTheContent) {
 
 TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     auto ws = Open(Cells({{0, 1, u"&V1"}, {1, 1, u"&V2"}, {2, 1, u"&V3"}, {3, 1, u"&V4"}, {4, 1, u"&V5"},
-                          {5, 1, u"&V6"}, {6, 1, u"pre &v7 post"}, {7, 1, u"&V8"}}));
+                          {5, 1, u"&V6"}, {6, 1, u"pre &v7 post"}, {7, 1, u"&V8"}, {8, 1, u"&V9"},
+                          {9, 1, u"at &W"}}));
     ws->Cells()->Replace(u"&V1", u"12");
     ws->Cells()->Replace(u"&V2", u"12%");
     ws->Cells()->Replace(u"&V3", u"$12.00");
@@ -278,6 +286,8 @@ TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     ws->Cells()->Replace(u"&V6", u"'=1");
     ws->Cells()->Replace(u"&V7", u"x");
     ws->Cells()->Replace(u"&V8", u"1,234");
+    ws->Cells()->Replace(u"&V9", u"Mar 12, 2026");
+    ws->Cells()->Replace(u"&W", u"10:30");  // "at 10:30" is no time
     auto wb = SaveAndReload();
     EXPECT_EQ(wb->CellAt(0, 1)->kind, CellKind::Number);
     EXPECT_EQ(wb->CellAt(0, 1)->number, 12);
@@ -293,6 +303,91 @@ TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     EXPECT_EQ(wb->CellText(6, 1), u"pre x post");
     EXPECT_EQ(wb->CellAt(7, 1)->number, 1234);
     EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(7, 1)->xf), 3);
+    EXPECT_EQ(wb->CellAt(8, 1)->number, 46093);
+    EXPECT_EQ(wb->CellText(8, 1), u"3/12/2026");
+    EXPECT_EQ(wb->CellText(9, 1), u"at 10:30");
+}
+
+// Month names and times typed through Range.Value: the value, the built-in
+// format a General cell takes (15 d-mmm-yy, 16 d-mmm, 17 mmm-yy, 18 h:mm
+// AM/PM, 20 h:mm, 21 h:mm:ss, 22 m/d/yyyy h:mm, 46 [h]:mm:ss) and the
+// formula-bar text, after a save and reload.
+TEST_F(EngineTest, TypedDatesAndTimesTakeExcelsFormats) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    using namespace std::chrono;
+    const int year = local.tm_year + 1900;
+    const auto thisYearsTwelfthOfMarch =
+        static_cast<double>((sys_days{std::chrono::year{year} / 3 / 12} - sys_days{1899y / 12 / 30}).count());
+    struct Case {
+        const char16_t* typed;
+        double value;
+        std::uint16_t format;
+        std::u16string formulaBar;
+    };
+    const Case cases[] = {
+        {u"12-Mar-2026", 46093, 15, u"3/12/2026"},
+        {u"march 12, 2026", 46093, 15, u"3/12/2026"},
+        {u"12-Mar", thisYearsTwelfthOfMarch, 16, u"3/12/" + Ascii(year)},
+        {u"Mar-2026", 46082, 17, u"3/1/2026"},
+        {u"10:30 PM", 22.5 / 24, 18, u"10:30:00 PM"},
+        {u"10:30", 10.5 / 24, 20, u"10:30:00 AM"},
+        {u"10:30:15", 37815.0 / 86400, 21, u"10:30:15 AM"},
+        {u"1/2/2026 10:30", 46024 + 10.5 / 24, 22, u"1/2/2026 10:30:00 AM"},
+        {u"25:00", 25.0 / 24, 46, u"1/1/1900 1:00:00 AM"},
+        {u"12:00 AM", 0, 18, u"12:00:00 AM"},
+    };
+    auto ws = Open(Cells({}));
+    std::uint32_t row = 0;
+    for (const auto& c : cases) ws->Range(u"A" + Ascii(++row))->Cells()->SetValue(Value(c.typed));
+    auto wb = SaveAndReload();
+    row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.formulaBar.begin(), c.formulaBar.end()));
+        const Cell* cell = wb->CellAt(row, 0);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->kind, CellKind::Number);
+        EXPECT_DOUBLE_EQ(cell->number, c.value);
+        EXPECT_EQ(wb->NumberFormatOfXf(cell->xf), c.format);
+        EXPECT_EQ(wb->CellText(row++, 0), c.formulaBar);
+    }
+}
+
+TEST_F(EngineTest, ACellThatShowsDatesOrTextKeepsItsFormat) {
+    auto ws = Open(Cells({{0, 1, u"&T", 16}}));  // B1 is formatted "@"
+    ws->Range(u"A1")->SetValue(Value(Date{46000}));  // m/d/yyyy
+    ws->Range(u"A1")->SetValue(Value(u"Mar 12, 2026"));
+    ws->Range(u"A2")->SetValue(Value(u"10:30"));     // h:mm
+    ws->Range(u"A2")->SetValue(Value(u"12-Mar-2026 6:00 PM"));
+    ws->Range(u"A3")->SetValue(Value(u"12-Mar-2026"));
+    ws->Range(u"A3")->SetValue(Value(u"10:30"));     // d-mmm-yy stays: the time shows in the formula bar
+    ws->Range(u"B1")->SetValue(Value(u"12-Mar-2026"));
+    auto wb = SaveAndReload();
+    EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(0, 0)->xf), 14);
+    EXPECT_EQ(wb->CellText(0, 0), u"3/12/2026");
+    EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(1, 0)->xf), 20);
+    EXPECT_EQ(wb->CellText(1, 0), u"3/12/2026 6:00:00 PM");
+    EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(2, 0)->xf), 15);
+    EXPECT_EQ(wb->CellText(2, 0), u"10:30:00 AM");
+    EXPECT_EQ(wb->CellAt(0, 1)->kind, CellKind::Text);
+    EXPECT_EQ(wb->CellText(0, 1), u"12-Mar-2026");
+}
+
+// Find looks in the formula-bar text: a date as m/d/yyyy (never the month
+// name typed), a time with seconds and AM/PM.
+TEST_F(EngineTest, FindSeesDatesAndTimesAsTheFormulaBarShowsThem) {
+    auto ws = Open(Cells({{0, 0, u"title"}}));
+    EXPECT_EQ(ws->Cells()->Find(u"PM"), nullptr);  // a cached search that later puts must update
+    ws->Range(u"B2")->SetValue(Value(u"10:30"));
+    ws->Range(u"B3")->SetValue(Value(u"1/2/2026 10:30 PM"));
+    ws->Range(u"B4")->SetValue(Value(u"12-Mar-2026"));
+    EXPECT_EQ(ws->Cells()->Find(u"10:30:00 am")->Address(), u"$B$2");
+    EXPECT_EQ(ws->Cells()->Find(u"PM")->Address(), u"$B$3");
+    EXPECT_EQ(ws->Cells()->Find(u"1/2/2026 10:30:00 PM")->Address(), u"$B$3");
+    EXPECT_EQ(ws->Cells()->Find(u"3/12/2026")->Address(), u"$B$4");
+    EXPECT_EQ(ws->Cells()->Find(u"Mar"), nullptr);
+    EXPECT_EQ(ws->Cells()->Find(u"10:30 PM"), nullptr);  // the seconds stand in between
 }
 
 TEST_F(EngineTest, ReplaceWithNothingClearsTheCellButKeepsItsFormat) {
