@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 
@@ -114,6 +115,52 @@ TEST(EngineLibreOffice, MovedConditionalFormatsAndValidationsReadBack) {
     std::sort(formats.begin(), formats.end());
     EXPECT_EQ(formats, (std::vector<std::string>{"C7", "D3:D8"}));
     EXPECT_EQ(sheet->validations, (std::vector<std::string>{"C4:C9"}));  // grew by both lines
+    fs::remove_all(dir);
+}
+
+// Typed dates and times as another program reads them: the serial and a
+// format of the same kind (LibreOffice spells the built-in codes its own way).
+TEST(EngineLibreOffice, TypedDatesAndTimesReadBack) {
+    const fs::path dir = fs::temp_directory_path() / ("vz_engine_lo_dates_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    test::BuilderOptions o;
+    o.sheets[0].cells = {{0, 0, u"&D"}};
+    const auto templ = dir / "t.xls";
+    const auto bytes = test::BuildXls(o);
+    std::ofstream(templ, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    auto app = CreateApplication({dir / "filled.xls", {}});
+    app->Workbooks()->Open(templ.u16string(), true);
+    auto ws = app->Workbooks()->Item(1)->Worksheets(1);
+    ws->Cells()->Replace(u"&D", u"Mar 12, 2026");
+    ws->Range(u"A2")->SetValue(Value(u"Mar-2026"));
+    ws->Range(u"A3")->SetValue(Value(u"10:30 PM"));
+    ws->Range(u"A4")->SetValue(Value(u"1/2/2026 10:30"));
+    ws->Range(u"A5")->SetValue(Value(u"25:00"));
+    app->SetVisible(true);
+
+    std::string whyNot;
+    auto sheet = vi2zezir::test::ReadWithLibreOffice(dir / "filled.xls", &whyNot);
+    if (!sheet) GTEST_SKIP() << whyNot;
+    const auto upper = [&](const char* address) {
+        std::string code = sheet->At(address) ? sheet->At(address)->numberFormat : "";
+        for (auto& ch : code) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        return code;
+    };
+    EXPECT_EQ(sheet->Value("A1"), "46093");
+    EXPECT_NE(upper("A1").find("MMM"), std::string::npos) << upper("A1");
+    EXPECT_NE(upper("A1").find("D"), std::string::npos) << upper("A1");
+    EXPECT_EQ(sheet->Value("A2"), "46082");
+    EXPECT_NE(upper("A2").find("MMM"), std::string::npos) << upper("A2");
+    EXPECT_EQ(upper("A2").find("D"), std::string::npos) << upper("A2");
+    EXPECT_EQ(sheet->Value("A3"), "0.9375");
+    EXPECT_NE(upper("A3").find("AM/PM"), std::string::npos) << upper("A3");
+    EXPECT_EQ(sheet->Value("A4"), "46024.4375");
+    EXPECT_NE(upper("A4").find("YY"), std::string::npos) << upper("A4");
+    EXPECT_NE(upper("A4").find("H"), std::string::npos) << upper("A4");
+    EXPECT_NEAR(std::stod(sheet->Value("A5")), 25.0 / 24, 1e-9);
+    EXPECT_NE(upper("A5").find("[H"), std::string::npos) << upper("A5");
     fs::remove_all(dir);
 }
 
