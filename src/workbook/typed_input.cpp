@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -135,7 +136,6 @@ bool ParseNumericDate(std::u16string_view s, double& serial) {
     return true;
 }
 
-
 // Excel's window for two-digit years: 00-29 are 2000-2029, 30-99 1930-1999.
 long long FullYear(long long year, std::size_t digits) {
     if (digits <= 2) return year + (year < 30 ? 2000 : 1900);
@@ -166,10 +166,15 @@ struct DateToken {
     char16_t sepBefore = 0;   // '-', '/', ',', ' ' or 0 where letters meet digits
 };
 
+struct DateTokens {
+    std::array<DateToken, 3> token;
+    std::size_t count = 0;
+};
+
 // Splits "12-Mar-2026", "Mar 12, 2026", "OCT8" into at most three numbers and
 // month words. A separator is a run of spaces with at most one '-', '/' or
 // ',' in it; letters and digits may also meet without one.
-bool TokenizeDate(std::u16string_view s, std::vector<DateToken>& tokens) {
+bool TokenizeDate(std::u16string_view s, DateTokens& tokens) {
     const auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
     const auto isLetter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
     std::size_t i = 0;
@@ -185,8 +190,8 @@ bool TokenizeDate(std::u16string_view s, std::vector<DateToken>& tokens) {
                 return false;
             }
         }
-        if (i == s.size() || (tokens.empty() && sep != 0)) return false;  // a separator at either end
-        if (tokens.size() == 3) return false;
+        if (i == s.size() || (tokens.count == 0 && sep != 0)) return false;  // a separator at either end
+        if (tokens.count == tokens.token.size()) return false;
         DateToken t;
         t.sepBefore = sep;
         const std::size_t from = i;
@@ -201,7 +206,7 @@ bool TokenizeDate(std::u16string_view s, std::vector<DateToken>& tokens) {
             t.value = MonthOfWord(s.substr(from, i - from));
             if (t.value == 0) return false;
         }
-        tokens.push_back(t);
+        tokens.token[tokens.count++] = t;
     }
     return true;
 }
@@ -220,8 +225,9 @@ struct DayDate {
 // The d-mmm-yy and mmm-yy formats for typed month names are from consistent
 // reports of Excel's behaviour, not documented: each is one constant here.
 std::optional<DayDate> ParseMonthNameDate(std::u16string_view s, int currentYear) {
-    std::vector<DateToken> t;
-    if (!TokenizeDate(s, t) || t.size() < 2) return std::nullopt;
+    DateTokens tokens;
+    if (!TokenizeDate(s, tokens) || tokens.count < 2) return std::nullopt;
+    const std::span<const DateToken> t(tokens.token.data(), tokens.count);
     std::size_t months = 0;
     for (const auto& token : t) months += token.month;
     if (months != 1) return std::nullopt;
@@ -371,7 +377,11 @@ std::optional<TypedNumber> ParseTypedNumber(std::u16string_view text, int curren
             n.numberFormat = decimals ? 4 : 3;   // #,##0.00 / #,##0
         return n;
     }
-    if (negative || currency || percent) return std::nullopt;
+    // The longest date with a time Excel reads ("September 30, 2026
+    // 10:30:15 PM") is far shorter: item descriptions and memos are not
+    // searched for one.
+    constexpr std::size_t kLongestDateText = 64;
+    if (negative || currency || percent || s.size() > kLongestDateText) return std::nullopt;
     if (const auto date = ParseAnyDate(s, currentYear)) return TypedNumber{date->serial, date->format, false, true};
     if (const auto time = ParseTime(s, true)) return TypedNumber{time->fraction, time->format, false, true};
     return ParseDateAndTime(s, currentYear);
