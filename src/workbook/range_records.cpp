@@ -8,13 +8,7 @@
 namespace vi2zezir::workbook {
 namespace {
 
-namespace op {
-inline constexpr std::uint16_t kNote = 0x001C;
-inline constexpr std::uint16_t kCondFmt = 0x01B0;
-inline constexpr std::uint16_t kCf = 0x01B1;
-inline constexpr std::uint16_t kDVal = 0x01B2;
-inline constexpr std::uint16_t kDv = 0x01BE;
-} // namespace op
+namespace op = biff::op;
 
 constexpr std::size_t kRef8Size = 8;  // Ref8U: rwFirst, rwLast, colFirst, colLast
 
@@ -148,11 +142,11 @@ void ShiftRangeRecords(std::vector<RawRecord>& records, const formula::InsertShi
     for (std::size_t i = 0; i < records.size(); ++i) {
         RawRecord& rec = records[i];
         switch (rec.opcode) {
-        case biff::op::kHLink:
-        case biff::op::kHLinkTooltip: {
+        case op::kHLink:
+        case op::kHLinkTooltip: {
             // Hyperlinks (and their tooltips) start with the cell range they
             // cover; one whose cell would leave the sheet stays where it is.
-            const std::size_t at = rec.opcode == biff::op::kHLink ? 0 : 2;
+            const std::size_t at = rec.opcode == op::kHLink ? 0 : 2;
             if (rec.data.size() < at + kRef8Size) break;
             std::vector<std::uint8_t> before(rec.data.begin() + static_cast<std::ptrdiff_t>(at),
                                              rec.data.begin() + static_cast<std::ptrdiff_t>(at + kRef8Size));

@@ -18,10 +18,34 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
-    const fs::path dir = fs::temp_directory_path() / ("vz_engine_lo_roundtrip_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+// Each test builds its template, fills it through the engine and saves it,
+// in a folder of its own.
+class EngineLibreOffice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("vz_engine_lo_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::shared_ptr<sheet::Worksheet> Open(const test::BuilderOptions& options) {
+        const auto templ = dir_ / "t.xls";
+        const auto bytes = test::BuildXls(options);
+        std::ofstream(templ, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+        app_ = CreateApplication({Filled(), {}});
+        app_->Workbooks()->Open(templ.u16string(), true);
+        return app_->Workbooks()->Item(1)->Worksheets(1);
+    }
+    fs::path Filled() const { return dir_ / "filled.xls"; }
+
+    fs::path dir_;
+    std::shared_ptr<sheet::Application> app_;
+};
+
+TEST_F(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
     test::BuilderOptions o;
     o.sheets[0].cells = {{0, 1, u"Quote &DH_DocNo"},   {3, 1, u"&DI_Description"}, {3, 2, u"&DI_UnitPrice"},
                          {3, 3, u"&DI_QtyTotal"},      {3, 4, u"&DI_ExtendedPrice"}, {5, 0, u"label stays"},
@@ -30,14 +54,7 @@ TEST(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
     notes.name = u"Notes";
     notes.cells = {{0, 0, u"notes sheet"}};
     o.sheets.push_back(notes);
-    const auto templ = dir / "t.xls";
-    const auto bytes = test::BuildXls(o);
-    std::ofstream(templ, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-
-    auto app = CreateApplication({dir / "filled.xls", {}});
-    app->Workbooks()->Open(templ.u16string(), true);
-    auto ws = app->Workbooks()->Item(1)->Worksheets(1);
+    auto ws = Open(o);
     // A range that starts at the insertion row would move; one that starts
     // above it (at the heading) grows with each inserted line.
     ws->Range(u"E6")->SetFormula(u"=SUM(E3:E4)");
@@ -57,10 +74,10 @@ TEST(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
         }
         ws->Cells()->Replace(p, u"");
     }
-    app->SetVisible(true);
+    app_->SetVisible(true);
 
     std::string whyNot;
-    auto sheets = vi2zezir::test::ReadAllSheetsWithLibreOffice(dir / "filled.xls", &whyNot);
+    auto sheets = vi2zezir::test::ReadAllSheetsWithLibreOffice(Filled(), &whyNot);
     if (!sheets) GTEST_SKIP() << whyNot;
     ASSERT_EQ(sheets->size(), 2u);
     const auto& s = (*sheets)[0];
@@ -77,15 +94,11 @@ TEST(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
     EXPECT_NE(s.At("C4")->numberFormat.find("$"), std::string::npos);
     EXPECT_EQ(s.Value("B7"), "");  // the cleared placeholder cell
     EXPECT_EQ((*sheets)[1].Value("A1"), "notes sheet");
-    fs::remove_all(dir);
 }
 
 // Conditional formats and validations the engine moved are still read as
 // such by another program, over the cells they moved to.
-TEST(EngineLibreOffice, MovedConditionalFormatsAndValidationsReadBack) {
-    const fs::path dir = fs::temp_directory_path() / ("vz_engine_lo_ranges_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+TEST_F(EngineLibreOffice, MovedConditionalFormatsAndValidationsReadBack) {
     test::BuilderOptions o;
     o.sheets[0].cells = {{4, 2, u"&DI_UnitPrice"}, {9, 2, 5.0}};
     auto& records = o.sheets[0].records;
@@ -95,53 +108,36 @@ TEST(EngineLibreOffice, MovedConditionalFormatsAndValidationsReadBack) {
     dval.U16(0).U32(0).U32(0).U32(0xFFFFFFFF).U32(1);
     records.emplace_back(0x01B2, dval.Data());
     records.emplace_back(0x01BE, test::Validation(9, 2, {3, 6, 2, 2}));  // C4:C7
-    const auto templ = dir / "t.xls";
-    const auto bytes = test::BuildXls(o);
-    std::ofstream(templ, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-
-    auto app = CreateApplication({dir / "filled.xls", {}});
-    app->Workbooks()->Open(templ.u16string(), true);
-    auto ws = app->Workbooks()->Item(1)->Worksheets(1);
+    auto ws = Open(o);
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
-    app->SetVisible(true);
+    app_->SetVisible(true);
 
     std::string whyNot;
-    auto sheet = vi2zezir::test::ReadWithLibreOffice(dir / "filled.xls", &whyNot);
+    auto sheet = vi2zezir::test::ReadWithLibreOffice(Filled(), &whyNot);
     if (!sheet) GTEST_SKIP() << whyNot;
     EXPECT_EQ(sheet->Value("C12"), "5");
     std::vector<std::string> formats = sheet->conditionalFormats;
     std::sort(formats.begin(), formats.end());
     EXPECT_EQ(formats, (std::vector<std::string>{"C7", "D3:D8"}));
     EXPECT_EQ(sheet->validations, (std::vector<std::string>{"C4:C9"}));  // grew by both lines
-    fs::remove_all(dir);
 }
 
 // Typed dates and times as another program reads them: the serial and a
 // format of the same kind (LibreOffice spells the built-in codes its own way).
-TEST(EngineLibreOffice, TypedDatesAndTimesReadBack) {
-    const fs::path dir = fs::temp_directory_path() / ("vz_engine_lo_dates_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+TEST_F(EngineLibreOffice, TypedDatesAndTimesReadBack) {
     test::BuilderOptions o;
     o.sheets[0].cells = {{0, 0, u"&D"}};
-    const auto templ = dir / "t.xls";
-    const auto bytes = test::BuildXls(o);
-    std::ofstream(templ, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-    auto app = CreateApplication({dir / "filled.xls", {}});
-    app->Workbooks()->Open(templ.u16string(), true);
-    auto ws = app->Workbooks()->Item(1)->Worksheets(1);
+    auto ws = Open(o);
     ws->Cells()->Replace(u"&D", u"Mar 12, 2026");
     ws->Range(u"A2")->SetValue(Value(u"Mar-2026"));
     ws->Range(u"A3")->SetValue(Value(u"10:30 PM"));
     ws->Range(u"A4")->SetValue(Value(u"1/2/2026 10:30"));
     ws->Range(u"A5")->SetValue(Value(u"25:00"));
-    app->SetVisible(true);
+    app_->SetVisible(true);
 
     std::string whyNot;
-    auto sheet = vi2zezir::test::ReadWithLibreOffice(dir / "filled.xls", &whyNot);
+    auto sheet = vi2zezir::test::ReadWithLibreOffice(Filled(), &whyNot);
     if (!sheet) GTEST_SKIP() << whyNot;
     const auto upper = [&](const char* address) {
         std::string code = sheet->At(address) ? sheet->At(address)->numberFormat : "";
@@ -161,7 +157,6 @@ TEST(EngineLibreOffice, TypedDatesAndTimesReadBack) {
     EXPECT_NE(upper("A4").find("H"), std::string::npos) << upper("A4");
     EXPECT_NEAR(std::stod(sheet->Value("A5")), 25.0 / 24, 1e-9);
     EXPECT_NE(upper("A5").find("[H"), std::string::npos) << upper("A5");
-    fs::remove_all(dir);
 }
 
 } // namespace
