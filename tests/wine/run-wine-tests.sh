@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the Windows program under Wine, through real COM, against the stand-in
-# servers: a transfer end to end, the two refusals, a failure in the middle
-# of a transfer, the window read back through Win32, and a screenshot.
+# Checks the Windows program's imports, then runs it under Wine, through real
+# COM, against the stand-in servers: a transfer end to end, the two refusals,
+# a failure in the middle of a transfer, the window and the template picker
+# read back through Win32, and a screenshot.
 #
 #   tests/wine/run-wine-tests.sh [BUILD_DIR]     (default: build/mingw)
 #
@@ -40,6 +41,16 @@ done
 
 rm -rf "$work"
 mkdir -p "$work" "$artifacts"
+
+# --- what a Windows user must have: nothing beyond Windows' own DLLs ---------
+echo "== imports"
+system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll "
+for f in VI2Zezir.exe tendrix-standin.exe excel-standin.exe; do
+  imports=$(x86_64-w64-mingw32-objdump -p "$bin/$f" | awk '/DLL Name:/ {print tolower($3)}' | sort -u | tr '\n' ' ')
+  foreign=""
+  for dll in $imports; do [[ "$system_dlls" == *" $dll "* ]] || foreign+=" $dll"; done
+  check "$f imports only Windows' own DLLs ($imports)" test -z "$foreign" -a -n "$imports"
+done
 
 # --- Wine prefix and display -------------------------------------------------
 
