@@ -266,9 +266,38 @@ std::optional<DayDate> ParseMonthNameDate(std::u16string_view s, int currentYear
     return DayDate{SerialOf(y, static_cast<unsigned>(m), static_cast<unsigned>(d)), format};
 }
 
+// A month and one other number, "1/2" or "10-15": the day of that month in
+// the current year (d-mmm), as typing 1/2 into Excel gives 2-Jan; when the
+// number can be no day of the month ("1/45", "12-2026"), that month of the
+// year it names (mmm-yy), read as "Mar 45" is. From reports of Excel's
+// behaviour; the year reading is the plausible one, not a documented rule.
+std::optional<DayDate> ParseMonthAndNumber(std::u16string_view s, int currentYear) {
+    const std::size_t sep = s.find_first_of(u"/-");
+    if (sep == std::u16string_view::npos || sep == 0 || sep > 2) return std::nullopt;
+    const std::u16string_view first = s.substr(0, sep), second = s.substr(sep + 1);
+    if (second.empty() || second.size() == 3 || second.size() > 4) return std::nullopt;
+    const auto number = [](std::u16string_view digits) -> long long {
+        long long n = 0;
+        for (char16_t c : digits) {
+            if (c < u'0' || c > u'9') return -1;
+            n = n * 10 + (c - u'0');
+        }
+        return n;
+    };
+    const long long m = number(first), n = number(second);
+    if (m < 1 || m > 12 || n < 0) return std::nullopt;
+    const auto month = static_cast<unsigned>(m);
+    if (second.size() <= 2 && ValidDate(currentYear, month, static_cast<unsigned>(n)))
+        return DayDate{SerialOf(currentYear, month, static_cast<unsigned>(n)), fmt::kDayMonth};
+    const long long y = FullYear(n, second.size());
+    if (y < 0 || !ValidDate(y, month, 1)) return std::nullopt;
+    return DayDate{SerialOf(y, month, 1), fmt::kMonthYear};
+}
+
 std::optional<DayDate> ParseAnyDate(std::u16string_view s, int currentYear) {
     double serial;
     if (ParseNumericDate(s, serial)) return DayDate{serial, fmt::kShortDate};
+    if (const auto date = ParseMonthAndNumber(s, currentYear)) return date;
     return ParseMonthNameDate(s, currentYear);
 }
 

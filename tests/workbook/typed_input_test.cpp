@@ -58,6 +58,13 @@ TEST(TypedInput, MonthNameDatesGiveTheSerialAndExcelsFormat) {
         {u"OCT8", 48129, fmt::kDayMonth},
         {u"8oct", 48129, fmt::kDayMonth},
         {u"28 Feb", 47907, fmt::kDayMonth},
+        // A month and one other number: a day of this year, or else a year.
+        {u"3/12", 47919, fmt::kDayMonth},
+        {u"3-12", 47919, fmt::kDayMonth},
+        {u"10-15", 48136, fmt::kDayMonth},  // a part number as Excel reads it
+        {u"3/45", 16497, fmt::kMonthYear},
+        {u"3/2026", 46082, fmt::kMonthYear},
+        {u"2/30", 10990, fmt::kMonthYear},
     };
     for (const auto& c : cases) ExpectTyped(c);
 }
@@ -94,7 +101,8 @@ TEST(TypedInput, NearMissesStayText) {
           u"Mar, 2026", u"Mar 2026 12", u"12 Mar 926", u"123 Mar", u"Mar 12345", u"12--Mar-2026", u"12.Mar.2026",
           u"Mär 12", u"13:61", u"10:60", u"10:30:60", u"13 PM", u"10:30 AMX", u"10:30 M", u"10:", u":30",
           u"10:30:15:01", u"10000:00", u"1/2/2026 25:00", u"1/2/2026 10:30 x", u"-10:30", u"$12-Mar-2026",
-          u"12-Mar-2026%", u"-Mar 12"}) {
+          u"12-Mar-2026%", u"-Mar 12", u"13/2", u"0/5", u"1/123", u"1/20265", u"123/4", u"1/2/", u"/1/2", u"1/-2",
+          u"1 /2", u"1/2x"}) {
         SCOPED_TRACE(Utf8(text));
         EXPECT_FALSE(ParseTypedNumber(text, kThisYear).has_value());
     }
