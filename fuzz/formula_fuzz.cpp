@@ -3,6 +3,7 @@
 // Text that parses must print, and the printed form must be a fixed point:
 // printing what it parses to gives the same text again.
 #include "workbook/formula.h"
+#include "workbook/workbook_model.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 namespace {
 
 using namespace vi2zezir::workbook::formula;
+using vi2zezir::workbook::Fold;
 
 class FuzzWorkbook : public WorkbookContext {
 public:
@@ -40,16 +42,7 @@ public:
     }
     std::optional<std::uint16_t> NameByText(std::u16string_view name) const override
     {
-        return Fold(name) == u"RATE" ? std::optional<std::uint16_t>(1) : std::nullopt;
-    }
-
-private:
-    static std::u16string Fold(std::u16string_view text)
-    {
-        std::u16string out(text);
-        for (char16_t& c : out)
-            if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-        return out;
+        return Fold(name) == u"rate" ? std::optional<std::uint16_t>(1) : std::nullopt;
     }
 };
 

@@ -2,6 +2,7 @@
 // documentation, text round trips, reference shifting for cells-down inserts,
 // cached-result evaluation and hostile token arrays.
 #include "workbook/formula.h"
+#include "workbook/workbook_model.h"
 
 #include <gtest/gtest.h>
 
@@ -55,15 +56,6 @@ public:
         for (std::size_t i = 0; i < names.size(); ++i)
             if (Fold(names[i]) == Fold(name)) return static_cast<std::uint16_t>(i + 1);
         return std::nullopt;
-    }
-
-private:
-    static std::u16string Fold(std::u16string_view text)
-    {
-        std::u16string out(text);
-        for (char16_t& c : out)
-            if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-        return out;
     }
 };
 
