@@ -147,6 +147,17 @@ wait_for_status() { # wait_for_status NAME TEXT SECONDS
 }
 close_window() { timeout 60 "$wine" "$bin/window-probe.exe" close 30 >/dev/null 2>&1; }
 last_status() { grep '^status: ' "$work/$1.status" | tail -1; }
+check_status() { # check_status NAME TEXT SECONDS: the run shows TEXT in its status bar
+  if wait_for_status "$1" "$2" "$3"; then
+    pass "status \"$2\""
+  else
+    fail "status \"$2\" (last: $(last_status "$1"))"
+  fi
+}
+close_and_wait() { # closes the window; the program's exit status in $status
+  close_window
+  status=0; wait_program 60 || status=$?
+}
 no_excel_standin() { # true when no stand-in Excel process is left (waits a little)
   for _ in $(seq 100); do
     pgrep -f 'excel-standin\.exe' >/dev/null || return 0
@@ -225,13 +236,8 @@ echo "== missing template"
 # above answers this run too.
 [ -n "$tendrix_pid" ] || start_tendrix "$document" || fail "tendrix-standin did not come up for the missing-template run"
 run_program missing "/f:$(winpath "$work/no-such-template.xls")"
-if wait_for_status missing "File cannot be found. Operation Cancelled" 120; then
-  pass "status \"File cannot be found. Operation Cancelled\""
-else
-  fail "status \"File cannot be found. Operation Cancelled\" (last: $(last_status missing))"
-fi
-close_window
-status=0; wait_program 60 || status=$?
+check_status missing "File cannot be found. Operation Cancelled" 120
+close_and_wait
 check "after a refusal the window stays until closed, then exit status 1 (was $status)" test "$status" -eq 1
 check "no Excel was started for a refused run" test ! -s "$work/missing.excel.log"
 stop_tendrix
@@ -239,13 +245,8 @@ stop_tendrix
 # --- (b) Tendrix not running ------------------------------------------------------
 echo "== Tendrix not running"
 run_program notrunning "/f:$(winpath "$template")"
-if wait_for_status notrunning "Tendrix is not running. Operation Cancelled" 120; then
-  pass "status \"Tendrix is not running. Operation Cancelled\""
-else
-  fail "status \"Tendrix is not running. Operation Cancelled\" (last: $(last_status notrunning))"
-fi
-close_window
-status=0; wait_program 60 || status=$?
+check_status notrunning "Tendrix is not running. Operation Cancelled" 120
+close_and_wait
 check "exit status 1 after the refusal (was $status)" test "$status" -eq 1
 check "no Excel was started" test ! -s "$work/notrunning.excel.log"
 
@@ -260,18 +261,13 @@ json.dump(doc, open(sys.argv[2], "w"), indent=1)
 PY
 if start_tendrix "$null_document"; then
   run_program nullmacro "/f:$(winpath "$template")"
-  if wait_for_status nullmacro "Error 94: Invalid use of Null" 240; then
-    pass "status \"Error 94: Invalid use of Null\""
-  else
-    fail "status \"Error 94: Invalid use of Null\" (last: $(last_status nullmacro))"
-  fi
+  check_status nullmacro "Error 94: Invalid use of Null" 240
   check "the failure came while writing macros" grep -qxF "status: Writing Macros" "$work/nullmacro.status"
   check "the stand-in Excel was asked to quit" grep -q "\] quit$" "$work/nullmacro.excel.log"
   check "the stand-in Excel was never shown" bash -c "! grep -q '\] visible$' '$work/nullmacro.excel.log'"
   check "the stand-in Excel process is gone" no_excel_standin
   check "no workbook was written" test ! -e "$work/nullmacro.xls"
-  close_window
-  status=0; wait_program 60 || status=$?
+  close_and_wait
   check "exit status 1 after the failure (was $status)" test "$status" -eq 1
   stop_tendrix
 else
@@ -288,8 +284,7 @@ else
 fi
 cat "$work/window-probe.txt"
 check "status bar empty at start (no status text set)" test ! -s "$work/window.status"
-close_window
-status=0; wait_program 60 || status=$?
+close_and_wait
 check "closing the window before any run ends the program with exit status 0 (was $status)" test "$status" -eq 0
 
 echo "== the template picker"
@@ -300,8 +295,7 @@ else
   fail "the template picker (see below)"
 fi
 cat "$work/picker-probe.txt"
-close_window
-status=0; wait_program 60 || status=$?
+close_and_wait
 check "the picker leaves no failure behind: exit status 0 on close (was $status)" test "$status" -eq 0
 if timeout 60 "$wine" "$bin/window-probe.exe" version "$(winpath "$bin/VI2Zezir.exe")" >"$work/version.txt" 2>&1; then
   pass "version record"
