@@ -12,23 +12,22 @@ namespace op = biff::op;
 
 constexpr std::size_t kRef8Size = 8;  // Ref8U: rwFirst, rwLast, colFirst, colLast
 
-enum class Moved { No, Yes, OffTheSheet };
-
-// One Ref8U under the insert.
-Moved ShiftRef8(std::span<std::uint8_t> ref, const formula::InsertShift& shift) {
+// One Ref8U under the insert. False when the range would leave the sheet;
+// it is then left as it was.
+bool ShiftRef8(std::span<std::uint8_t> ref, const formula::InsertShift& shift) {
     std::uint32_t r1 = biff::GetU16(ref), r2 = biff::GetU16(ref.subspan(2));
     const std::uint16_t c1 = biff::GetU16(ref.subspan(4)), c2 = biff::GetU16(ref.subspan(6));
-    if (c1 != shift.col || c2 != shift.col || r2 < shift.row || r1 > r2) return Moved::No;
-    if (r1 == 0 && r2 == kLastRow) return Moved::No;  // a whole column stays the whole column
+    if (c1 != shift.col || c2 != shift.col || r2 < shift.row || r1 > r2) return true;
+    if (r1 == 0 && r2 == kLastRow) return true;  // a whole column stays the whole column
     if (r1 >= shift.row) {
-        if (r1 + shift.count > kLastRow) return Moved::OffTheSheet;
+        if (r1 + shift.count > kLastRow) return false;
         r1 += shift.count;
     }
     // The end of a growing range is cut at the last row.
     r2 = std::min<std::uint32_t>(r2 + shift.count, kLastRow);
     biff::PutU16(ref, static_cast<std::uint16_t>(r1));
     biff::PutU16(ref.subspan(2), static_cast<std::uint16_t>(r2));
-    return Moved::Yes;
+    return true;
 }
 
 // A formula of a conditional format or validation, in place: references to
@@ -58,7 +57,7 @@ bool ShiftSqRef(std::vector<std::uint8_t>& data, std::size_t at, const formula::
     kept.reserve(cref * kRef8Size);
     for (std::size_t i = 0; i < cref; ++i) {
         auto ref = std::span(data).subspan(at + 2 + i * kRef8Size, kRef8Size);
-        if (ShiftRef8(ref, shift) != Moved::OffTheSheet) kept.insert(kept.end(), ref.begin(), ref.end());
+        if (ShiftRef8(ref, shift)) kept.insert(kept.end(), ref.begin(), ref.end());
     }
     left = kept.size() / kRef8Size;
     if (left == cref) return true;
@@ -147,11 +146,7 @@ void ShiftRangeRecords(std::vector<RawRecord>& records, const formula::InsertShi
             // Hyperlinks (and their tooltips) start with the cell range they
             // cover; one whose cell would leave the sheet stays where it is.
             const std::size_t at = rec.opcode == op::kHLink ? 0 : 2;
-            if (rec.data.size() < at + kRef8Size) break;
-            std::vector<std::uint8_t> before(rec.data.begin() + static_cast<std::ptrdiff_t>(at),
-                                             rec.data.begin() + static_cast<std::ptrdiff_t>(at + kRef8Size));
-            if (ShiftRef8(std::span(rec.data).subspan(at, kRef8Size), shift) == Moved::OffTheSheet)
-                std::copy(before.begin(), before.end(), rec.data.begin() + static_cast<std::ptrdiff_t>(at));
+            if (rec.data.size() >= at + kRef8Size) ShiftRef8(std::span(rec.data).subspan(at, kRef8Size), shift);
             break;
         }
         case op::kNote: {
