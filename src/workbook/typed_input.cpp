@@ -12,7 +12,6 @@
 #include <ctime>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "workbook/workbook_model.h"
 
@@ -98,48 +97,69 @@ double SerialOf(long long y, unsigned m, unsigned d) {
     return static_cast<double>(serial);
 }
 
-// m/d/yyyy, m/d/yy, m-d-yyyy and yyyy-m-d, as U.S. typed input reads them.
-bool ParseNumericDate(std::u16string_view s, double& serial) {
-    std::vector<long long> parts;
-    char16_t sep = 0;
-    long long cur = -1;
-    std::size_t digits = 0;
-    std::vector<std::size_t> widths;
-    for (char16_t c : s) {
-        if (c >= u'0' && c <= u'9') {
-            cur = (cur < 0 ? 0 : cur) * 10 + (c - u'0');
-            if (++digits > 4) return false;
-        } else if ((c == u'/' || c == u'-') && cur >= 0 && (sep == 0 || sep == c)) {
-            sep = c;
-            parts.push_back(cur);
-            widths.push_back(digits);
-            cur = -1;
-            digits = 0;
-        } else {
-            return false;
-        }
-    }
-    if (cur < 0 || sep == 0) return false;
-    parts.push_back(cur);
-    widths.push_back(digits);
-    if (parts.size() != 3) return false;
-    long long y;
-    unsigned m, d;
-    if (widths[0] == 4) {
-        y = parts[0], m = static_cast<unsigned>(parts[1]), d = static_cast<unsigned>(parts[2]);
-    } else {
-        m = static_cast<unsigned>(parts[0]), d = static_cast<unsigned>(parts[1]), y = parts[2];
-        if (widths[2] <= 2) y += y < 30 ? 2000 : 1900;  // Excel's two-digit year window
-    }
-    if (!ValidDate(y, m, d)) return false;
-    serial = SerialOf(y, m, d);
-    return true;
-}
-
 // Excel's window for two-digit years: 00-29 are 2000-2029, 30-99 1930-1999.
 long long FullYear(long long year, std::size_t digits) {
     if (digits <= 2) return year + (year < 30 ? 2000 : 1900);
     return digits == 4 ? year : -1;  // three digits: no year Excel reads
+}
+
+struct DayDate {
+    double serial = 0;
+    std::uint16_t format = 0;
+};
+
+// Numbers joined by one separator, "/" or "-", as U.S. typed input reads
+// them. Three are a day: m/d/yyyy, m/d/yy, m-d-yyyy, yyyy-m-d (m/d/yyyy).
+// Two are a month and one other number: "1/2" or "10-15" is that day of the
+// current year (d-mmm), as typing 1/2 into Excel gives 2-Jan; where the
+// number can be no day of the month ("1/45", "12-2026") it is the year
+// (mmm-yy), as "Mar 45" is read. The two-number rules come from reports of
+// Excel's behaviour; the year reading is the plausible one, not a documented
+// rule.
+std::optional<DayDate> ParseNumericDate(std::u16string_view s, int currentYear) {
+    std::array<long long, 3> parts{};
+    std::array<std::size_t, 3> widths{};
+    std::size_t count = 0;
+    char16_t sep = 0;
+    long long cur = -1;
+    std::size_t digits = 0;
+    for (char16_t c : s) {
+        if (c >= u'0' && c <= u'9') {
+            cur = (cur < 0 ? 0 : cur) * 10 + (c - u'0');
+            if (++digits > 4) return std::nullopt;
+        } else if ((c == u'/' || c == u'-') && cur >= 0 && (sep == 0 || sep == c) && count < 2) {
+            sep = c;
+            parts[count] = cur;
+            widths[count++] = digits;
+            cur = -1;
+            digits = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (cur < 0 || sep == 0) return std::nullopt;
+    parts[count] = cur;
+    widths[count++] = digits;
+
+    if (count == 3) {
+        long long y;
+        unsigned m, d;
+        if (widths[0] == 4) {
+            y = parts[0], m = static_cast<unsigned>(parts[1]), d = static_cast<unsigned>(parts[2]);
+        } else {
+            m = static_cast<unsigned>(parts[0]), d = static_cast<unsigned>(parts[1]);
+            y = FullYear(parts[2], widths[2]);
+        }
+        if (!ValidDate(y, m, d)) return std::nullopt;
+        return DayDate{SerialOf(y, m, d), fmt::kShortDate};
+    }
+    if (widths[0] > 2 || parts[0] < 1 || parts[0] > 12) return std::nullopt;
+    const auto month = static_cast<unsigned>(parts[0]);
+    if (widths[1] <= 2 && ValidDate(currentYear, month, static_cast<unsigned>(parts[1])))
+        return DayDate{SerialOf(currentYear, month, static_cast<unsigned>(parts[1])), fmt::kDayMonth};
+    const long long y = FullYear(parts[1], widths[1]);
+    if (!ValidDate(y, month, 1)) return std::nullopt;
+    return DayDate{SerialOf(y, month, 1), fmt::kMonthYear};
 }
 
 // ---- month-name dates
@@ -211,11 +231,6 @@ bool TokenizeDate(std::u16string_view s, DateTokens& tokens) {
     return true;
 }
 
-struct DayDate {
-    double serial = 0;
-    std::uint16_t format = 0;
-};
-
 // The forms Excel (en-US) takes with a month name, and the format each gets:
 //   12-Mar-2026, 12 Mar 26, Mar 12, 2026, March 12 2026  -> d-mmm-yy
 //   12-Mar, Mar 12, OCT8 (this year)                      -> d-mmm
@@ -266,38 +281,8 @@ std::optional<DayDate> ParseMonthNameDate(std::u16string_view s, int currentYear
     return DayDate{SerialOf(y, static_cast<unsigned>(m), static_cast<unsigned>(d)), format};
 }
 
-// A month and one other number, "1/2" or "10-15": the day of that month in
-// the current year (d-mmm), as typing 1/2 into Excel gives 2-Jan; when the
-// number can be no day of the month ("1/45", "12-2026"), that month of the
-// year it names (mmm-yy), read as "Mar 45" is. From reports of Excel's
-// behaviour; the year reading is the plausible one, not a documented rule.
-std::optional<DayDate> ParseMonthAndNumber(std::u16string_view s, int currentYear) {
-    const std::size_t sep = s.find_first_of(u"/-");
-    if (sep == std::u16string_view::npos || sep == 0 || sep > 2) return std::nullopt;
-    const std::u16string_view first = s.substr(0, sep), second = s.substr(sep + 1);
-    if (second.empty() || second.size() == 3 || second.size() > 4) return std::nullopt;
-    const auto number = [](std::u16string_view digits) -> long long {
-        long long n = 0;
-        for (char16_t c : digits) {
-            if (c < u'0' || c > u'9') return -1;
-            n = n * 10 + (c - u'0');
-        }
-        return n;
-    };
-    const long long m = number(first), n = number(second);
-    if (m < 1 || m > 12 || n < 0) return std::nullopt;
-    const auto month = static_cast<unsigned>(m);
-    if (second.size() <= 2 && ValidDate(currentYear, month, static_cast<unsigned>(n)))
-        return DayDate{SerialOf(currentYear, month, static_cast<unsigned>(n)), fmt::kDayMonth};
-    const long long y = FullYear(n, second.size());
-    if (y < 0 || !ValidDate(y, month, 1)) return std::nullopt;
-    return DayDate{SerialOf(y, month, 1), fmt::kMonthYear};
-}
-
 std::optional<DayDate> ParseAnyDate(std::u16string_view s, int currentYear) {
-    double serial;
-    if (ParseNumericDate(s, serial)) return DayDate{serial, fmt::kShortDate};
-    if (const auto date = ParseMonthAndNumber(s, currentYear)) return date;
+    if (const auto date = ParseNumericDate(s, currentYear)) return date;
     return ParseMonthNameDate(s, currentYear);
 }
 
