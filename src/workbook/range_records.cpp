@@ -53,17 +53,19 @@ bool ShiftSqRef(std::vector<std::uint8_t>& data, std::size_t at, const formula::
     const std::size_t cref = biff::GetU16(std::span(data).subspan(at));
     const std::size_t end = at + 2 + cref * kRef8Size;
     if (end > data.size()) return false;
-    std::vector<std::uint8_t> kept;
-    kept.reserve(cref * kRef8Size);
+    // The ranges that stay are packed to the front of the list.
+    left = 0;
     for (std::size_t i = 0; i < cref; ++i) {
         auto ref = std::span(data).subspan(at + 2 + i * kRef8Size, kRef8Size);
-        if (ShiftRef8(ref, shift)) kept.insert(kept.end(), ref.begin(), ref.end());
+        if (!ShiftRef8(ref, shift)) continue;
+        if (left != i)
+            std::copy(ref.begin(), ref.end(), data.begin() + static_cast<std::ptrdiff_t>(at + 2 + left * kRef8Size));
+        ++left;
     }
-    left = kept.size() / kRef8Size;
     if (left == cref) return true;
     biff::PutU16(std::span(data).subspan(at), static_cast<std::uint16_t>(left));
-    data.erase(data.begin() + static_cast<std::ptrdiff_t>(at + 2), data.begin() + static_cast<std::ptrdiff_t>(end));
-    data.insert(data.begin() + static_cast<std::ptrdiff_t>(at + 2), kept.begin(), kept.end());
+    data.erase(data.begin() + static_cast<std::ptrdiff_t>(at + 2 + left * kRef8Size),
+               data.begin() + static_cast<std::ptrdiff_t>(end));
     return true;
 }
 
