@@ -143,7 +143,7 @@ enum class RoundMode { kHalfAway, kAway, kToward };
 // rounds to 2.68 although the double lies just below.
 double RoundDecimal(double x, double digitsArg, RoundMode mode)
 {
-    if (x == 0 || !std::isfinite(x)) return x;
+    if (x == 0 || !std::isfinite(x) || !std::isfinite(digitsArg)) return x;
     const double digitsTruncated = std::trunc(digitsArg);
     if (digitsTruncated > 400) return x;
     const long digits = digitsTruncated < -400 ? -400 : static_cast<long>(digitsTruncated);
@@ -226,6 +226,10 @@ private:
         if (++visited_ > kMaxCellsVisited) throw CannotEvaluate{};
         auto value = cells_.Cell(sheet, CellPos{row, col});
         if (!value) throw CannotEvaluate{};
+        // A file can hold any bit pattern in a number cell; Excel has no NaN
+        // or infinity, so such a cell counts as #NUM! rather than reaching
+        // the integer conversions below.
+        if (const auto* d = std::get_if<double>(&*value)) return Checked(*d);
         return *value;
     }
 
@@ -319,7 +323,7 @@ private:
             std::uint64_t bits = 0;
             for (int b = 7; b >= 0; --b) bits = (bits << 8) | rgce_[at + 1 + static_cast<std::size_t>(b)];
             std::memcpy(&value, &bits, sizeof value);
-            return value;
+            return ToValue(Checked(value));
         }
         default: break;
         }

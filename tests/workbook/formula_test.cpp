@@ -11,7 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
+#include <string_view>
 #include <tuple>
 
 namespace vi2zezir::workbook::formula {
@@ -591,6 +593,32 @@ TEST_F(EvalTest, LogicAndTextFunctions)
     EXPECT_EQ(Eval("=UPPER(TRIM(A1))"), Str("QUOTE NO"));
     EXPECT_EQ(Eval("=LOWER(\"AbC\")"), Str("abc"));
     EXPECT_EQ(Eval("=LEFT(\"abc\",2)&RIGHT(\"abc\")&MID(\"abcdef\",2,3)"), Str("abcbcd"));
+}
+
+// A number cell or literal in a file may hold any bit pattern; Excel has no
+// NaN or infinity, and the functions that turn numbers into counts must never
+// see one.
+TEST_F(EvalTest, NumbersThatAreNotFiniteCountAsNumErrors)
+{
+    cells.Set(0, 0, 0, std::nan(""));                               // A1
+    cells.Set(0, 0, 1, std::numeric_limits<double>::infinity());   // B1
+    for (const char* formula : {"=ROUND(2.5,A1)", "=ROUND(A1,0)", "=LEFT(\"abc\",B1)", "=MID(\"abc\",A1,1)",
+                                "=MID(\"abc\",1,B1)", "=A1+1", "=ISNUMBER(A1)"}) {
+        SCOPED_TRACE(formula);
+        const auto result = Eval(formula);
+        ASSERT_TRUE(result.has_value());
+        if (std::string_view(formula) == "=ISNUMBER(A1)") EXPECT_EQ(*result, CellValue(false));
+        else EXPECT_EQ(*result, Err(0x24));
+    }
+    // ROUND's digits as a literal NaN in the tokens (a ptgNum the parser never writes).
+    Tokens tokens = Parse(u"=ROUND(2,0.5)", book);
+    const double nan = std::nan("");
+    std::uint64_t bits;
+    std::memcpy(&bits, &nan, sizeof bits);
+    const auto num = std::find(tokens.rgce.begin(), tokens.rgce.end(), std::uint8_t{0x1F});
+    ASSERT_NE(num, tokens.rgce.end());
+    for (int b = 0; b < 8; ++b) num[1 + b] = static_cast<std::uint8_t>(bits >> (8 * b));
+    EXPECT_EQ(Evaluate(tokens, 0, {20, 20}, book, cells), Err(0x24));
 }
 
 TEST_F(EvalTest, OnlyTheTakenBranchOfIfIsEvaluated)
