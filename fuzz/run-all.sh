@@ -4,10 +4,16 @@
 # fails the script; the input that found it is left in
 # <build>/fuzz/findings/<target>/ to be kept under
 # tests/data/regressions/<target>/, where the test suite replays it.
+# The mutation seed is fixed (VZ_FUZZ_SEED, 1 by default), so runs over the
+# same sources follow the same mutations: a CI run passes or fails for the
+# code, not for the luck of a clock-chosen seed, and what it finds can be
+# searched for again here. VZ_FUZZ_SEED=0 lets libFuzzer choose, for the long
+# searches that look for new faults.
 # Usage: fuzz/run-all.sh <build dir> [seconds per target] [target...]
 set -uo pipefail
 build=${1:?usage: run-all.sh <build dir> [seconds per target] [target...]}
 seconds=${2:-60}
+seed=${VZ_FUZZ_SEED:-1}
 shift $(( $# >= 2 ? 2 : $# ))
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -33,11 +39,11 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$findings" "$scratch/$target/tmp"
   if [ -d "$fuzzdir/seeds/$target" ]; then cp -r "$fuzzdir/seeds/$target/." "$corpus/"; fi
   log=$scratch/$target/log
-  echo "== $target: ${seconds}s over $(ls "$corpus" | wc -l) seeds"
+  echo "== $target: ${seconds}s over $(ls "$corpus" | wc -l) seeds, mutation seed $seed"
   # TMPDIR: the whole-transfer target writes its template and output there.
   # The outer timeout only catches a fuzzer that stops honouring its own.
   TMPDIR=$scratch/$target/tmp timeout --kill-after=30 $((seconds + 300)) \
-    "$exe" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+    "$exe" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -seed="$seed" \
     -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1
   rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
