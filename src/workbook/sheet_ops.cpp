@@ -79,6 +79,7 @@ std::u16string GeneralNumberText(double value) {
 }
 
 std::u16string DateSerialText(double serial) {
+    if (!(serial >= 0 && serial < 2958466)) return GeneralNumberText(serial);
     // Day 60 is Excel's 29 February 1900, which never was.
     long long day = static_cast<long long>(std::floor(serial));
     if (day == 60) return u"2/29/1900";

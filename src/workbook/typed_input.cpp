@@ -495,9 +495,10 @@ bool IsTimeFormatCode(std::u16string_view code) {
 }
 
 std::u16string DateTimeText(double serial, bool formatHasTime) {
-    // Beyond 31 December 9999 or before 1900 the date text is what it was;
-    // a time part is only shown within Excel's range of dates.
-    if (!(serial >= 0 && serial < 2958466)) return DateSerialText(serial);
+    // Excel shows no date before 1900 or after 31 December 9999: the cell
+    // shows ####, the formula bar the number itself. A file may also hold a
+    // NaN or an infinity there, which must not reach the day arithmetic.
+    if (!(serial >= 0 && serial < 2958466)) return GeneralNumberText(serial);
     double day = std::floor(serial);
     long long seconds = std::llround((serial - day) * 86400.0);
     if (seconds == 86400) day += 1, seconds = 0;

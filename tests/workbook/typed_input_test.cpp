@@ -152,6 +152,10 @@ TEST(TypedInput, FormulaBarTextShowsTheTimePartWhereExcelDoes) {
         {46093, true, u"3/12/2026 12:00:00 AM"},
         {46093.9999999, true, u"3/13/2026 12:00:00 AM"},  // rounds to whole seconds
         {37815.0 / 86400, true, u"10:30:15 AM"},
+        // Outside Excel's dates the formula bar shows the number.
+        {-1, false, u"-1"},
+        {2958466, true, u"2958466"},
+        {1e300, false, u"1E+300"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.serial);
