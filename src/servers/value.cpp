@@ -57,6 +57,9 @@ void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
 std::string DateText(Date date) {
     // The automation date counts days from 30 December 1899; for negative
     // values the fraction still runs forward from midnight of its day.
+    // Its range is 1 January 100 to 31 December 9999; a server that sends
+    // anything else (or NaN) gets the overflow a conversion would give.
+    if (!(date.serial > -657435.0 && date.serial < 2958466.0)) ThrowOverflow("CStr");
     double whole = std::trunc(date.serial);
     double fraction = std::fabs(date.serial - whole);
     long long seconds = std::llround(fraction * 86400.0);

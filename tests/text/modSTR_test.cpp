@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "servers/failure.h"
 #include "servers/value.h"
 #include "text/modSTR.h"
@@ -118,6 +120,9 @@ TEST(ValueToText, FollowsTheLateBoundConversion) {
     EXPECT_EQ(ToText(Value(Date{46362.75})), u"12/6/2026 6:00:00 PM");
     EXPECT_EQ(ToText(Value(Date{0.5})), u"12:00:00 PM");
     EXPECT_EQ(ToText(Value(Date{0})), u"12/30/1899");
+    EXPECT_EQ(ToText(Value(Date{-657434})), u"1/1/100");
+    EXPECT_EQ(FailureCode([] { ToText(Value(Date{1e300})); }), kOverflow);
+    EXPECT_EQ(FailureCode([] { ToText(Value(Date{std::nan("")})); }), kOverflow);
     EXPECT_EQ(ToText(Value(u"text")), u"text");
     EXPECT_EQ(FailureCode([] { ToText(Value(Null{})); }), kInvalidUseOfNull);
 }
