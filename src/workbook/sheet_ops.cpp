@@ -78,8 +78,13 @@ std::u16string GeneralNumberText(double value) {
     return Ascii(buf);
 }
 
+bool InDateRange(double serial) {
+    constexpr double kFirstAfter9999 = 2958466;  // 1 January 10000
+    return serial >= 0 && serial < kFirstAfter9999;
+}
+
 std::u16string DateSerialText(double serial) {
-    if (!(serial >= 0 && serial < 2958466)) return GeneralNumberText(serial);
+    if (!InDateRange(serial)) return GeneralNumberText(serial);
     // Day 60 is Excel's 29 February 1900, which never was.
     long long day = static_cast<long long>(std::floor(serial));
     if (day == 60) return u"2/29/1900";

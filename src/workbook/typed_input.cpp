@@ -498,7 +498,7 @@ std::u16string DateTimeText(double serial, bool formatHasTime) {
     // Excel shows no date before 1900 or after 31 December 9999: the cell
     // shows ####, the formula bar the number itself. A file may also hold a
     // NaN or an infinity there, which must not reach the day arithmetic.
-    if (!(serial >= 0 && serial < 2958466)) return GeneralNumberText(serial);
+    if (!InDateRange(serial)) return GeneralNumberText(serial);
     double day = std::floor(serial);
     long long seconds = std::llround((serial - day) * 86400.0);
     if (seconds == 86400) day += 1, seconds = 0;

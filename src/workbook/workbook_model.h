@@ -282,8 +282,11 @@ std::uint64_t CharSig(std::u16string_view text) noexcept;
 
 // Number text as the formula bar shows it in General format.
 std::u16string GeneralNumberText(double value);
-// m/d/yyyy for a date serial (1900 date system); outside Excel's dates
-// (before 1900, after 9999, or not a number) the number in General.
+// Whether Excel shows the serial as a date: 0 (the day before 1 January
+// 1900) up to 31 December 9999. False for NaN.
+bool InDateRange(double serial);
+// m/d/yyyy for a date serial (1900 date system); outside InDateRange the
+// number in General.
 std::u16string DateSerialText(double serial);
 // The formula-bar text of a number in a date or time format: m/d/yyyy, with
 // " h:mm:ss AM/PM" when it has a time part or the format shows one, the time
