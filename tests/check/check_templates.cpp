@@ -83,7 +83,7 @@ fs::path TempFile(const std::string& name) {
     return path;
 }
 
-fs::path EditedQuote40(const std::string& name, const std::vector<std::pair<std::u16string, std::u16string>>& cells) {
+fs::path EditedQuote40(const std::string& name, const CellEdits& cells) {
     // The engine changes the first worksheet only, so cells of another sheet
     // go into the generator's workbook, which is the committed file's content.
     fs::path base = kQuote40, staged;

@@ -19,18 +19,20 @@ const fs::path kQuote40 = fs::path(VZ_SOURCE_DIR) / "examples" / "quote40.xls";
 // A file name of its own in the temporary directory.
 fs::path TempFile(const std::string& name);
 
-// examples/quote40.xls opened with the engine, the cells (A1 address, text)
-// put in through SheetHost, saved by making the application visible. An
-// empty text clears the cell. A cell of another sheet ("Notes!A4"), which the
-// engine does not change, is written into the generator's workbook first.
-fs::path EditedQuote40(const std::string& name, const std::vector<std::pair<std::u16string, std::u16string>>& cells);
+// Cells to put into a template: (A1 address, text).
+using CellEdits = std::vector<std::pair<std::u16string, std::u16string>>;
+
+// examples/quote40.xls opened with the engine, the cells put in through
+// SheetHost, saved by making the application visible. An empty text clears
+// the cell. A cell of another sheet ("Notes!A4"), which the engine does not
+// change, is written into the generator's workbook first.
+fs::path EditedQuote40(const std::string& name, const CellEdits& cells);
 
 // The mistakes a template author makes, as cells put into quote40. Its item
 // row 22: B description, C manufacturer, D quantity, E unit price, F extended
 // price. The manufacturer becomes the full list's part number; the quantity
 // goes, so the extended price loses its formula.
-using CellEdits = std::vector<std::pair<std::u16string, std::u16string>>;
-const CellEdits kMistakes = {
+inline const CellEdits kMistakes = {
     {u"H3", u"&DH_SoldToCompnay"},
     {u"H4", u"Phone: &DH_SoldToPhoneExt"},
     {u"H5", u"&DH_SoldToPoNumber"},
