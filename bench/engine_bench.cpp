@@ -40,8 +40,8 @@ fs::path MakeTemplate(const fs::path& dir) {
     cells.push_back({7, 0, u"&APP_LoggedInUserName"});
     const auto path = dir / "bench-template.xls";
     const auto bytes = workbook::test::BuildXls(o);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -77,7 +77,8 @@ void Transfer(const fs::path& templ, const fs::path& out, int lines) {
                 const std::u16string r = U16(std::to_string(std::stoi(std::string(row.begin(), row.end())) - 1));
                 ws->Range(plain)->Cells()->SetFormula(u"=" + priceCol + r + u" * " + qtyCol + r);
             } else if (c == 0 || c > 2) {
-                ws->Range(plain)->Cells()->SetValue(Value(U16("Line " + std::to_string(i) + " text " + std::to_string(c))));
+                ws->Range(plain)->Cells()->SetValue(
+                    Value(U16("Line " + std::to_string(i) + " text " + std::to_string(c))));
             } else {
                 ws->Range(plain)->Cells()->SetValue(Value(static_cast<double>(i % 97) + 0.25 * c));
             }
@@ -143,9 +144,9 @@ int main(int argc, char** argv) {
         const Cpu c2 = CpuNow();
         const double fileKiB = static_cast<double>(fs::file_size(filled)) / 1024.0;
         const long peak = PeakKiB();
-        std::printf("%8d %8d %12.3f %12.3f %8.2f %12.0f %12ld %8.1f   %.3f+%.3f %ld | %.3f+%.3f %ld\n", lines,
-                    kColumns, Seconds(t0, t1), Seconds(t1, t2), Seconds(t0, t1) / Seconds(t1, t2), fileKiB, peak,
-                    peak / fileKiB, c1.user - c0.user, c1.system - c0.system, c1.faults - c0.faults, c2.user - c1.user,
+        std::printf("%8d %8d %12.3f %12.3f %8.2f %12.0f %12ld %8.1f   %.3f+%.3f %ld | %.3f+%.3f %ld\n", lines, kColumns,
+                    Seconds(t0, t1), Seconds(t1, t2), Seconds(t0, t1) / Seconds(t1, t2), fileKiB, peak, peak / fileKiB,
+                    c1.user - c0.user, c1.system - c0.system, c1.faults - c0.faults, c2.user - c1.user,
                     c2.system - c1.system, c2.faults - c1.faults);
     }
     if (!std::getenv("VZ_BENCH_KEEP")) fs::remove_all(dir);

@@ -13,8 +13,7 @@
 
 namespace {
 
-void Check(bool condition, const char* what)
-{
+void Check(bool condition, const char* what) {
     if (!condition) {
         std::fprintf(stderr, "command line fuzz: %s\n", what);
         std::abort();
@@ -23,12 +22,10 @@ void Check(bool condition, const char* what)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vi2zezir;
     std::u16string text;
-    for (std::size_t i = 0; i + 1 < size; i += 2)
-        text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    for (std::size_t i = 0; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
 
     std::vector<std::u16string> table;
     modCommandLine::SplitArguments(text, u" ", table);

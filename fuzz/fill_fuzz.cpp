@@ -31,13 +31,12 @@ public:
 class Items final : public quote::ItemFunctions {
 public:
     Value LineItemCount() override { return Value(std::int32_t{4}); }
-    Value LineItemGetValue(std::int16_t& lineIndex, const std::u16string& fieldName) override
-    {
+    Value LineItemGetValue(std::int16_t& lineIndex, const std::u16string& fieldName) override {
         if (lineIndex < 0 || lineIndex > 3) throw Failure(kSubscriptOutOfRange, u"Subscript out of range");
         if (fieldName == u"LineType") return Value(std::int32_t{lineIndex == 1 ? 2 : lineIndex == 2 ? 4 : 1});
         if (fieldName == u"QtyTotal") return Value(std::int32_t{lineIndex + 1});
         if (fieldName == u"UnitPrice") return Value(Currency{125000});
-        if (fieldName == u"Description") return Value(u"=1+1");  // typed input that looks like a formula
+        if (fieldName == u"Description") return Value(u"=1+1"); // typed input that looks like a formula
         return Value(u"i " + fieldName);
     }
 };
@@ -52,26 +51,22 @@ public:
 
 // A directory of this process's own, removed when it ends.
 struct Scratch {
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("vz-fill-fuzz-" + std::to_string(::getpid()));
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vz-fill-fuzz-" + std::to_string(::getpid()));
     Scratch() { std::filesystem::create_directories(dir); }
-    ~Scratch()
-    {
+    ~Scratch() {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
 };
 
-const std::filesystem::path& ScratchDir()
-{
+const std::filesystem::path& ScratchDir() {
     static const Scratch scratch;
     return scratch.dir;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto templatePath = ScratchDir() / "template.xls";
     const auto outputPath = ScratchDir() / "filled.xls";
     {
@@ -92,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         transfer::WriteItemFields(quote, *sheet);
         transfer::WriteMacroFields(quote, *sheet);
         app->SetVisible(true);
-    } catch (const Failure&) {
-    }
+    } catch (const Failure&) {}
     app->Quit();
     if (!opened && std::filesystem::exists(outputPath)) {
         std::fprintf(stderr, "fill fuzz: a template that did not open left an output file\n");

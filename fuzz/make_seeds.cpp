@@ -33,27 +33,23 @@ public:
     std::optional<std::uint16_t> NameByText(std::u16string_view) const override { return std::nullopt; }
 };
 
-void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
-{
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-void CopyInto(const fs::path& file, const fs::path& dir)
-{
+void CopyInto(const fs::path& file, const fs::path& dir) {
     fs::copy_file(file, dir / file.filename(), fs::copy_options::overwrite_existing);
 }
 
-void CopyAll(const fs::path& from, const fs::path& dir)
-{
+void CopyAll(const fs::path& from, const fs::path& dir) {
     if (!fs::is_directory(from)) return;
     for (const auto& entry : fs::directory_iterator(from))
         if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') CopyInto(entry.path(), dir);
 }
 
-std::vector<std::uint8_t> Utf16Le(std::u16string_view text)
-{
+std::vector<std::uint8_t> Utf16Le(std::u16string_view text) {
     std::vector<std::uint8_t> bytes;
     for (char16_t c : text) {
         bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
@@ -64,8 +60,7 @@ std::vector<std::uint8_t> Utf16Le(std::u16string_view text)
 
 // The template saved by the engine after a plain edit, so the xls seeds hold
 // the writer's layout too (SST with CONTINUE, shifted formulas).
-void EngineSaved(const fs::path& templatePath, const fs::path& out)
-{
+void EngineSaved(const fs::path& templatePath, const fs::path& out) {
     EngineOptions options;
     options.outputPath = out;
     auto app = CreateApplication(options);
@@ -81,11 +76,10 @@ void EngineSaved(const fs::path& templatePath, const fs::path& out)
 
 // Item placeholders whose cells carry a comment, a conditional format, a
 // validation and a hyperlink: the records an insert must move along.
-std::vector<std::uint8_t> TemplateWithRanges()
-{
+std::vector<std::uint8_t> TemplateWithRanges() {
     test::BuilderOptions o;
     auto& sheet = o.sheets[0];
-    sheet.cells = {{2, 1, u"&DH_DocNo"}, {4, 1, u"&DI_Description"}, {4, 2, u"&DI_UnitPrice"},
+    sheet.cells = {{2, 1, u"&DH_DocNo"},    {4, 1, u"&DI_Description"},   {4, 2, u"&DI_UnitPrice"},
                    {4, 3, u"&DI_QtyTotal"}, {4, 4, u"&DI_ExtendedPrice"}, {6, 4, u"Total"}};
     for (auto r : test::CondFmt({{4, 4, 2, 2}, {2, 8, 4, 4}}, 4, 2)) sheet.records.push_back(r);
     biff::Bytes note;
@@ -103,8 +97,7 @@ std::vector<std::uint8_t> TemplateWithRanges()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: make_fuzz_seeds <source dir> <seed dir>\n");
         return 2;
@@ -133,10 +126,20 @@ int main(int argc, char** argv)
 
         // Formulas: as text (the target puts "=" in front) and as tokens
         // (first byte: where rgce ends and rgcb begins).
-        static const char* const kFormulas[] = {
-            "C5 * D5", "SUM($A$1:B10)", "IF(A1>0,\"yes\",\"no\")", "ROUND(E7*1.0825, 2)", "-A1%+2^3&\"x\"",
-            "{1,2;3,4}", "Sheet1!A1+'My Sheet'!B2:C3", "Rate*2", "AVERAGE(A:A)", "NOT(ISBLANK(A1))",
-            "VLOOKUP(A2, B2:D20, 3, FALSE)", "A1:B2 C1:D4", "(A1,B1)", "TEXT(NOW(), \"m/d/yyyy\")"};
+        static const char* const kFormulas[] = {"C5 * D5",
+                                                "SUM($A$1:B10)",
+                                                "IF(A1>0,\"yes\",\"no\")",
+                                                "ROUND(E7*1.0825, 2)",
+                                                "-A1%+2^3&\"x\"",
+                                                "{1,2;3,4}",
+                                                "Sheet1!A1+'My Sheet'!B2:C3",
+                                                "Rate*2",
+                                                "AVERAGE(A:A)",
+                                                "NOT(ISBLANK(A1))",
+                                                "VLOOKUP(A2, B2:D20, 3, FALSE)",
+                                                "A1:B2 C1:D4",
+                                                "(A1,B1)",
+                                                "TEXT(NOW(), \"m/d/yyyy\")"};
         const NoSheets noSheets;
         int n = 0;
         for (const char* text : kFormulas) {
@@ -156,9 +159,13 @@ int main(int argc, char** argv)
             ++n;
         }
 
-        static const char16_t* const kCommandLines[] = {
-            u"/f:C:\\Quotes\\quote40.xls", u"/F:\"C:\\My Templates\\quote 40.xls\"", u"/f", u"/f:",
-            u"\"/f:a b\" /x /f:second", u"  /f:\"unterminated", u"/fx:y /f:\u00e9t\u00e9.xls"};
+        static const char16_t* const kCommandLines[] = {u"/f:C:\\Quotes\\quote40.xls",
+                                                        u"/F:\"C:\\My Templates\\quote 40.xls\"",
+                                                        u"/f",
+                                                        u"/f:",
+                                                        u"\"/f:a b\" /x /f:second",
+                                                        u"  /f:\"unterminated",
+                                                        u"/fx:y /f:\u00e9t\u00e9.xls"};
         n = 0;
         for (const char16_t* line : kCommandLines)
             WriteFile(seeds / "command_line_fuzz" / ("line-" + std::to_string(n++)), Utf16Le(line));

@@ -9,8 +9,7 @@
 #include "servers/failure.h"
 #include "servers/value.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vi2zezir;
     standin::QuoteDocument document;
     try {
@@ -23,21 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto toText = [](const Value& v) {
         try {
             (void)ToText(v);
-        } catch (const Failure&) {  // a value with no text form fails as the real server's would
+        } catch (const Failure&) { // a value with no text form fails as the real server's would
         }
     };
     toText(app->VersionMajor());
     for (const auto& [name, value] : shared->header) toText(app->DocFunctions()->GetDocumentHeaderValue(name));
     for (const auto& [name, value] : shared->macros) {
-        std::u16string placeholder = name;  // passed by reference, as the server declares it
+        std::u16string placeholder = name; // passed by reference, as the server declares it
         toText(app->GetMacro(placeholder));
     }
     const auto items = app->ItemFunctions();
     std::int32_t count = 0;
     try {
         count = items->LineItemCount().AsInt32();
-    } catch (const Failure&) {
-    }
+    } catch (const Failure&) {}
     for (std::int32_t i = 0; i < count && i < 64; ++i) {
         auto line = static_cast<std::int16_t>(i);
         for (const auto& [name, value] : shared->items[static_cast<std::size_t>(i)])

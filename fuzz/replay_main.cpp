@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
-void RunOne(const std::filesystem::path& path)
-{
+void RunOne(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
@@ -21,12 +20,11 @@ void RunOne(const std::filesystem::path& path)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::size_t runs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path arg = argv[i];
-        if (arg.string().starts_with("-")) continue;  // libFuzzer flags are ignored
+        if (arg.string().starts_with("-")) continue; // libFuzzer flags are ignored
         if (std::filesystem::is_directory(arg)) {
             for (const auto& entry : std::filesystem::recursive_directory_iterator(arg))
                 if (entry.is_regular_file()) RunOne(entry.path()), ++runs;

@@ -10,8 +10,7 @@
 
 namespace {
 
-void Check(bool condition, const char* what)
-{
+void Check(bool condition, const char* what) {
     if (!condition) {
         std::fprintf(stderr, "xls fuzz: %s\n", what);
         std::abort();
@@ -20,8 +19,7 @@ void Check(bool condition, const char* what)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace wb = vi2zezir::workbook;
     std::unique_ptr<wb::Workbook> book;
     try {
@@ -29,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const wb::XlsError&) {
         return 0;
     } catch (const wb::formula::FormulaError&) {
-        return 0;  // the engine's Open reports both as "cannot be opened"
+        return 0; // the engine's Open reports both as "cannot be opened"
     }
     (void)book->WorksheetCount();
     (void)book->Find(u"&DH_");
@@ -40,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         saved = book->Save();
     } catch (const wb::XlsError&) {
-        return 0;  // a workbook too large to write again is refused, not crashed on
+        return 0; // a workbook too large to write again is refused, not crashed on
     }
     // What the engine wrote it must read back, with as many sheets.
     const auto again = wb::Workbook::Load(saved);

@@ -12,9 +12,8 @@ using text::ToUtf8;
 
 // Columns line up by characters, not bytes.
 std::size_t Width(const std::string& utf8) {
-    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 std::string Pad(const std::string& utf8, std::size_t width) {
@@ -35,7 +34,9 @@ nlohmann::json FateJson(const Fate& fate) {
     if (!fate.lines.empty() || !fate.otherLines.empty()) {
         auto& lines = j["lines"] = nlohmann::json::array();
         for (const LineWrite& line : fate.lines)
-            lines.push_back({{"line", line.line}, {"cell", CellJson(line.pos)}, {"content", ToUtf8(line.content)},
+            lines.push_back({{"line", line.line},
+                             {"cell", CellJson(line.pos)},
+                             {"content", ToUtf8(line.content)},
                              {"formula", line.formula}});
         auto& elsewhere = j["linesElsewhere"] = nlohmann::json::array();
         for (CellPos pos : fate.otherLines) elsewhere.push_back(CellJson(pos));
@@ -46,8 +47,8 @@ nlohmann::json FateJson(const Fate& fate) {
 } // namespace
 
 std::string FormatForPeople(const Report& report, const std::string& templateName) {
-    std::string out = templateName + ": the first worksheet \"" + ToUtf8(report.sheetNames[report.filledSheet]) +
-                      "\" is filled";
+    std::string out =
+        templateName + ": the first worksheet \"" + ToUtf8(report.sheetNames[report.filledSheet]) + "\" is filled";
     if (report.sheetNames.size() > 1) {
         out += "; never filled:";
         for (std::size_t s = 0; s < report.sheetNames.size(); ++s)
@@ -66,7 +67,8 @@ std::string FormatForPeople(const Report& report, const std::string& templateNam
         std::size_t cellWidth = 0, textWidth = 0;
         for (const Finding* f : group) {
             cellWidth = std::max(cellWidth, Width(ToUtf8(f->cell)));
-            if (f->placeholder) textWidth = std::max(textWidth, Width(ToUtf8(report.placeholders[*f->placeholder].text)));
+            if (f->placeholder)
+                textWidth = std::max(textWidth, Width(ToUtf8(report.placeholders[*f->placeholder].text)));
         }
         out += "\n" + std::string(CategoryTitle(category)) + " (" + std::to_string(group.size()) + ")\n";
         for (const Finding* f : group) {
@@ -80,9 +82,9 @@ std::string FormatForPeople(const Report& report, const std::string& templateNam
     }
     out += "\n" + std::to_string(report.placeholders.size()) + " placeholder" +
            (report.placeholders.size() == 1 ? "" : "s") + "; ";
-    out += attention == 0 ? std::string("nothing needs attention.\n")
-                          : std::to_string(attention) + (attention == 1 ? " finding needs" : " findings need") +
-                                " attention.\n";
+    out += attention == 0
+               ? std::string("nothing needs attention.\n")
+               : std::to_string(attention) + (attention == 1 ? " finding needs" : " findings need") + " attention.\n";
     return out;
 }
 

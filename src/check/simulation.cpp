@@ -24,8 +24,8 @@ struct SimCell {
     std::size_t templateCell = kNoTemplateCell;
     CellPos pos;
     std::u16string text;
-    std::u16string folded;             // text without letter case, for the searches
-    std::vector<std::int64_t> origin;  // per character: template offset or kNotTemplateText
+    std::u16string folded;            // text without letter case, for the searches
+    std::vector<std::int64_t> origin; // per character: template offset or kNotTemplateText
     bool formula = false;
     // For a cell the item writer wrote a line into.
     std::size_t lineOf = kNoTemplateCell;
@@ -169,7 +169,8 @@ public:
         }
         for (const auto& cell : all_) {
             if (cell->lineOf == kNoTemplateCell) continue;
-            run_.lines.push_back({cell->lineOf, cell->linePlaceholder, cell->line, cell->pos, cell->text, cell->formula});
+            run_.lines.push_back(
+                {cell->lineOf, cell->linePlaceholder, cell->line, cell->pos, cell->text, cell->formula});
         }
         std::sort(run_.lines.begin(), run_.lines.end(), [](const LineWrite& a, const LineWrite& b) {
             return a.pos.col != b.pos.col ? a.pos.col < b.pos.col : a.pos.row < b.pos.row;
@@ -190,8 +191,8 @@ private:
             }
             if (open) run_.claims.push_back(*open), open.reset();
             if (o == kNotTemplateText) continue;
-            open = Claim{cell.templateCell, static_cast<std::size_t>(o), static_cast<std::size_t>(o) + 1, writer_,
-                         what, replacement};
+            open = Claim{cell.templateCell, static_cast<std::size_t>(o), static_cast<std::size_t>(o) + 1, writer_, what,
+                         replacement};
         }
         if (open) run_.claims.push_back(*open);
     }
@@ -199,7 +200,8 @@ private:
     static std::optional<CellPos> ParseAddress(std::u16string_view text) {
         std::size_t i = 0;
         unsigned col = 0, letters = 0;
-        while (i < text.size() && letters < 3 && ((text[i] >= u'A' && text[i] <= u'Z') || (text[i] >= u'a' && text[i] <= u'z'))) {
+        while (i < text.size() && letters < 3 &&
+               ((text[i] >= u'A' && text[i] <= u'Z') || (text[i] >= u'a' && text[i] <= u'z'))) {
             col = col * 26 + (static_cast<unsigned>(workbook::FoldCase(text[i]) - u'a') + 1);
             ++i, ++letters;
         }
@@ -272,7 +274,7 @@ class MarkerItemFunctions : public quote::ItemFunctions {
 public:
     Value LineItemCount() override { return kSimulatedLines; }
     Value LineItemGetValue(std::int16_t& lineIndex, const std::u16string& fieldName) override {
-        if (fieldName == u"LineType") return std::int16_t{0};  // every line ordinary
+        if (fieldName == u"LineType") return std::int16_t{0}; // every line ordinary
         return ItemMarker(fieldName, lineIndex + 1);
     }
 };

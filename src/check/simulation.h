@@ -26,7 +26,7 @@ inline constexpr std::int16_t kSimulatedLines = 2;
 // The values the simulated quote holds. None of them contains "&", so no
 // value can be taken for a placeholder later in the run.
 std::u16string HeaderMarker(std::u16string_view fieldName);
-std::u16string ItemMarker(std::u16string_view fieldName, int line);  // line from 1
+std::u16string ItemMarker(std::u16string_view fieldName, int line); // line from 1
 std::u16string MacroMarker(std::u16string_view placeholder);
 
 struct TemplateCell {
@@ -43,21 +43,21 @@ struct CellPos {
 
 // Template characters [start, end) of one cell that a placeholder replaced.
 struct Claim {
-    std::size_t cell = 0;  // index into the template cells
+    std::size_t cell = 0; // index into the template cells
     std::size_t start = 0;
     std::size_t end = 0;
     Family writer = Family::Header;
-    std::u16string placeholder;  // the table entry, as the writer searched for it
+    std::u16string placeholder; // the table entry, as the writer searched for it
     std::u16string replacement;
 };
 
 // One line value of an item placeholder, written into the cell inserted
 // above the template cell the writer found.
 struct LineWrite {
-    std::size_t cell = 0;  // the template cell the writer found
+    std::size_t cell = 0; // the template cell the writer found
     std::u16string placeholder;
-    int line = 0;          // from 1
-    CellPos pos;           // where it stands when the run is over
+    int line = 0; // from 1
+    CellPos pos;  // where it stands when the run is over
     std::u16string content;
     bool formula = false;
 };

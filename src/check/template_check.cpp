@@ -121,9 +121,9 @@ Fate FateIn(const SimulatedRun& run, std::size_t cell, const std::u16string& cel
     fate.placeholder = claim->placeholder;
     fate.field = FieldOf(claim->writer, claim->placeholder);
     const bool whole = claim->start == token.start && claim->end == token.end;
-    fate.kind = !whole ? FateKind::Swallowed
-                       : IsOtherEntry(text, claim->writer, claim->placeholder) ? FateKind::OtherEntry
-                                                                               : FateKind::Filled;
+    fate.kind = !whole                                                  ? FateKind::Swallowed
+                : IsOtherEntry(text, claim->writer, claim->placeholder) ? FateKind::OtherEntry
+                                                                        : FateKind::Filled;
     if (claim->writer == Family::Item) {
         for (const LineWrite& line : run.lines) {
             if (line.placeholder != claim->placeholder) continue;
@@ -179,14 +179,11 @@ std::u16string Describe(const Placeholder& p, const Fate& fate) {
     case FateKind::ClearedNoLines:
         return u"cleared by " + fate.placeholder + u" without a line: the lines go to " + CellList(fate.otherLines);
     case FateKind::LinesSpread:
-        return u"gets only " + Number(fate.lines.size()) + u" of the lines of " + fate.placeholder +
-               u" (in " + LineCells(fate.lines) + u"); the others go to " + CellList(fate.otherLines);
-    case FateKind::NotProcessed:
-        return u"not processed, stays as typed";
-    case FateKind::Unknown:
-        return u"unknown: stays as typed";
-    case FateKind::NeverFilled:
-        return u"never filled: stays as typed";
+        return u"gets only " + Number(fate.lines.size()) + u" of the lines of " + fate.placeholder + u" (in " +
+               LineCells(fate.lines) + u"); the others go to " + CellList(fate.otherLines);
+    case FateKind::NotProcessed: return u"not processed, stays as typed";
+    case FateKind::Unknown: return u"unknown: stays as typed";
+    case FateKind::NeverFilled: return u"never filled: stays as typed";
     }
     return {};
 }
@@ -254,14 +251,15 @@ void AddItemRowFindings(Report& report) {
     for (std::size_t i = 0; i < report.placeholders.size(); ++i) {
         const Placeholder& p = report.placeholders[i];
         if (p.sheet != report.filledSheet || p.family != Family::Item) continue;
-        const bool getsLines = std::any_of(p.fates.begin(), p.fates.end(), [](const Fate& f) { return !f.lines.empty(); });
+        const bool getsLines =
+            std::any_of(p.fates.begin(), p.fates.end(), [](const Fate& f) { return !f.lines.empty(); });
         if (!getsLines) continue;
         items.push_back(i);
         ++rows[p.pos.row];
     }
     if (rows.size() < 2) return;
     const auto itemRow = std::max_element(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
-                             return a.second < b.second;  // the first (topmost) of equals wins
+                             return a.second < b.second; // the first (topmost) of equals wins
                          })->first;
     for (std::size_t i : items) {
         const Placeholder& p = report.placeholders[i];
@@ -300,13 +298,14 @@ void AddExtendedPriceFindings(Report& report, const std::vector<TemplateCell>& c
         if (anyValue) {
             std::u16string missing;
             for (auto needed : {tr::kUnitPricePlaceholder, tr::kQuantityPlaceholder})
-                if (!TemplateHolds(cells, needed)) missing += (missing.empty() ? u"no " : u" and no ") + std::u16string(needed);
+                if (!TemplateHolds(cells, needed))
+                    missing += (missing.empty() ? u"no " : u" and no ") + std::u16string(needed);
             report.findings.push_back({Category::PlainExtendedPrice, i, cell,
                                        u"extended prices as plain values, not formulas" +
                                            (missing.empty() ? std::u16string() : u": " + missing + u" in the sheet")});
         } else {
-            report.findings.push_back(
-                {Category::ExtendedPriceFormula, i, cell, u"extended price as a formula on ordinary lines: " + formula});
+            report.findings.push_back({Category::ExtendedPriceFormula, i, cell,
+                                       u"extended price as a formula on ordinary lines: " + formula});
         }
     }
 }
@@ -380,7 +379,8 @@ bool NeedsAttention(Category category) {
 }
 
 bool Report::NeedsAttention() const {
-    return std::any_of(findings.begin(), findings.end(), [](const Finding& f) { return check::NeedsAttention(f.category); });
+    return std::any_of(findings.begin(), findings.end(),
+                       [](const Finding& f) { return check::NeedsAttention(f.category); });
 }
 
 std::u16string FindingCell(const Report& report, std::size_t sheet, CellPos pos) {

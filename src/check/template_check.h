@@ -30,25 +30,25 @@ public:
 };
 
 enum class FateKind {
-    Filled,          // replaced whole by the placeholder of its own name
-    Swallowed,       // a shorter placeholder took the start of it
-    OtherEntry,      // taken whole, but by an entry with another field name
-    ClearedNoLines,  // an item placeholder cleared without receiving a line
-    LinesSpread,     // some of its lines go to another cell
-    NotProcessed,    // a known name the list in force does not hold
-    Unknown,         // in no table
-    NeverFilled,     // not on the worksheet that is filled
+    Filled,         // replaced whole by the placeholder of its own name
+    Swallowed,      // a shorter placeholder took the start of it
+    OtherEntry,     // taken whole, but by an entry with another field name
+    ClearedNoLines, // an item placeholder cleared without receiving a line
+    LinesSpread,    // some of its lines go to another cell
+    NotProcessed,   // a known name the list in force does not hold
+    Unknown,        // in no table
+    NeverFilled,    // not on the worksheet that is filled
 };
 const char* FateKey(FateKind kind);
 
 struct Fate {
     FateKind kind = FateKind::Unknown;
-    std::u16string placeholder;  // the table entry that took the text
-    std::u16string field;        // what Tendrix is asked for
-    std::u16string cellShows;    // the template cell's text after the transfer
-    CellPos finalPos;            // where the template cell stands then
-    std::vector<LineWrite> lines;     // item: the lines written above this cell
-    std::vector<CellPos> otherLines;  // item: lines of the same placeholder elsewhere
+    std::u16string placeholder;      // the table entry that took the text
+    std::u16string field;            // what Tendrix is asked for
+    std::u16string cellShows;        // the template cell's text after the transfer
+    CellPos finalPos;                // where the template cell stands then
+    std::vector<LineWrite> lines;    // item: the lines written above this cell
+    std::vector<CellPos> otherLines; // item: lines of the same placeholder elsewhere
 };
 
 struct Placeholder {
@@ -56,7 +56,7 @@ struct Placeholder {
     CellPos pos;
     std::u16string text;
     Family family = Family::Header;
-    std::optional<std::u16string> suggestion;  // nearest known name, for names no table holds
+    std::optional<std::u16string> suggestion; // nearest known name, for names no table holds
     std::array<Fate, kVersions.size()> fates;
 };
 
@@ -80,8 +80,8 @@ bool NeedsAttention(Category category);
 
 struct Finding {
     Category category = Category::Filled;
-    std::optional<std::size_t> placeholder;  // index into Report::placeholders
-    std::u16string cell;                     // "F8", or "Notes!A4" off the filled sheet
+    std::optional<std::size_t> placeholder; // index into Report::placeholders
+    std::u16string cell;                    // "F8", or "Notes!A4" off the filled sheet
     std::u16string message;
 };
 

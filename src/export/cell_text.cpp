@@ -7,8 +7,7 @@ std::u16string KeepAsText(std::u16string text) {
     const char16_t first = text.front();
     double number = 0;
     const bool formulaLike =
-        first == u'=' ||
-        ((first == u'+' || first == u'-' || first == u'@') && !TryParseNumber(text, number));
+        first == u'=' || ((first == u'+' || first == u'-' || first == u'@') && !TryParseNumber(text, number));
     return formulaLike ? u"'" + text : text;
 }
 

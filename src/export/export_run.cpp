@@ -19,8 +19,7 @@ void QuitQuietly(const std::shared_ptr<sheet::Application>& app) noexcept {
     if (!app) return;
     try {
         app->Quit();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 } // namespace
@@ -52,7 +51,7 @@ void CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, Referenc
     refs.spreadsheetApp = services.CreateObject(kSpreadsheetAppClass);
     try {
         window.SetStatusText(kStatusOpening);
-        refs.spreadsheetApp->Workbooks()->Open(templatePath, true);  // the result is released at once
+        refs.spreadsheetApp->Workbooks()->Open(templatePath, true); // the result is released at once
         refs.targetWorksheet = refs.spreadsheetApp->Workbooks()->Item(1)->Worksheets(1);
 
         window.SetStatusText(kStatusHeader);
@@ -79,7 +78,7 @@ bool IsQuotingAppRunning(ObjectServices& services) {
     try {
         return services.GetObject(kQuotingAppClass) != nullptr;
     } catch (...) {
-        return false;  // any failure to attach means: not running
+        return false; // any failure to attach means: not running
     }
 }
 

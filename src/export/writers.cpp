@@ -15,9 +15,7 @@ constexpr std::int16_t kCellTextLimit = 255;
 
 // VersionMajor is read twice, once per comparison, and compared as text; a
 // null makes neither comparison true, which selects the short list.
-bool EqualsAsText(const Value& value, std::u16string_view text) {
-    return value.IsNull() || ToText(value) == text;
-}
+bool EqualsAsText(const Value& value, std::u16string_view text) { return value.IsNull() || ToText(value) == text; }
 
 bool UsesShortList(quote::Application& quotingApp) {
     const bool is30 = EqualsAsText(quotingApp.VersionMajor(), u"3.0");
@@ -67,8 +65,8 @@ void WriteHeaderFields(quote::Application& quotingApp, sheet::Worksheet& sheet) 
     for (std::size_t i = 0; i <= last; ++i) {
         const std::u16string placeholder(kHeaderPlaceholders[i]);
         if (!sheet.Cells()->Find(placeholder)) continue;
-        std::u16string text = ToText(
-            quotingApp.DocFunctions()->GetDocumentHeaderValue(FieldName(placeholder, kHeaderPrefix)));
+        std::u16string text =
+            ToText(quotingApp.DocFunctions()->GetDocumentHeaderValue(FieldName(placeholder, kHeaderPrefix)));
         if (!IsMemoPlaceholder(placeholder)) text = FitCellText(std::move(text), kCellTextLimit);
         ReplaceWithText(sheet, placeholder, text);
     }
@@ -76,9 +74,8 @@ void WriteHeaderFields(quote::Application& quotingApp, sheet::Worksheet& sheet) 
 
 void WriteItemFields(quote::Application& quotingApp, sheet::Worksheet& sheet) {
     const bool shortList = UsesShortList(quotingApp);
-    const std::span<const std::u16string_view> table =
-        shortList ? std::span<const std::u16string_view>(kItemShortList)
-                  : std::span<const std::u16string_view>(kItemFullList);
+    const std::span<const std::u16string_view> table = shortList ? std::span<const std::u16string_view>(kItemShortList)
+                                                                 : std::span<const std::u16string_view>(kItemFullList);
 
     // Both columns are taken once, before any cell moves.
     std::u16string unitPriceColumn, quantityColumn;
@@ -102,33 +99,28 @@ void WriteItemFields(quote::Application& quotingApp, sheet::Worksheet& sheet) {
             // above it.
             std::shared_ptr<sheet::Range> placeholderCell = sheet.Cells()->Find(placeholder);
             if (!placeholderCell)
-                throw Failure(kObjectNotSet, u"Object variable or With block variable not set",
-                              "WriteItemFields");
+                throw Failure(kObjectNotSet, u"Object variable or With block variable not set", "WriteItemFields");
             const std::u16string lineCell = WithoutDollars(placeholderCell->Address());
             sheet.Range(lineCell)->Insert(sheet::xlShiftDown);
 
             std::int16_t lineIndex = line;
-            const bool type2 =
-                EqualsNumber(quotingApp.ItemFunctions()->LineItemGetValue(lineIndex, u"LineType"), 2);
+            const bool type2 = EqualsNumber(quotingApp.ItemFunctions()->LineItemGetValue(lineIndex, u"LineType"), 2);
             const bool type4 =
-                !type2 &&
-                EqualsNumber(quotingApp.ItemFunctions()->LineItemGetValue(lineIndex, u"LineType"), 4);
+                !type2 && EqualsNumber(quotingApp.ItemFunctions()->LineItemGetValue(lineIndex, u"LineType"), 4);
 
             if (type2 || type4) {
                 if (type2 ? !WrittenOnType2Line(placeholder) : !WrittenOnType4Line(placeholder))
-                    continue;  // the cell stays empty so the rows of all columns stay aligned
+                    continue; // the cell stays empty so the rows of all columns stay aligned
                 const Value value = quotingApp.ItemFunctions()->LineItemGetValue(lineIndex, fieldName);
-                sheet.Range(lineCell)->Cells()->SetValue(
-                    Value(KeepAsText(FitCellText(ToText(value), kCellTextLimit))));
+                sheet.Range(lineCell)->Cells()->SetValue(Value(KeepAsText(FitCellText(ToText(value), kCellTextLimit))));
             } else if (placeholder == kExtendedPricePlaceholder && priceFormula) {
                 // The row is read from the placeholder's cell, now just below
                 // the line's cell. Rows pass 32,767 on long quotes, so this is
                 // not a 16-bit counter.
-                const std::u16string rowText =
-                    modSTR::GetDelimitedField(placeholderCell->Address(), 3, u"$");
+                const std::u16string rowText = modSTR::GetDelimitedField(placeholderCell->Address(), 3, u"$");
                 const std::u16string row = RowAbove(rowText);
-                sheet.Range(lineCell)->Cells()->SetFormula(u"=" + unitPriceColumn + row + u" * " +
-                                                           quantityColumn + row);
+                sheet.Range(lineCell)->Cells()->SetFormula(u"=" + unitPriceColumn + row + u" * " + quantityColumn +
+                                                           row);
             } else {
                 sheet.Range(lineCell)->Cells()->SetValue(
                     KeepAsText(quotingApp.ItemFunctions()->LineItemGetValue(lineIndex, fieldName)));

@@ -14,9 +14,7 @@ std::u16string FailureText(const Failure& failure) {
     return u"Error " + std::u16string(code.begin(), code.end()) + u": " + failure.Description();
 }
 
-void ThrowOverflow(std::string source) {
-    throw Failure(kOverflow, u"Overflow", std::move(source));
-}
+void ThrowOverflow(std::string source) { throw Failure(kOverflow, u"Overflow", std::move(source)); }
 
 void ThrowInvalidUseOfNull(std::string source) {
     throw Failure(kInvalidUseOfNull, u"Invalid use of Null", std::move(source));
@@ -26,8 +24,6 @@ void ThrowInvalidArgument(std::string source) {
     throw Failure(kInvalidProcedureCall, u"Invalid procedure call or argument", std::move(source));
 }
 
-void ThrowTypeMismatch(std::string source) {
-    throw Failure(kTypeMismatch, u"Type mismatch", std::move(source));
-}
+void ThrowTypeMismatch(std::string source) { throw Failure(kTypeMismatch, u"Type mismatch", std::move(source)); }
 
 } // namespace vi2zezir

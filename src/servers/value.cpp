@@ -13,7 +13,7 @@ namespace {
 std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 std::string DoubleText(double d) {
-    if (d == 0) return "0";  // also for -0, which the automation world never shows
+    if (d == 0) return "0"; // also for -0, which the automation world never shows
     if (std::isnan(d)) return "NaN";
     if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
     // %.15G is the automation conversion: 15 significant digits, no trailing
@@ -26,8 +26,8 @@ std::string DoubleText(double d) {
 std::string CurrencyText(Currency c) {
     // The magnitude of INT64_MIN does not fit in int64; go through uint64.
     bool negative = c.scaled < 0;
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(c.scaled)
-                                       : static_cast<std::uint64_t>(c.scaled);
+    std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(c.scaled) : static_cast<std::uint64_t>(c.scaled);
     std::string s = std::to_string(magnitude / 10000);
     std::uint64_t fraction = magnitude % 10000;
     if (fraction != 0) {
@@ -72,7 +72,7 @@ std::string DateText(Date date) {
     if (day != 0 || seconds == 0) {
         long long y;
         unsigned m, d;
-        CivilFromDays(day - 25569, y, m, d);  // 25569 days from 1899-12-30 to 1970-01-01
+        CivilFromDays(day - 25569, y, m, d); // 25569 days from 1899-12-30 to 1970-01-01
         out = std::to_string(m) + "/" + std::to_string(d) + "/" + std::to_string(y);
     }
     if (seconds != 0) {
@@ -80,8 +80,7 @@ std::string DateText(Date date) {
         int min = static_cast<int>(seconds / 60 % 60);
         int s = static_cast<int>(seconds % 60);
         char buf[24];
-        std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h % 12 == 0 ? 12 : h % 12, min, s,
-                      h < 12 ? "AM" : "PM");
+        std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h % 12 == 0 ? 12 : h % 12, min, s, h < 12 ? "AM" : "PM");
         if (!out.empty()) out += " ";
         out += buf;
     }
@@ -114,8 +113,7 @@ bool ParseNumberText(std::u16string_view text, double& number) {
     if (end != begin + ascii.size()) return false;
     // strtod takes "inf", "nan" and hex; the automation conversion does not.
     for (char c : ascii) {
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '-' ||
-              c == 'e' || c == 'E'))
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E'))
             return false;
     }
     return std::isfinite(number);

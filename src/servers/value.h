@@ -55,9 +55,7 @@ public:
     friend bool operator==(const Value&, const Value&) = default;
 
 private:
-    std::variant<std::monostate, Null, bool, std::int16_t, std::int32_t, double, Currency, Date,
-                 std::u16string>
-        v_;
+    std::variant<std::monostate, Null, bool, std::int16_t, std::int32_t, double, Currency, Date, std::u16string> v_;
 };
 
 // The ordinary late-bound conversion to text: integers in decimal; doubles with

@@ -52,9 +52,7 @@ void frmTX_To_ExcelLink::cmdOtherFile_Click() {
     if (!fileName.empty()) view_.SetPathText(fileName);
 }
 
-void frmTX_To_ExcelLink::CmdExport2Excel_Click() {
-    transfer::CmdExport2Excel_Click(*this, services_, refs_);
-}
+void frmTX_To_ExcelLink::CmdExport2Excel_Click() { transfer::CmdExport2Excel_Click(*this, services_, refs_); }
 
 std::u16string frmTX_To_ExcelLink::PathText() const { return view_.PathText(); }
 

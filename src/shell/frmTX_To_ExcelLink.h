@@ -14,8 +14,8 @@
 namespace vi2zezir::shell {
 
 struct Environment {
-    std::u16string programDirectory;  // no trailing separator
-    std::u16string argumentText;      // the command line less the program's path
+    std::u16string programDirectory; // no trailing separator
+    std::u16string argumentText;     // the command line less the program's path
 };
 
 inline constexpr char16_t kWindowTitle[] = u"Tendrix -> Excel Template";

@@ -18,12 +18,9 @@ std::vector<std::u16string>& Table() {
 
 const std::vector<std::u16string>& ArgumentTable() { return Table(); }
 
-void ParseCommandLine(const std::u16string& argumentText) {
-    SplitArguments(argumentText, u" ", Table());
-}
+void ParseCommandLine(const std::u16string& argumentText) { SplitArguments(argumentText, u" ", Table()); }
 
-void SplitArguments(const std::u16string& text, const std::u16string& separator,
-                    std::vector<std::u16string>& table) {
+void SplitArguments(const std::u16string& text, const std::u16string& separator, std::vector<std::u16string>& table) {
     table.assign(1, std::u16string());
     std::size_t current = 1;
     long long quotes = 0;

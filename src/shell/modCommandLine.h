@@ -19,8 +19,7 @@ void ParseCommandLine(const std::u16string& argumentText);
 
 // The quote count runs from the start of the text and is never reset; an
 // argument keeps its double quotes.
-void SplitArguments(const std::u16string& text, const std::u16string& separator,
-                    std::vector<std::u16string>& table);
+void SplitArguments(const std::u16string& text, const std::u16string& separator, std::vector<std::u16string>& table);
 
 // True when an argument carries the switch ("/f", "/f:" or "/f:value", the
 // name in any case); value receives everything after the colon, less every

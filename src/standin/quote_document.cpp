@@ -17,8 +17,7 @@ namespace {
 using Json = nlohmann::json;
 
 [[noreturn]] void Fail(const std::string& source, const std::string& what) {
-    throw Failure(kAutomationError, text::FromUtf8("quote document '" + source + "': " + what),
-                  "Tendrix stand-in");
+    throw Failure(kAutomationError, text::FromUtf8("quote document '" + source + "': " + what), "Tendrix stand-in");
 }
 
 // The deepest nesting of arrays and objects in a JSON text, counted up to
@@ -32,8 +31,10 @@ std::size_t NestingDepth(std::string_view text) {
     for (std::size_t i = 0; i < text.size() && deepest <= kMaxNesting; ++i) {
         const char c = text[i];
         if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
@@ -74,8 +75,8 @@ bool ParseDate(std::string_view text, Date& date) {
     }
     static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (y < 100 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1] || (m == 2 && d == 29 && !leap) ||
-        hh > 23 || mm > 59 || ss > 59)
+    if (y < 100 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1] || (m == 2 && d == 29 && !leap) || hh > 23 || mm > 59 ||
+        ss > 59)
         return false;
     const long long days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + 25569;
     date.serial = static_cast<double>(days) + (hh * 3600 + mm * 60 + ss) / 86400.0;
@@ -97,7 +98,7 @@ bool ParseCurrency(std::string_view text, Currency& currency) {
     std::size_t decimals = 0;
     if (i < text.size() && text[i] == '.') {
         for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++decimals) {
-            if (decimals >= 4) return false;  // currency holds four decimals
+            if (decimals >= 4) return false; // currency holds four decimals
             fraction = fraction * 10 + (text[i] - '0');
         }
     }
@@ -142,8 +143,7 @@ Value ToValue(const Json& json, const std::string& source, const std::string& ke
             return Value(currency);
         }
         Fail(source, key + ": an object is a value only as {\"date\": ...} or {\"currency\": ...}");
-    default:
-        Fail(source, key + ": a " + std::string(json.type_name()) + " is not a value");
+    default: Fail(source, key + ": a " + std::string(json.type_name()) + " is not a value");
     }
 }
 
@@ -254,8 +254,8 @@ public:
     }
     Value LineItemGetValue(std::int16_t& lineIndex, const std::u16string& fieldName) override {
         if (lineIndex < 0 || static_cast<std::size_t>(lineIndex) >= doc_->items.size())
-            throw Failure(kSubscriptOutOfRange, u"Subscript out of range: no line " +
-                                                    text::FromUtf8(std::to_string(lineIndex)),
+            throw Failure(kSubscriptOutOfRange,
+                          u"Subscript out of range: no line " + text::FromUtf8(std::to_string(lineIndex)),
                           "LineItemGetValue");
         static const Value kEmptyText{std::u16string()};
         static const Value kOrdinaryLine{std::int32_t{0}};

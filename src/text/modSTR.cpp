@@ -48,8 +48,7 @@ std::u16string FitCellText(std::u16string text, std::int16_t limit) {
         text += u"...";
     }
 
-    if (cutAtLineBreak && !(text.size() >= 3 && text.compare(text.size() - 3, 3, u"...") == 0))
-        text += u"...";
+    if (cutAtLineBreak && !(text.size() >= 3 && text.compare(text.size() - 3, 3, u"...") == 0)) text += u"...";
     return text;
 }
 
@@ -59,7 +58,7 @@ std::int16_t CountDelimiters(std::u16string text, const std::u16string& delimite
     CheckLength(text, "CountDelimiters");
     if (delimiter.empty()) ThrowInvalidArgument("CountDelimiters");
     std::int16_t count = 0;
-    std::size_t position = 0;  // zero-based here; the search resumes after each hit's start
+    std::size_t position = 0; // zero-based here; the search resumes after each hit's start
     while (position < text.size()) {
         std::size_t found = text.find(delimiter, position);
         if (found == std::u16string::npos) break;

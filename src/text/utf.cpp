@@ -12,15 +12,29 @@ std::u16string FromUtf8(std::string_view utf8) {
         unsigned char c = byte(i);
         char32_t cp;
         std::size_t len;
-        if (c < 0x80) { cp = c; len = 1; }
-        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; len = 2; }
-        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; len = 3; }
-        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; len = 4; }
-        else { out.push_back(u'\uFFFD'); ++i; continue; }
+        if (c < 0x80) {
+            cp = c;
+            len = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            len = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            len = 3;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07;
+            len = 4;
+        } else {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
         bool ok = i + len <= n;
         for (std::size_t k = 1; ok && k < len; ++k) {
-            if ((byte(i + k) & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (byte(i + k) & 0x3F);
+            if ((byte(i + k) & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (byte(i + k) & 0x3F);
         }
         // Overlong forms, surrogates and values past U+10FFFF are ill-formed.
         static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
@@ -46,8 +60,7 @@ std::string ToUtf8(std::u16string_view utf16) {
     out.reserve(utf16.size());
     for (std::size_t i = 0; i < utf16.size(); ++i) {
         char32_t cp = utf16[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-            utf16[i + 1] <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {

@@ -6,9 +6,7 @@
 
 namespace vi2zezir::workbook::biff {
 
-std::uint16_t GetU16(std::span<const std::uint8_t> at) {
-    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
+std::uint16_t GetU16(std::span<const std::uint8_t> at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
 
 std::uint32_t GetU32(std::span<const std::uint8_t> at) {
     return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
@@ -148,8 +146,7 @@ void RecordCursor::CharsInto(std::size_t cch, bool highByte, std::u16string& tex
     text.resize(cch);
     std::size_t done = 0;
     while (done < cch && ok_) {
-        if (segment_ < segments_.size() && offset_ == segments_[segment_].size() &&
-            segment_ + 1 < segments_.size()) {
+        if (segment_ < segments_.size() && offset_ == segments_[segment_].size() && segment_ + 1 < segments_.size()) {
             // The characters go on in the next CONTINUE, which opens with its
             // own flag byte: the encoding may change there.
             ++segment_;
@@ -168,12 +165,11 @@ void RecordCursor::CharsInto(std::size_t cch, bool highByte, std::u16string& tex
         if (highByte) {
             const std::size_t avail = left / 2;
             if (avail == 0) {
-                ok_ = false;  // a character split across records
+                ok_ = false; // a character split across records
                 break;
             }
             const std::size_t n = std::min(avail, need);
-            for (std::size_t i = 0; i < n; ++i)
-                to[i] = static_cast<char16_t>(seg[2 * i] | (seg[2 * i + 1] << 8));
+            for (std::size_t i = 0; i < n; ++i) to[i] = static_cast<char16_t>(seg[2 * i] | (seg[2 * i + 1] << 8));
             offset_ += 2 * n;
             remaining_ -= 2 * n;
             done += n;
@@ -306,9 +302,7 @@ void StreamWriter::PatchU32(std::size_t position, std::uint32_t v) {
     PutU32(std::span(bytes_).subspan(position, 4), v);
 }
 
-ContinuableWriter::ContinuableWriter(StreamWriter& out, std::uint16_t opcode) : out_(out) {
-    StartRecord(opcode);
-}
+ContinuableWriter::ContinuableWriter(StreamWriter& out, std::uint16_t opcode) : out_(out) { StartRecord(opcode); }
 
 ContinuableWriter::~ContinuableWriter() {
     if (open_) CloseRecord();

@@ -70,7 +70,7 @@ inline constexpr std::uint16_t kBof = 0x0809;
 struct Record {
     std::uint16_t opcode = 0;
     std::span<const std::uint8_t> data;
-    std::size_t offset = 0;  // of the record header in the stream
+    std::size_t offset = 0; // of the record header in the stream
 };
 
 // Walks the records of a stream. Next() returns false at the end of the
@@ -101,7 +101,9 @@ private:
 class RecordCursor {
 public:
     RecordCursor() = default;
-    explicit RecordCursor(std::span<const std::uint8_t> first) : remaining_(first.size()) { segments_.push_back(first); }
+    explicit RecordCursor(std::span<const std::uint8_t> first) : remaining_(first.size()) {
+        segments_.push_back(first);
+    }
     void AddContinue(std::span<const std::uint8_t> segment) {
         segments_.push_back(segment);
         remaining_ += segment.size();
@@ -131,7 +133,7 @@ private:
     std::vector<std::span<const std::uint8_t>> segments_;
     std::size_t segment_ = 0;
     std::size_t offset_ = 0;
-    std::size_t remaining_ = 0;  // bytes left in all segments
+    std::size_t remaining_ = 0; // bytes left in all segments
     bool ok_ = true;
 };
 
@@ -154,7 +156,10 @@ std::u16string ReadShortUnicodeString(RecordCursor& cursor);
 // Little-endian payload builder.
 class Bytes {
 public:
-    Bytes& U8(std::uint8_t v) { data_.push_back(v); return *this; }
+    Bytes& U8(std::uint8_t v) {
+        data_.push_back(v);
+        return *this;
+    }
     Bytes& U16(std::uint16_t v);
     Bytes& U32(std::uint32_t v);
     Bytes& F64(double v);
@@ -208,7 +213,7 @@ public:
 
     // Starts a CONTINUE when fewer than `count` bytes are left in this record.
     void KeepTogether(std::size_t count);
-    void Raw(std::span<const std::uint8_t> bytes);  // splits anywhere
+    void Raw(std::span<const std::uint8_t> bytes); // splits anywhere
     void U8(std::uint8_t v);
     void U16(std::uint16_t v);
     void U32(std::uint32_t v);

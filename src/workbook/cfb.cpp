@@ -54,9 +54,7 @@ constexpr std::size_t kMaxDirectoryEntries = 65536;
 // Little-endian access
 // ---------------------------------------------------------------------------
 
-std::uint16_t Get16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 std::uint32_t Get32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -134,7 +132,7 @@ std::string Printable(std::u16string_view name) {
             out += static_cast<char>(0xC0 | (c >> 6));
             out += static_cast<char>(0x80 | (c & 0x3F));
         } else if (c >= 0xD800 && c <= 0xDFFF) {
-            out += "?";  // half a pair; messages don't need the exact character
+            out += "?"; // half a pair; messages don't need the exact character
         } else {
             out += static_cast<char>(0xE0 | (c >> 12));
             out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
@@ -203,8 +201,7 @@ private:
         std::uint32_t chain_ = 0;
     };
 
-    static void CheckVisit(SectorOwners::Mark mark, const char* kind, const std::string& what,
-                           std::uint32_t sector) {
+    static void CheckVisit(SectorOwners::Mark mark, const char* kind, const std::string& what, std::uint32_t sector) {
         if (mark == SectorOwners::Mark::Loop) {
             Fail(std::string(kind) + " chain of " + what + " loops at sector " + Num(sector));
         }
@@ -216,16 +213,15 @@ private:
     void ReadHeader() {
         if (bytes_.empty()) Fail("not a compound file (the input is empty)");
         if (bytes_.size() > kMaxFileSize) {
-            Fail("compound file is too large (" + Num(bytes_.size()) + " bytes; at most " +
-                 Num(kMaxFileSize) + " are accepted)");
+            Fail("compound file is too large (" + Num(bytes_.size()) + " bytes; at most " + Num(kMaxFileSize) +
+                 " are accepted)");
         }
-        if (bytes_.size() < sizeof kSignature ||
-            std::memcmp(bytes_.data(), kSignature, sizeof kSignature) != 0) {
+        if (bytes_.size() < sizeof kSignature || std::memcmp(bytes_.data(), kSignature, sizeof kSignature) != 0) {
             Fail("not a compound file (bad signature)");
         }
         if (bytes_.size() < kHeaderSize) {
-            Fail("file is truncated: the " + Num(kHeaderSize) + "-byte header is cut off after " +
-                 Num(bytes_.size()) + " bytes");
+            Fail("file is truncated: the " + Num(kHeaderSize) + "-byte header is cut off after " + Num(bytes_.size()) +
+                 " bytes");
         }
         const std::uint8_t* h = bytes_.data();
         if (Get16(h + 0x1C) != 0xFFFE) Fail("not a compound file (bad byte order mark)");
@@ -595,7 +591,7 @@ constexpr std::size_t kDirPerSector = kSectorSize / kDirEntrySize;
 
 // One directory slot of the file being written.
 struct Node {
-    const Entry* entry = nullptr;  // null for the root
+    const Entry* entry = nullptr; // null for the root
     std::uint32_t left = kNoStream;
     std::uint32_t right = kNoStream;
     std::uint32_t child = kNoStream;
@@ -748,7 +744,7 @@ private:
     void WriteHeader() {
         std::uint8_t* h = out_.data();
         std::memcpy(h, kSignature, sizeof kSignature);
-        Put16(h + 0x18, 0x003E);  // minor version
+        Put16(h + 0x18, 0x003E); // minor version
         Put16(h + 0x1A, 3);
         Put16(h + 0x1C, 0xFFFE);
         Put16(h + 0x1E, 9);
@@ -805,8 +801,7 @@ private:
             const std::u16string_view name = node.entry ? std::u16string_view(node.entry->name) : u"Root Entry";
             for (std::size_t k = 0; k < name.size(); ++k) Put16(p + 2 * k, name[k]);
             Put16(p + 0x40, static_cast<std::uint16_t>((name.size() + 1) * 2));
-            p[0x42] = !node.entry ? kTypeRoot
-                                  : node.entry->type == Entry::Type::Storage ? kTypeStorage : kTypeStream;
+            p[0x42] = !node.entry ? kTypeRoot : node.entry->type == Entry::Type::Storage ? kTypeStorage : kTypeStream;
             p[0x43] = kColorBlack;
             Put32(p + 0x44, node.left);
             Put32(p + 0x48, node.right);
@@ -828,7 +823,7 @@ private:
     void WriteMini() {
         if (miniSectors_ == 0) return;
         std::vector<std::uint32_t> miniFat(miniFatSectors_ * kFatPerSector, kFreeSect);
-        std::uint8_t* stream = SectorAt(miniStreamStart_);  // contiguous sectors
+        std::uint8_t* stream = SectorAt(miniStreamStart_); // contiguous sectors
         for (const Node& node : nodes_) {
             if (!node.entry || node.entry->type != Entry::Type::Stream || node.size == 0 ||
                 node.size >= kMiniStreamCutoff) {
@@ -868,9 +863,7 @@ EntryT* FindIn(Entries& entries, std::u16string_view name) {
 
 } // namespace
 
-const Entry* CompoundFile::FindStream(std::u16string_view name) const {
-    return FindIn<const Entry>(entries, name);
-}
+const Entry* CompoundFile::FindStream(std::u16string_view name) const { return FindIn<const Entry>(entries, name); }
 
 Entry* CompoundFile::FindStream(std::u16string_view name) { return FindIn<Entry>(entries, name); }
 

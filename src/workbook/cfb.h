@@ -26,13 +26,13 @@ struct Entry {
     std::uint32_t stateBits = 0;
     std::uint64_t creationTime = 0;
     std::uint64_t modifiedTime = 0;
-    std::vector<std::uint8_t> data;  // streams only
-    std::vector<Entry> children;     // storages only, in any order
+    std::vector<std::uint8_t> data; // streams only
+    std::vector<Entry> children;    // storages only, in any order
 };
 
 struct CompoundFile {
     std::array<std::uint8_t, 16> rootClsid{};
-    std::vector<Entry> entries;  // the root storage's children
+    std::vector<Entry> entries; // the root storage's children
 
     // The root's direct child stream of that name (names compare without
     // regard to case, as the format does), or nullptr.

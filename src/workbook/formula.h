@@ -80,20 +80,19 @@ struct InsertShift {
     std::uint16_t col = 0;
     std::uint32_t count = 1;
 };
-std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formulaSheet,
-                                     const InsertShift& shift, const WorkbookContext& context);
+std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formulaSheet, const InsertShift& shift,
+                                     const WorkbookContext& context);
 
 // True when any reference of the formula points into the shifted band (for
 // cheap indexing by the model): the columns each reference touches. Appends
 // (sorted, without duplicates among this call's entries); skips PtgRefN/AreaN
 // and 3-D references to sheets the workbook does not know.
-void CollectReferencedColumns(const Tokens& tokens, std::uint16_t formulaSheet,
-                              const WorkbookContext& context,
+void CollectReferencedColumns(const Tokens& tokens, std::uint16_t formulaSheet, const WorkbookContext& context,
                               std::vector<std::pair<std::uint16_t, std::uint16_t>>& sheetAndCol);
 
 // A cell's value as a formula sees it.
 struct ErrorValue {
-    std::uint8_t code = 0;  // 0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!, 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A
+    std::uint8_t code = 0; // 0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!, 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A
     friend bool operator==(ErrorValue, ErrorValue) = default;
 };
 struct Blank {

@@ -43,27 +43,23 @@ struct CannotEvaluate {};
 CellValue Error(std::uint8_t code) { return ErrorValue{code}; }
 bool IsError(const CellValue& v) { return std::holds_alternative<ErrorValue>(v); }
 
-char16_t UpperChar(char16_t c)
-{
+char16_t UpperChar(char16_t c) {
     if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 32);
     return c;
 }
-char16_t LowerChar(char16_t c)
-{
+char16_t LowerChar(char16_t c) {
     if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<char16_t>(c + 32);
     return c;
 }
 
-std::u16string Ascii(const char* text)
-{
+std::u16string Ascii(const char* text) {
     std::u16string out;
     for (; *text != '\0'; ++text) out.push_back(static_cast<char16_t>(*text));
     return out;
 }
 
 // Excel's General form of a number in text: up to 15 significant digits.
-std::u16string GeneralText(double value)
-{
+std::u16string GeneralText(double value) {
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%.15G", value == 0 ? 0.0 : value);
     return Ascii(buffer);
@@ -71,8 +67,7 @@ std::u16string GeneralText(double value)
 
 // Plain decimal text ("12", " -1.5e3 ", "50%") as a number. Other text with
 // digits in it (dates, "1,000", "$5") Excel may read too: leave that to it.
-CellValue TextToNumber(const std::u16string& text)
-{
+CellValue TextToNumber(const std::u16string& text) {
     std::size_t begin = 0;
     std::size_t end = text.size();
     while (begin < end && text[begin] == u' ') ++begin;
@@ -103,25 +98,22 @@ CellValue TextToNumber(const std::u16string& text)
     return Error(kErrValue);
 }
 
-CellValue ToNumber(const CellValue& v)
-{
+CellValue ToNumber(const CellValue& v) {
     if (const auto* d = std::get_if<double>(&v)) return *d;
     if (const auto* b = std::get_if<bool>(&v)) return *b ? 1.0 : 0.0;
     if (std::holds_alternative<Blank>(v)) return 0.0;
     if (const auto* s = std::get_if<std::u16string>(&v)) return TextToNumber(*s);
-    return v;  // an error
+    return v; // an error
 }
 
-CellValue ToText(const CellValue& v)
-{
+CellValue ToText(const CellValue& v) {
     if (const auto* d = std::get_if<double>(&v)) return GeneralText(*d);
     if (const auto* b = std::get_if<bool>(&v)) return std::u16string(*b ? u"TRUE" : u"FALSE");
     if (std::holds_alternative<Blank>(v)) return std::u16string();
-    return v;  // text or an error
+    return v; // text or an error
 }
 
-CellValue ToBool(const CellValue& v)
-{
+CellValue ToBool(const CellValue& v) {
     if (const auto* b = std::get_if<bool>(&v)) return *b;
     if (const auto* d = std::get_if<double>(&v)) return *d != 0;
     if (std::holds_alternative<Blank>(v)) return false;
@@ -141,8 +133,7 @@ enum class RoundMode { kHalfAway, kAway, kToward };
 
 // Rounding on the 15-significant-digit decimal form, as Excel does: 2.675
 // rounds to 2.68 although the double lies just below.
-double RoundDecimal(double x, double digitsArg, RoundMode mode)
-{
+double RoundDecimal(double x, double digitsArg, RoundMode mode) {
     if (x == 0 || !std::isfinite(x) || !std::isfinite(digitsArg)) return x;
     const double digitsTruncated = std::trunc(digitsArg);
     if (digitsTruncated > 400) return x;
@@ -153,14 +144,17 @@ double RoundDecimal(double x, double digitsArg, RoundMode mode)
     mantissa.push_back(buffer[0]);
     mantissa.append(buffer + 2, 14);
     const long exponent = std::strtol(std::strchr(buffer, 'e') + 1, nullptr, 10);
-    const long keep = exponent + 1 + digits;  // significant digits kept
+    const long keep = exponent + 1 + digits; // significant digits kept
     if (keep >= 15) return x;
     std::uint64_t kept = 0;
-    for (long i = 0; i < keep; ++i) kept = kept * 10 + static_cast<std::uint64_t>(mantissa[static_cast<std::size_t>(i)] - '0');
+    for (long i = 0; i < keep; ++i)
+        kept = kept * 10 + static_cast<std::uint64_t>(mantissa[static_cast<std::size_t>(i)] - '0');
     const std::string rest = keep < 0 ? mantissa : mantissa.substr(static_cast<std::size_t>(keep));
     bool up = false;
-    if (mode == RoundMode::kHalfAway) up = keep >= 0 && rest[0] >= '5';
-    else if (mode == RoundMode::kAway) up = rest.find_first_not_of('0') != std::string::npos;
+    if (mode == RoundMode::kHalfAway)
+        up = keep >= 0 && rest[0] >= '5';
+    else if (mode == RoundMode::kAway)
+        up = rest.find_first_not_of('0') != std::string::npos;
     if (up) ++kept;
     const long scale = keep < 0 ? -digits : exponent + 1 - keep;
     if (keep < 0) kept = up ? 1 : 0;
@@ -170,21 +164,28 @@ double RoundDecimal(double x, double digitsArg, RoundMode mode)
 }
 
 // Excel orders numbers < text < logical values; text compares without case.
-int Compare(const CellValue& a, const CellValue& b)
-{
-    auto rank = [](const CellValue& v) { return std::holds_alternative<double>(v) ? 0 : std::holds_alternative<std::u16string>(v) ? 1 : 2; };
+int Compare(const CellValue& a, const CellValue& b) {
+    auto rank = [](const CellValue& v) {
+        return std::holds_alternative<double>(v) ? 0 : std::holds_alternative<std::u16string>(v) ? 1 : 2;
+    };
     CellValue left = a;
     CellValue right = b;
     // A blank takes the other side's type.
     if (std::holds_alternative<Blank>(left)) {
-        if (std::holds_alternative<std::u16string>(right)) left = std::u16string();
-        else if (std::holds_alternative<bool>(right)) left = false;
-        else left = 0.0;
+        if (std::holds_alternative<std::u16string>(right))
+            left = std::u16string();
+        else if (std::holds_alternative<bool>(right))
+            left = false;
+        else
+            left = 0.0;
     }
     if (std::holds_alternative<Blank>(right)) {
-        if (std::holds_alternative<std::u16string>(left)) right = std::u16string();
-        else if (std::holds_alternative<bool>(left)) right = false;
-        else right = 0.0;
+        if (std::holds_alternative<std::u16string>(left))
+            right = std::u16string();
+        else if (std::holds_alternative<bool>(left))
+            right = false;
+        else
+            right = 0.0;
     }
     if (rank(left) != rank(right)) return rank(left) < rank(right) ? -1 : 1;
     if (const auto* x = std::get_if<double>(&left)) {
@@ -209,20 +210,16 @@ class Evaluator {
 public:
     Evaluator(const Tokens& tokens, const Tree& tree, std::uint16_t formulaSheet, CellPos host,
               const WorkbookContext& context, EvalContext& cells)
-        : rgce_(tokens.rgce), tree_(tree), sheet_(formulaSheet), host_(host), context_(context), cells_(cells)
-    {
-    }
+        : rgce_(tokens.rgce), tree_(tree), sheet_(formulaSheet), host_(host), context_(context), cells_(cells) {}
 
-    CellValue Result()
-    {
+    CellValue Result() {
         CellValue value = Scalar(Eval(tree_.root));
-        if (std::holds_alternative<Blank>(value)) return 0.0;  // =A1 of an empty A1 shows 0
+        if (std::holds_alternative<Blank>(value)) return 0.0; // =A1 of an empty A1 shows 0
         return value;
     }
 
 private:
-    CellValue CellAt(std::uint16_t sheet, std::uint32_t row, std::uint16_t col)
-    {
+    CellValue CellAt(std::uint16_t sheet, std::uint32_t row, std::uint16_t col) {
         if (++visited_ > kMaxCellsVisited) throw CannotEvaluate{};
         auto value = cells_.Cell(sheet, CellPos{row, col});
         if (!value) throw CannotEvaluate{};
@@ -235,14 +232,15 @@ private:
 
     // A reference used as a single value: the cell itself, or the cell of the
     // area in the formula's own row or column (implicit intersection).
-    CellValue Scalar(const Value& value)
-    {
+    CellValue Scalar(const Value& value) {
         const auto* ref = std::get_if<RefValue>(&value);
         if (ref == nullptr) {
             return std::visit(
                 [](const auto& v) -> CellValue {
-                    if constexpr (std::is_same_v<std::decay_t<decltype(v)>, RefValue>) return Blank{};
-                    else return v;
+                    if constexpr (std::is_same_v<std::decay_t<decltype(v)>, RefValue>)
+                        return Blank{};
+                    else
+                        return v;
                 },
                 value);
         }
@@ -260,11 +258,11 @@ private:
     // Every value an aggregate argument stands for: the cells of a reference
     // (fromReference = true) or the argument's own value.
     template <typename Visit>
-    void ForEachValue(std::size_t index, Visit visit)
-    {
+    void ForEachValue(std::size_t index, Visit visit) {
         const Value value = Eval(index);
         if (const auto* ref = std::get_if<RefValue>(&value)) {
-            const std::uint64_t cellsInArea = (std::uint64_t{ref->rowLast} - ref->rowFirst + 1) * (std::uint64_t{ref->colLast} - ref->colFirst + 1);
+            const std::uint64_t cellsInArea =
+                (std::uint64_t{ref->rowLast} - ref->rowFirst + 1) * (std::uint64_t{ref->colLast} - ref->colFirst + 1);
             if (cellsInArea > kMaxCellsVisited) throw CannotEvaluate{};
             for (std::uint32_t r = ref->rowFirst; r <= ref->rowLast; ++r)
                 for (std::uint32_t c = ref->colFirst; c <= ref->colLast; ++c)
@@ -274,8 +272,7 @@ private:
         visit(Scalar(value), false);
     }
 
-    Value Eval(std::size_t index)
-    {
+    Value Eval(std::size_t index) {
         const Node& node = tree_.nodes[index];
         switch (node.kind) {
         case Node::Kind::kOperand: return Operand(node);
@@ -297,13 +294,11 @@ private:
         throw CannotEvaluate{};
     }
 
-    static Value ToValue(const CellValue& v)
-    {
+    static Value ToValue(const CellValue& v) {
         return std::visit([](const auto& x) -> Value { return x; }, v);
     }
 
-    Value Operand(const Node& node)
-    {
+    Value Operand(const Node& node) {
         const std::size_t at = node.offset;
         switch (node.ptg) {
         case kPtgMissArg: return Blank{};
@@ -312,7 +307,8 @@ private:
             const bool wide = rgce_[at + 2] & 0x01;
             std::u16string text;
             for (std::size_t i = 0; i < cch; ++i)
-                text.push_back(wide ? static_cast<char16_t>(ReadU16(rgce_, at + 3 + 2 * i)) : static_cast<char16_t>(rgce_[at + 3 + i]));
+                text.push_back(wide ? static_cast<char16_t>(ReadU16(rgce_, at + 3 + 2 * i))
+                                    : static_cast<char16_t>(rgce_[at + 3 + i]));
             return text;
         }
         case kPtgErr: return ErrorValue{rgce_[at + 1]};
@@ -349,12 +345,11 @@ private:
         case kPtgAreaErr:
         case kPtgRefErr3d:
         case kPtgAreaErr3d: return ErrorValue{kErrRef};
-        default: throw CannotEvaluate{};  // names, arrays, external names
+        default: throw CannotEvaluate{}; // names, arrays, external names
         }
     }
 
-    CellValue Binary(const Node& node)
-    {
+    CellValue Binary(const Node& node) {
         if (node.ptg == kPtgRange || node.ptg == kPtgUnion || node.ptg == kPtgIsect) throw CannotEvaluate{};
         const CellValue a = ScalarOf(node.children[0]);
         const CellValue b = ScalarOf(node.children[1]);
@@ -388,7 +383,7 @@ private:
         case kPtgSub: return Checked(x - y);
         case kPtgMul: return Checked(x * y);
         case kPtgDiv: return y == 0 ? Error(kErrDiv0) : Checked(x / y);
-        default:  // kPtgPower
+        default: // kPtgPower
             if (x == 0 && y == 0) return Error(kErrNum);
             if (x == 0 && y < 0) return Error(kErrDiv0);
             return Checked(std::pow(x, y));
@@ -402,8 +397,7 @@ private:
     // SUM, PRODUCT, MIN, MAX, AVERAGE, COUNT, COUNTA: cells of references
     // count only when they hold numbers (any value for COUNTA); values given
     // directly are converted, and text that is no number is #VALUE!.
-    Value Aggregate(const Node& node)
-    {
+    Value Aggregate(const Node& node) {
         const std::uint16_t id = node.functionId;
         double sum = 0;
         double product = 1;
@@ -413,7 +407,7 @@ private:
         std::optional<CellValue> error;
         for (std::size_t child : node.children) {
             ForEachValue(child, [&](const CellValue& v, bool fromReference) {
-                if (id == 169) {  // COUNTA
+                if (id == 169) { // COUNTA
                     if (!std::holds_alternative<Blank>(v)) ++count;
                     return true;
                 }
@@ -427,7 +421,7 @@ private:
                 } else if (!std::holds_alternative<Blank>(v)) {
                     const CellValue n = ToNumber(v);
                     if (IsError(n)) {
-                        if (id == 0) return true;  // COUNT just skips it
+                        if (id == 0) return true; // COUNT just skips it
                         error = n;
                         return false;
                     }
@@ -451,12 +445,11 @@ private:
         case 5: return count == 0 ? Value(ErrorValue{kErrDiv0}) : ToValue(Checked(sum / static_cast<double>(count)));
         case 6: return minimum;
         case 7: return maximum;
-        default: return count == 0 ? Value(0.0) : ToValue(Checked(product));  // PRODUCT
+        default: return count == 0 ? Value(0.0) : ToValue(Checked(product)); // PRODUCT
         }
     }
 
-    Value Logical(const Node& node)
-    {
+    Value Logical(const Node& node) {
         const bool isAnd = node.functionId == 36;
         bool result = isAnd;
         bool any = false;
@@ -484,8 +477,7 @@ private:
         return result;
     }
 
-    Value Round(const Node& node, RoundMode mode)
-    {
+    Value Round(const Node& node, RoundMode mode) {
         const CellValue x = Number(node.children[0]);
         if (IsError(x)) return ToValue(x);
         const CellValue d = Number(node.children[1]);
@@ -493,8 +485,7 @@ private:
         return RoundDecimal(std::get<double>(x), std::get<double>(d), mode);
     }
 
-    Value Function(const Node& node)
-    {
+    Value Function(const Node& node) {
         const auto& args = node.children;
         switch (node.functionId) {
         case 0:
@@ -504,7 +495,7 @@ private:
         case 7:
         case 169:
         case 183: return Aggregate(node);
-        case 1: {  // IF: only the branch taken is evaluated
+        case 1: { // IF: only the branch taken is evaluated
             const CellValue condition = ToBool(ScalarOf(args[0]));
             if (IsError(condition)) return ToValue(condition);
             if (std::get<bool>(condition)) return Eval(args[1]);
@@ -520,7 +511,7 @@ private:
             if (IsError(x)) return ToValue(x);
             return node.functionId == 24 ? std::fabs(std::get<double>(x)) : std::floor(std::get<double>(x));
         }
-        case 39: {  // MOD
+        case 39: { // MOD
             const CellValue n = Number(args[0]);
             if (IsError(n)) return ToValue(n);
             const CellValue d = Number(args[1]);
@@ -539,7 +530,7 @@ private:
         }
         case 34: return true;
         case 35: return false;
-        case 336: {  // CONCATENATE
+        case 336: { // CONCATENATE
             std::u16string text;
             for (std::size_t child : args) {
                 const CellValue t = TextArg(child);
@@ -552,7 +543,7 @@ private:
         case 32:
         case 112:
         case 113:
-        case 118: {  // LEN, LOWER, UPPER, TRIM
+        case 118: { // LEN, LOWER, UPPER, TRIM
             const CellValue t = TextArg(args[0]);
             if (IsError(t)) return ToValue(t);
             std::u16string text = std::get<std::u16string>(t);
@@ -562,7 +553,7 @@ private:
             return text;
         }
         case 115:
-        case 116: {  // LEFT, RIGHT
+        case 116: { // LEFT, RIGHT
             const CellValue t = TextArg(args[0]);
             if (IsError(t)) return ToValue(t);
             double n = 1;
@@ -576,7 +567,7 @@ private:
             const std::size_t k = n >= static_cast<double>(text.size()) ? text.size() : static_cast<std::size_t>(n);
             return node.functionId == 115 ? text.substr(0, k) : text.substr(text.size() - k);
         }
-        case 31: {  // MID
+        case 31: { // MID
             const CellValue t = TextArg(args[0]);
             if (IsError(t)) return ToValue(t);
             const CellValue start = Number(args[1]);
@@ -595,7 +586,7 @@ private:
         case 3:
         case 127:
         case 128:
-        case 129: {  // ISERROR, ISTEXT, ISNUMBER, ISBLANK
+        case 129: { // ISERROR, ISTEXT, ISNUMBER, ISBLANK
             const CellValue v = ScalarOf(args[0]);
             switch (node.functionId) {
             case 3: return IsError(v);
@@ -608,8 +599,7 @@ private:
         }
     }
 
-    static std::u16string Trim(const std::u16string& text)
-    {
+    static std::u16string Trim(const std::u16string& text) {
         std::u16string out;
         for (char16_t c : text) {
             if (c == u' ' && (out.empty() || out.back() == u' ')) continue;
@@ -631,8 +621,7 @@ private:
 } // namespace
 
 std::optional<CellValue> Evaluate(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host,
-                                  const WorkbookContext& context, EvalContext& cells)
-{
+                                  const WorkbookContext& context, EvalContext& cells) {
     try {
         const Tree tree = Decode(tokens);
         Evaluator evaluator(tokens, tree, formulaSheet, host, context, cells);

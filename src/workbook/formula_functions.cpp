@@ -10,7 +10,7 @@
 namespace vi2zezir::workbook::formula::detail {
 namespace {
 
-constexpr std::uint8_t kMany = 30;  // BIFF8 allows at most 30 arguments
+constexpr std::uint8_t kMany = 30; // BIFF8 allows at most 30 arguments
 
 constexpr FunctionInfo kFunctions[] = {
     {0, u"COUNT", 0, kMany, 'V', "R", false},
@@ -250,8 +250,7 @@ constexpr FunctionInfo kFunctions[] = {
     {367, u"VARA", 1, kMany, 'V', "R", false},
 };
 
-constexpr bool SortedById()
-{
+constexpr bool SortedById() {
     for (std::size_t i = 1; i < std::size(kFunctions); ++i)
         if (kFunctions[i - 1].id >= kFunctions[i].id) return false;
     return true;
@@ -260,16 +259,14 @@ static_assert(SortedById(), "the function table is looked up by binary search");
 
 } // namespace
 
-const FunctionInfo* FunctionById(std::uint16_t id)
-{
+const FunctionInfo* FunctionById(std::uint16_t id) {
     const auto* end = std::end(kFunctions);
     const auto* it = std::lower_bound(std::begin(kFunctions), end, id,
                                       [](const FunctionInfo& f, std::uint16_t v) { return f.id < v; });
     return it != end && it->id == id ? it : nullptr;
 }
 
-const FunctionInfo* FunctionByName(std::u16string_view upperName)
-{
+const FunctionInfo* FunctionByName(std::u16string_view upperName) {
     for (const auto& f : kFunctions)
         if (f.name == upperName) return &f;
     return nullptr;

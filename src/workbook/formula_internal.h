@@ -116,13 +116,12 @@ struct FunctionInfo {
     std::u16string_view name;
     std::uint8_t minArgs;
     std::uint8_t maxArgs;
-    char returnClass;           // 'R', 'V' or 'A'
-    std::string_view params;    // one class per parameter; the last repeats
+    char returnClass;        // 'R', 'V' or 'A'
+    std::string_view params; // one class per parameter; the last repeats
     bool isVolatile;
 
     bool Fixed() const { return minArgs == maxArgs; }
-    char ParamClass(std::size_t index) const
-    {
+    char ParamClass(std::size_t index) const {
         if (params.empty()) return 'V';
         return index < params.size() ? params[index] : params.back();
     }
@@ -133,22 +132,18 @@ const FunctionInfo* FunctionById(std::uint16_t id);
 const FunctionInfo* FunctionByName(std::u16string_view upperName);
 
 // Little-endian reads; callers check bounds first.
-inline std::uint16_t ReadU16(std::span<const std::uint8_t> bytes, std::size_t at)
-{
+inline std::uint16_t ReadU16(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
-inline std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t at)
-{
+inline std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8) |
            (static_cast<std::uint32_t>(bytes[at + 2]) << 16) | (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
 }
-inline void WriteU16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t value)
-{
+inline void WriteU16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t value) {
     out[at] = static_cast<std::uint8_t>(value & 0xFF);
     out[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
-inline void AppendU16(std::vector<std::uint8_t>& out, std::uint16_t value)
-{
+inline void AppendU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value & 0xFF));
     out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
@@ -174,34 +169,34 @@ std::size_t ExtraSize(std::uint8_t ptg, std::span<const std::uint8_t> rgcb, std:
 struct ArrayConstant {
     std::size_t cols = 0;
     std::size_t rows = 0;
-    std::vector<CellValue> values;  // row by row
+    std::vector<CellValue> values; // row by row
 };
 
 struct Node {
     enum class Kind : std::uint8_t {
-        kOperand,   // constants, references, names, missing argument
-        kUnary,     // + - (prefix)
-        kPercent,   // % (postfix)
+        kOperand, // constants, references, names, missing argument
+        kUnary,   // + - (prefix)
+        kPercent, // % (postfix)
         kBinary,
         kParen,
         kFunction,
-        kWhole,     // PtgExp / PtgTbl standing for the whole formula
+        kWhole, // PtgExp / PtgTbl standing for the whole formula
     };
     Kind kind = Kind::kOperand;
-    std::uint8_t ptg = 0;          // the token (with class bits)
-    std::size_t offset = 0;        // in rgce
-    std::uint16_t functionId = 0;  // kFunction
-    std::u16string lead;           // whitespace before the token's own symbol
-    std::u16string openLead;       // before "(" of kParen
-    std::u16string closeLead;      // before ")" of kParen / kFunction
+    std::uint8_t ptg = 0;         // the token (with class bits)
+    std::size_t offset = 0;       // in rgce
+    std::uint16_t functionId = 0; // kFunction
+    std::u16string lead;          // whitespace before the token's own symbol
+    std::u16string openLead;      // before "(" of kParen
+    std::u16string closeLead;     // before ")" of kParen / kFunction
     std::vector<std::size_t> children;
-    std::size_t arrayIndex = 0;    // into Tree::arrays for PtgArray
+    std::size_t arrayIndex = 0; // into Tree::arrays for PtgArray
 };
 
 struct Tree {
     std::vector<Node> nodes;
     std::vector<ArrayConstant> arrays;
-    std::u16string afterEquals;  // PtgAttrSpace type 6
+    std::u16string afterEquals; // PtgAttrSpace type 6
     std::size_t root = 0;
 };
 
@@ -227,9 +222,9 @@ Area ReadRefArea(std::span<const std::uint8_t> rgce, std::size_t at, std::uint8_
 std::u16string ColumnLetters(std::uint16_t col);
 std::u16string CellText(std::uint32_t row, std::uint16_t col, bool rowRel, bool colRel);
 std::u16string AreaText(const Area& area);
-std::u16string SheetPrefix(std::u16string_view sheetName);  // "Sheet1!" or "'My Sheet'!"
+std::u16string SheetPrefix(std::u16string_view sheetName); // "Sheet1!" or "'My Sheet'!"
 
-std::u16string NumberText(double value);  // formula-bar form of a number constant
+std::u16string NumberText(double value); // formula-bar form of a number constant
 std::u16string ErrorText(std::uint8_t code);
 std::optional<std::uint8_t> ErrorCode(std::u16string_view upperText);
 

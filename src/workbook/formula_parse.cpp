@@ -30,9 +30,9 @@ constexpr std::size_t kMaxTextLength = 8192;
 
 struct PNode {
     Node::Kind kind = Node::Kind::kOperand;
-    std::vector<std::uint8_t> bytes;  // operand token
-    bool classified = false;          // operand whose class bits follow the context
-    std::uint8_t op = 0;              // operator token
+    std::vector<std::uint8_t> bytes; // operand token
+    bool classified = false;         // operand whose class bits follow the context
+    std::uint8_t op = 0;             // operator token
     const FunctionInfo* function = nullptr;
     OperandClass cls = OperandClass::kReference;
     std::u16string lead;
@@ -47,8 +47,7 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool IsNameStart(char16_t c) { return IsLetter(c) || c == u'_' || c == u'\\' || c >= 0x80; }
 bool IsNameChar(char16_t c) { return IsNameStart(c) || IsDigit(c) || c == u'.' || c == u'?'; }
 char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
-std::u16string UpperAscii(std::u16string_view text)
-{
+std::u16string UpperAscii(std::u16string_view text) {
     std::u16string up;
     up.reserve(text.size());
     for (char16_t c : text) up.push_back(Upper(c));
@@ -66,17 +65,15 @@ class Parser {
 public:
     Parser(std::u16string_view text, const WorkbookContext& context) : text_(text), context_(context) {}
 
-    PNodePtr ParseFormula()
-    {
+    PNodePtr ParseFormula() {
         PNodePtr root = ParseComparison();
-        SkipWhitespace();  // trailing whitespace has no token to stand before
+        SkipWhitespace(); // trailing whitespace has no token to stand before
         if (pos_ != text_.size()) Error("unexpected text");
         return root;
     }
 
 private:
-    [[noreturn]] void Error(const char* what) const
-    {
+    [[noreturn]] void Error(const char* what) const {
         throw FormulaError(std::string(what) + " at position " + std::to_string(pos_ + 1));
     }
 
@@ -85,24 +82,25 @@ private:
 
     // Whitespace runs are returned as written (spaces and line feeds); a CR of
     // a CR LF pair is dropped, a tab counts as a space.
-    std::u16string SkipWhitespace()
-    {
+    std::u16string SkipWhitespace() {
         std::u16string run;
         while (!AtEnd()) {
             const char16_t c = text_[pos_];
-            if (c == u' ' || c == u'\t') run.push_back(u' ');
-            else if (c == u'\n') run.push_back(u'\n');
+            if (c == u' ' || c == u'\t')
+                run.push_back(u' ');
+            else if (c == u'\n')
+                run.push_back(u'\n');
             else if (c == u'\r') {
                 if (Peek(1) != u'\n') run.push_back(u'\n');
-            } else break;
+            } else
+                break;
             ++pos_;
         }
         return run;
     }
 
     struct DepthGuard {
-        explicit DepthGuard(Parser& parser) : parser_(parser)
-        {
+        explicit DepthGuard(Parser& parser) : parser_(parser) {
             if (++parser_.depth_ > kMaxParseDepth) parser_.Error("formula is nested too deeply");
         }
         ~DepthGuard() { --parser_.depth_; }
@@ -111,8 +109,7 @@ private:
         Parser& parser_;
     };
 
-    static PNodePtr Binary(std::uint8_t op, PNodePtr left, PNodePtr right, std::u16string lead)
-    {
+    static PNodePtr Binary(std::uint8_t op, PNodePtr left, PNodePtr right, std::u16string lead) {
         auto node = std::make_unique<PNode>();
         node->kind = Node::Kind::kBinary;
         node->op = op;
@@ -125,8 +122,7 @@ private:
     // One left-associative precedence level: `match` recognises the operator at
     // the current position and returns its token and length (0 = none).
     template <typename Next, typename Match>
-    PNodePtr BinaryLevel(Next next, Match match)
-    {
+    PNodePtr BinaryLevel(Next next, Match match) {
         PNodePtr left = (this->*next)();
         for (;;) {
             const std::size_t save = pos_;
@@ -142,8 +138,7 @@ private:
         }
     }
 
-    PNodePtr ParseComparison()
-    {
+    PNodePtr ParseComparison() {
         return BinaryLevel(&Parser::ParseConcat, [this]() -> std::pair<std::uint8_t, std::size_t> {
             const char16_t c = Peek();
             const char16_t d = Peek(1);
@@ -156,37 +151,34 @@ private:
             return {0, 0};
         });
     }
-    PNodePtr ParseConcat()
-    {
+    PNodePtr ParseConcat() {
         return BinaryLevel(&Parser::ParseAdditive, [this]() -> std::pair<std::uint8_t, std::size_t> {
-            return Peek() == u'&' ? std::pair<std::uint8_t, std::size_t>{kPtgConcat, 1} : std::pair<std::uint8_t, std::size_t>{0, 0};
+            return Peek() == u'&' ? std::pair<std::uint8_t, std::size_t>{kPtgConcat, 1}
+                                  : std::pair<std::uint8_t, std::size_t>{0, 0};
         });
     }
-    PNodePtr ParseAdditive()
-    {
+    PNodePtr ParseAdditive() {
         return BinaryLevel(&Parser::ParseMultiplicative, [this]() -> std::pair<std::uint8_t, std::size_t> {
             if (Peek() == u'+') return {kPtgAdd, 1};
             if (Peek() == u'-') return {kPtgSub, 1};
             return {0, 0};
         });
     }
-    PNodePtr ParseMultiplicative()
-    {
+    PNodePtr ParseMultiplicative() {
         return BinaryLevel(&Parser::ParsePower, [this]() -> std::pair<std::uint8_t, std::size_t> {
             if (Peek() == u'*') return {kPtgMul, 1};
             if (Peek() == u'/') return {kPtgDiv, 1};
             return {0, 0};
         });
     }
-    PNodePtr ParsePower()
-    {
+    PNodePtr ParsePower() {
         return BinaryLevel(&Parser::ParsePostfix, [this]() -> std::pair<std::uint8_t, std::size_t> {
-            return Peek() == u'^' ? std::pair<std::uint8_t, std::size_t>{kPtgPower, 1} : std::pair<std::uint8_t, std::size_t>{0, 0};
+            return Peek() == u'^' ? std::pair<std::uint8_t, std::size_t>{kPtgPower, 1}
+                                  : std::pair<std::uint8_t, std::size_t>{0, 0};
         });
     }
 
-    PNodePtr ParsePostfix()
-    {
+    PNodePtr ParsePostfix() {
         PNodePtr operand = ParseUnary();
         for (;;) {
             const std::size_t save = pos_;
@@ -205,8 +197,7 @@ private:
         }
     }
 
-    PNodePtr ParseUnary()
-    {
+    PNodePtr ParseUnary() {
         DepthGuard guard(*this);
         const std::size_t save = pos_;
         std::u16string ws = SkipWhitespace();
@@ -223,8 +214,7 @@ private:
         return ParsePrimary();
     }
 
-    PNodePtr Operand(std::vector<std::uint8_t> bytes, bool classified, std::u16string lead)
-    {
+    PNodePtr Operand(std::vector<std::uint8_t> bytes, bool classified, std::u16string lead) {
         auto node = std::make_unique<PNode>();
         node->bytes = std::move(bytes);
         node->classified = classified;
@@ -232,8 +222,7 @@ private:
         return node;
     }
 
-    PNodePtr ParsePrimary()
-    {
+    PNodePtr ParsePrimary() {
         DepthGuard guard(*this);
         std::u16string ws = SkipWhitespace();
         if (AtEnd()) Error("formula ends where an operand is expected");
@@ -261,9 +250,8 @@ private:
         Error("unexpected character");
     }
 
-    std::vector<std::uint8_t> ParseString()
-    {
-        ++pos_;  // opening quote
+    std::vector<std::uint8_t> ParseString() {
+        ++pos_; // opening quote
         std::u16string value;
         for (;;) {
             if (AtEnd()) Error("a text constant has no closing quote");
@@ -286,8 +274,7 @@ private:
         return bytes;
     }
 
-    std::vector<std::uint8_t> ParseError()
-    {
+    std::vector<std::uint8_t> ParseError() {
         for (std::size_t length = 7; length >= 4; --length) {
             if (pos_ + length > text_.size()) continue;
             if (auto code = ErrorCode(UpperAscii(text_.substr(pos_, length)))) {
@@ -298,8 +285,7 @@ private:
         Error("unknown error value");
     }
 
-    std::vector<std::uint8_t> ParseNumber()
-    {
+    std::vector<std::uint8_t> ParseNumber() {
         std::string ascii;
         auto digits = [&] {
             while (IsDigit(Peek())) ascii.push_back(static_cast<char>(text_[pos_++]));
@@ -333,8 +319,7 @@ private:
     }
 
     // "$A$1" style parts; each advances pos_ only on success.
-    std::optional<std::uint16_t> TryColumn()
-    {
+    std::optional<std::uint16_t> TryColumn() {
         std::size_t p = pos_;
         const bool rel = !(p < text_.size() && text_[p] == u'$');
         if (!rel) ++p;
@@ -349,8 +334,7 @@ private:
         pos_ = p;
         return static_cast<std::uint16_t>((col - 1) | (rel ? kColRelBit : 0));
     }
-    std::optional<std::uint32_t> TryRow(bool& rel)
-    {
+    std::optional<std::uint32_t> TryRow(bool& rel) {
         std::size_t p = pos_;
         rel = !(p < text_.size() && text_[p] == u'$');
         if (!rel) ++p;
@@ -365,8 +349,7 @@ private:
         pos_ = p;
         return row - 1;
     }
-    std::optional<CellAddress> TryCell()
-    {
+    std::optional<CellAddress> TryCell() {
         const std::size_t save = pos_;
         auto col = TryColumn();
         bool rowRel = true;
@@ -378,22 +361,20 @@ private:
         return CellAddress{*row, static_cast<std::uint16_t>(*col & kColMask), rowRel, (*col & kColRelBit) != 0};
     }
 
-    bool ReferenceEnds() const
-    {
+    bool ReferenceEnds() const {
         const char16_t c = Peek();
         return !(IsNameChar(c) || c == u'(' || c == u'!' || c == u':' || c == u'$');
     }
 
-    static void AppendLoc(std::vector<std::uint8_t>& bytes, std::uint32_t row, std::uint16_t col, bool rowRel, bool colRel)
-    {
+    static void AppendLoc(std::vector<std::uint8_t>& bytes, std::uint32_t row, std::uint16_t col, bool rowRel,
+                          bool colRel) {
         AppendU16(bytes, static_cast<std::uint16_t>(row));
         AppendU16(bytes, static_cast<std::uint16_t>(col | (rowRel ? kRowRelBit : 0) | (colRel ? kColRelBit : 0)));
     }
 
     // A cell, an area ("A1:B2", "A:C", "1:3"), optionally after a sheet
     // prefix; the token is of reference class until classes are settled.
-    std::optional<std::vector<std::uint8_t>> TryReference(std::optional<std::uint16_t> ixti)
-    {
+    std::optional<std::vector<std::uint8_t>> TryReference(std::optional<std::uint16_t> ixti) {
         const std::size_t save = pos_;
         if (!ixti) {
             if (auto sheetIxti = TrySheetPrefix()) {
@@ -405,7 +386,8 @@ private:
         Area area;
         bool isArea = false;
         if (auto first = TryCell()) {
-            area = {first->row, first->row, first->col, first->col, first->rowRel, first->rowRel, first->colRel, first->colRel};
+            area = {first->row,    first->row,    first->col,    first->col,
+                    first->rowRel, first->rowRel, first->colRel, first->colRel};
             if (Peek() == u':') {
                 ++pos_;
                 auto second = TryCell();
@@ -423,8 +405,14 @@ private:
                 pos_ = save;
                 return std::nullopt;
             }
-            area = {0, kMaxRows - 1, static_cast<std::uint16_t>(*colFirst & kColMask), static_cast<std::uint16_t>(*colLast & kColMask),
-                    false, false, (*colFirst & kColRelBit) != 0, (*colLast & kColRelBit) != 0};
+            area = {0,
+                    kMaxRows - 1,
+                    static_cast<std::uint16_t>(*colFirst & kColMask),
+                    static_cast<std::uint16_t>(*colLast & kColMask),
+                    false,
+                    false,
+                    (*colFirst & kColRelBit) != 0,
+                    (*colLast & kColRelBit) != 0};
             isArea = true;
         } else {
             pos_ = save;
@@ -477,8 +465,7 @@ private:
     }
 
     // "Sheet2!" or "'My Sheet'!": the sheet's EXTERNSHEET index.
-    std::optional<std::uint16_t> TrySheetPrefix()
-    {
+    std::optional<std::uint16_t> TrySheetPrefix() {
         const std::size_t save = pos_;
         std::u16string name;
         if (Peek() == u'\'') {
@@ -500,7 +487,7 @@ private:
                 return std::nullopt;
             }
         }
-        ++pos_;  // "!"
+        ++pos_; // "!"
         const auto sheet = context_.SheetByName(name);
         if (!sheet) Error("the formula refers to a sheet the workbook does not have");
         const auto ixti = context_.IxtiOfSheet(*sheet);
@@ -508,8 +495,7 @@ private:
         return ixti;
     }
 
-    PNodePtr ParseNameLike(std::u16string ws)
-    {
+    PNodePtr ParseNameLike(std::u16string ws) {
         const std::size_t start = pos_;
         if (!IsNameStart(Peek())) Error("unexpected character");
         while (IsNameChar(Peek())) ++pos_;
@@ -520,17 +506,17 @@ private:
             return Operand({kPtgBool, static_cast<std::uint8_t>(upper == u"TRUE")}, false, std::move(ws));
         const auto index = context_.NameByText(name);
         if (!index) Error("the formula uses a name the workbook does not define");
-        std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(static_cast<std::uint8_t>(OperandClass::kReference) | kPtgName)};
+        std::vector<std::uint8_t> bytes{
+            static_cast<std::uint8_t>(static_cast<std::uint8_t>(OperandClass::kReference) | kPtgName)};
         AppendU16(bytes, *index);
         AppendU16(bytes, 0);
         return Operand(std::move(bytes), true, std::move(ws));
     }
 
-    PNodePtr ParseCall(const std::u16string& upperName, std::u16string ws)
-    {
+    PNodePtr ParseCall(const std::u16string& upperName, std::u16string ws) {
         const FunctionInfo* info = FunctionByName(upperName);
         if (info == nullptr) Error("unknown function (or one the .xls format does not have)");
-        ++pos_;  // "("
+        ++pos_; // "("
         auto node = std::make_unique<PNode>();
         node->kind = Node::Kind::kFunction;
         node->function = info;
@@ -545,7 +531,7 @@ private:
             for (;;) {
                 node->children.push_back(ParseArgument());
                 std::u16string trailing = SkipWhitespace();
-                if (Peek() == u',') {  // no token stands before ",": the spaces go
+                if (Peek() == u',') { // no token stands before ",": the spaces go
                     ++pos_;
                     continue;
                 }
@@ -562,8 +548,7 @@ private:
         return node;
     }
 
-    PNodePtr ParseArgument()
-    {
+    PNodePtr ParseArgument() {
         const std::size_t save = pos_;
         std::u16string ws = SkipWhitespace();
         if (Peek() == u',' || Peek() == u')') return Operand({kPtgMissArg}, false, std::move(ws));
@@ -577,22 +562,23 @@ private:
     std::size_t depth_ = 0;
 };
 
-OperandClass ClassOf(char c)
-{
+OperandClass ClassOf(char c) {
     return c == 'R' ? OperandClass::kReference : c == 'A' ? OperandClass::kArray : OperandClass::kValue;
 }
 
 // Excel's operand-class rules for a cell formula: the root wants a value;
 // operators want values; a function argument wants its parameter's class;
 // "forced array" spreads down from array parameters through value functions.
-void Transform(PNode& node, OperandClass wanted, bool forceArray)
-{
+void Transform(PNode& node, OperandClass wanted, bool forceArray) {
     switch (node.kind) {
     case Node::Kind::kOperand:
         if (!node.classified) return;
-        if (wanted == OperandClass::kValue) node.cls = forceArray ? OperandClass::kArray : OperandClass::kValue;
-        else if (wanted == OperandClass::kArray) node.cls = OperandClass::kArray;
-        else node.cls = forceArray ? OperandClass::kReference : node.cls;
+        if (wanted == OperandClass::kValue)
+            node.cls = forceArray ? OperandClass::kArray : OperandClass::kValue;
+        else if (wanted == OperandClass::kArray)
+            node.cls = OperandClass::kArray;
+        else
+            node.cls = forceArray ? OperandClass::kReference : node.cls;
         return;
     case Node::Kind::kUnary:
     case Node::Kind::kPercent:
@@ -606,8 +592,9 @@ void Transform(PNode& node, OperandClass wanted, bool forceArray)
         const OperandClass returns = ClassOf(node.function->returnClass);
         bool childForce = false;
         if (forceArray) {
-            node.cls = returns == OperandClass::kReference && wanted == OperandClass::kReference ? OperandClass::kReference
-                                                                                                  : OperandClass::kArray;
+            node.cls = returns == OperandClass::kReference && wanted == OperandClass::kReference
+                           ? OperandClass::kReference
+                           : OperandClass::kArray;
             childForce = returns == OperandClass::kValue;
         } else if (returns == wanted) {
             node.cls = returns;
@@ -632,13 +619,13 @@ public:
     std::vector<std::uint8_t> out;
     bool isVolatile = false;
 
-    void Emit(const PNode& node)
-    {
+    void Emit(const PNode& node) {
         switch (node.kind) {
         case Node::Kind::kOperand: {
             Spaces(node.lead, kSpaceBefore, kCrBefore);
             std::vector<std::uint8_t> bytes = node.bytes;
-            if (node.classified) bytes[0] = static_cast<std::uint8_t>(BaseOf(bytes[0]) | static_cast<std::uint8_t>(node.cls));
+            if (node.classified)
+                bytes[0] = static_cast<std::uint8_t>(BaseOf(bytes[0]) | static_cast<std::uint8_t>(node.cls));
             out.insert(out.end(), bytes.begin(), bytes.end());
             return;
         }
@@ -662,8 +649,10 @@ public:
             return;
         case Node::Kind::kFunction:
             isVolatile = isVolatile || node.function->isVolatile;
-            if (node.function->id == 1) EmitIf(node);
-            else if (node.function->id == 100) EmitChoose(node);
+            if (node.function->id == 1)
+                EmitIf(node);
+            else if (node.function->id == 100)
+                EmitChoose(node);
             else {
                 for (const auto& child : node.children) Emit(*child);
                 FunctionTail(node);
@@ -675,8 +664,7 @@ public:
 
 private:
     // Runs of one character each become a PtgAttrSpace of at most 255.
-    void Spaces(const std::u16string& text, std::uint8_t spaceType, std::uint8_t crType)
-    {
+    void Spaces(const std::u16string& text, std::uint8_t spaceType, std::uint8_t crType) {
         std::size_t i = 0;
         while (i < text.size()) {
             const char16_t c = text[i];
@@ -685,12 +673,12 @@ private:
                 ++i;
                 ++n;
             }
-            out.insert(out.end(), {kPtgAttr, kAttrSpace, c == u'\n' ? crType : spaceType, static_cast<std::uint8_t>(n)});
+            out.insert(out.end(),
+                       {kPtgAttr, kAttrSpace, c == u'\n' ? crType : spaceType, static_cast<std::uint8_t>(n)});
         }
     }
 
-    std::size_t Attr(std::uint8_t type)
-    {
+    std::size_t Attr(std::uint8_t type) {
         const std::size_t at = out.size();
         out.insert(out.end(), {kPtgAttr, type, 0, 0});
         return at;
@@ -698,8 +686,7 @@ private:
 
     // The spaces of the call itself, then the function token; returns where
     // the function token starts.
-    std::size_t FunctionTail(const PNode& node, std::optional<std::size_t>* lastGoto = nullptr)
-    {
+    std::size_t FunctionTail(const PNode& node, std::optional<std::size_t>* lastGoto = nullptr) {
         Spaces(node.closeLead, kSpaceBeforeClose, kCrBeforeClose);
         Spaces(node.lead, kSpaceBefore, kCrBefore);
         if (lastGoto != nullptr) *lastGoto = Attr(kAttrGoto);
@@ -717,13 +704,11 @@ private:
 
     // A PtgAttrGoto jumps to the last byte of the function token: its offset
     // is one less than the distance from its own end to the function's end.
-    void PatchGotos(const std::vector<std::size_t>& gotos, std::size_t funcAt)
-    {
+    void PatchGotos(const std::vector<std::size_t>& gotos, std::size_t funcAt) {
         for (std::size_t g : gotos) WriteU16(out, g + 2, static_cast<std::uint16_t>(funcAt + 4 - (g + 4) - 1));
     }
 
-    void EmitIf(const PNode& node)
-    {
+    void EmitIf(const PNode& node) {
         Emit(*node.children[0]);
         const std::size_t ifAt = Attr(kAttrIf);
         Emit(*node.children[1]);
@@ -743,15 +728,14 @@ private:
         PatchGotos(gotos, funcAt);
     }
 
-    void EmitChoose(const PNode& node)
-    {
+    void EmitChoose(const PNode& node) {
         Emit(*node.children[0]);
         const std::size_t choices = node.children.size() - 1;
         const std::size_t chooseAt = out.size();
         out.insert(out.end(), {kPtgAttr, kAttrChoose});
         AppendU16(out, static_cast<std::uint16_t>(choices));
         out.resize(out.size() + 2 * (choices + 1), 0);
-        const std::size_t tableAt = chooseAt + 4;  // offsets count from the jump table
+        const std::size_t tableAt = chooseAt + 4; // offsets count from the jump table
         std::vector<std::size_t> gotos;
         for (std::size_t i = 0; i < choices; ++i) {
             WriteU16(out, tableAt + 2 * i, static_cast<std::uint16_t>(out.size() - tableAt));
@@ -768,8 +752,7 @@ private:
 
 } // namespace
 
-Tokens Parse(std::u16string_view text, const WorkbookContext& context)
-{
+Tokens Parse(std::u16string_view text, const WorkbookContext& context) {
     if (text.size() > kMaxTextLength) throw FormulaError("formula text is longer than 8192 characters");
     if (text.empty() || text[0] != u'=') throw FormulaError("a formula starts with \"=\"");
     Parser parser(text.substr(1), context);

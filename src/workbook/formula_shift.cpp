@@ -10,16 +10,15 @@ namespace {
 
 using namespace detail;
 
-void PutLoc(std::vector<std::uint8_t>& rgce, std::size_t rowAt, std::size_t colAt, std::uint32_t row, std::uint16_t colField)
-{
+void PutLoc(std::vector<std::uint8_t>& rgce, std::size_t rowAt, std::size_t colAt, std::uint32_t row,
+            std::uint16_t colField) {
     WriteU16(rgce, rowAt, static_cast<std::uint16_t>(row));
     WriteU16(rgce, colAt, colField);
 }
 
 // Calls visit(at, base) for every token that holds cell coordinates.
 template <typename Visit>
-void ForEachReference(std::span<const std::uint8_t> rgce, Visit visit)
-{
+void ForEachReference(std::span<const std::uint8_t> rgce, Visit visit) {
     for (std::size_t at = 0; at < rgce.size();) {
         const std::size_t size = TokenSize(rgce, at);
         if (IsClassified(rgce[at])) visit(at, BaseOf(rgce[at]));
@@ -29,19 +28,21 @@ void ForEachReference(std::span<const std::uint8_t> rgce, Visit visit)
 
 } // namespace
 
-Tokens Unshare(const Tokens& shared, CellPos host)
-{
+Tokens Unshare(const Tokens& shared, CellPos host) {
     Tokens tokens = shared;
     if (tokens.rgce.size() > 0xFFFF) Fail("formula tokens are too long");
     ForEachReference(shared.rgce, [&](std::size_t at, std::uint8_t base) {
         const std::uint8_t cls = static_cast<std::uint8_t>(shared.rgce[at] & 0x60);
         if (base == kPtgRefN || base == kPtgAreaN) {
             const Area area = ReadRefArea(shared.rgce, at, base, host);
-            const std::uint16_t flagsFirst = static_cast<std::uint16_t>((area.rowFirstRel ? kRowRelBit : 0) | (area.colFirstRel ? kColRelBit : 0));
-            const std::uint16_t flagsLast = static_cast<std::uint16_t>((area.rowLastRel ? kRowRelBit : 0) | (area.colLastRel ? kColRelBit : 0));
+            const std::uint16_t flagsFirst =
+                static_cast<std::uint16_t>((area.rowFirstRel ? kRowRelBit : 0) | (area.colFirstRel ? kColRelBit : 0));
+            const std::uint16_t flagsLast =
+                static_cast<std::uint16_t>((area.rowLastRel ? kRowRelBit : 0) | (area.colLastRel ? kColRelBit : 0));
             if (base == kPtgRefN) {
                 tokens.rgce[at] = static_cast<std::uint8_t>(cls | kPtgRef);
-                PutLoc(tokens.rgce, at + 1, at + 3, area.rowFirst, static_cast<std::uint16_t>(area.colFirst | flagsFirst));
+                PutLoc(tokens.rgce, at + 1, at + 3, area.rowFirst,
+                       static_cast<std::uint16_t>(area.colFirst | flagsFirst));
             } else {
                 tokens.rgce[at] = static_cast<std::uint8_t>(cls | kPtgArea);
                 WriteU16(tokens.rgce, at + 1, static_cast<std::uint16_t>(area.rowFirst));
@@ -58,8 +59,7 @@ Tokens Unshare(const Tokens& shared, CellPos host)
 }
 
 std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formulaSheet, const InsertShift& shift,
-                                     const WorkbookContext& context)
-{
+                                     const WorkbookContext& context) {
     if (tokens.rgce.size() > 0xFFFF) Fail("formula tokens are too long");
     Tokens result = tokens;
     bool changed = false;
@@ -68,7 +68,7 @@ std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formula
 
     ForEachReference(tokens.rgce, [&](std::size_t at, std::uint8_t base) {
         const bool is3d = base == kPtgRef3d || base == kPtgArea3d;
-        if (base != kPtgRef && base != kPtgArea && !is3d) return;  // N tokens: the caller unshares first
+        if (base != kPtgRef && base != kPtgArea && !is3d) return; // N tokens: the caller unshares first
         std::uint16_t sheet = formulaSheet;
         if (is3d) {
             const auto mapped = context.SheetOfIxti(ReadU16(tokens.rgce, at + 1));
@@ -89,7 +89,8 @@ std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formula
             changed = true;
             if (row >= kMaxRows) {
                 rgce[at] = static_cast<std::uint8_t>(cls | (is3d ? kPtgRefErr3d : kPtgRefErr));
-                std::fill(rgce.begin() + static_cast<std::ptrdiff_t>(p), rgce.begin() + static_cast<std::ptrdiff_t>(p + 4), 0);
+                std::fill(rgce.begin() + static_cast<std::ptrdiff_t>(p),
+                          rgce.begin() + static_cast<std::ptrdiff_t>(p + 4), 0);
             } else {
                 WriteU16(rgce, p, static_cast<std::uint16_t>(row));
             }
@@ -101,7 +102,8 @@ std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formula
         if (first >= kMaxRows) {
             changed = true;
             rgce[at] = static_cast<std::uint8_t>(cls | (is3d ? kPtgAreaErr3d : kPtgAreaErr));
-            std::fill(rgce.begin() + static_cast<std::ptrdiff_t>(p), rgce.begin() + static_cast<std::ptrdiff_t>(p + 8), 0);
+            std::fill(rgce.begin() + static_cast<std::ptrdiff_t>(p), rgce.begin() + static_cast<std::ptrdiff_t>(p + 8),
+                      0);
             return;
         }
         // The end of a growing area is cut at the last row, as Excel keeps
@@ -117,8 +119,7 @@ std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formula
 }
 
 void CollectReferencedColumns(const Tokens& tokens, std::uint16_t formulaSheet, const WorkbookContext& context,
-                              std::vector<std::pair<std::uint16_t, std::uint16_t>>& sheetAndCol)
-{
+                              std::vector<std::pair<std::uint16_t, std::uint16_t>>& sheetAndCol) {
     if (tokens.rgce.size() > 0xFFFF) Fail("formula tokens are too long");
     const std::size_t before = sheetAndCol.size();
     ForEachReference(tokens.rgce, [&](std::size_t at, std::uint8_t base) {

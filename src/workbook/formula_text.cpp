@@ -21,27 +21,23 @@ using namespace detail;
 class Renderer {
 public:
     Renderer(const Tokens& tokens, const Tree& tree, CellPos host, const WorkbookContext& context)
-        : rgce_(tokens.rgce), tree_(tree), host_(host), context_(context)
-    {
-    }
+        : rgce_(tokens.rgce), tree_(tree), host_(host), context_(context) {}
 
-    std::u16string Render(std::size_t index) const
-    {
+    std::u16string Render(std::size_t index) const {
         const Node& node = tree_.nodes[index];
         switch (node.kind) {
         case Node::Kind::kOperand: return node.lead + Operand(node);
-        case Node::Kind::kUnary:
-            return node.lead + (node.ptg == kPtgUminus ? u"-" : u"+") + Render(node.children[0]);
+        case Node::Kind::kUnary: return node.lead + (node.ptg == kPtgUminus ? u"-" : u"+") + Render(node.children[0]);
         case Node::Kind::kPercent: return Render(node.children[0]) + node.lead + u"%";
         case Node::Kind::kBinary:
-            return Render(node.children[0]) + node.lead + std::u16string(BinarySymbol(node.ptg)) + Render(node.children[1]);
-        case Node::Kind::kParen:
-            return node.openLead + u"(" + Render(node.children[0]) + node.closeLead + u")";
+            return Render(node.children[0]) + node.lead + std::u16string(BinarySymbol(node.ptg)) +
+                   Render(node.children[1]);
+        case Node::Kind::kParen: return node.openLead + u"(" + Render(node.children[0]) + node.closeLead + u")";
         case Node::Kind::kFunction: return Function(node);
         case Node::Kind::kWhole: {
-            const std::u16string cell = CellText(ReadU16(rgce_, node.offset + 1),
-                                                  static_cast<std::uint16_t>(ReadU16(rgce_, node.offset + 3) & kColMask),
-                                                  true, true);
+            const std::u16string cell =
+                CellText(ReadU16(rgce_, node.offset + 1),
+                         static_cast<std::uint16_t>(ReadU16(rgce_, node.offset + 3) & kColMask), true, true);
             return node.lead + (node.ptg == kPtgExp ? u"_SHARED(" : u"_TABLE(") + cell + u")";
         }
         }
@@ -49,8 +45,7 @@ public:
     }
 
 private:
-    static std::u16string_view BinarySymbol(std::uint8_t ptg)
-    {
+    static std::u16string_view BinarySymbol(std::uint8_t ptg) {
         switch (ptg) {
         case kPtgAdd: return u"+";
         case kPtgSub: return u"-";
@@ -70,14 +65,13 @@ private:
         }
     }
 
-    std::u16string Function(const Node& node) const
-    {
+    std::u16string Function(const Node& node) const {
         std::u16string name;
         std::size_t first = 0;
         if (const FunctionInfo* info = FunctionById(node.functionId)) {
             name = info->name;
         } else if (node.functionId == kExternalFunction) {
-            name = Render(node.children[0]);  // the add-in or macro name
+            name = Render(node.children[0]); // the add-in or macro name
             first = 1;
         } else {
             name = u"_FUNC" + Integer(node.functionId);
@@ -90,8 +84,7 @@ private:
         return text + node.closeLead + u")";
     }
 
-    static std::u16string Integer(std::uint32_t value)
-    {
+    static std::u16string Integer(std::uint32_t value) {
         std::u16string digits;
         do {
             digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
@@ -100,8 +93,7 @@ private:
         return digits;
     }
 
-    static std::u16string Quoted(std::u16string_view text)
-    {
+    static std::u16string Quoted(std::u16string_view text) {
         std::u16string quoted = u"\"";
         for (char16_t c : text) {
             quoted.push_back(c);
@@ -110,32 +102,33 @@ private:
         return quoted + u"\"";
     }
 
-    std::u16string SheetOf(std::uint16_t ixti) const
-    {
+    std::u16string SheetOf(std::uint16_t ixti) const {
         if (auto sheet = context_.SheetOfIxti(ixti))
             if (auto name = context_.SheetName(*sheet)) return SheetPrefix(*name);
         return u"#REF!";
     }
 
-    std::u16string ArrayText(const ArrayConstant& array) const
-    {
+    std::u16string ArrayText(const ArrayConstant& array) const {
         std::u16string text = u"{";
         for (std::size_t r = 0; r < array.rows; ++r) {
             if (r > 0) text += u";";
             for (std::size_t c = 0; c < array.cols; ++c) {
                 if (c > 0) text += u",";
                 const CellValue& value = array.values[r * array.cols + c];
-                if (const auto* number = std::get_if<double>(&value)) text += NumberText(*number);
-                else if (const auto* str = std::get_if<std::u16string>(&value)) text += Quoted(*str);
-                else if (const auto* flag = std::get_if<bool>(&value)) text += *flag ? u"TRUE" : u"FALSE";
-                else if (const auto* error = std::get_if<ErrorValue>(&value)) text += ErrorText(error->code);
+                if (const auto* number = std::get_if<double>(&value))
+                    text += NumberText(*number);
+                else if (const auto* str = std::get_if<std::u16string>(&value))
+                    text += Quoted(*str);
+                else if (const auto* flag = std::get_if<bool>(&value))
+                    text += *flag ? u"TRUE" : u"FALSE";
+                else if (const auto* error = std::get_if<ErrorValue>(&value))
+                    text += ErrorText(error->code);
             }
         }
         return text + u"}";
     }
 
-    std::u16string Operand(const Node& node) const
-    {
+    std::u16string Operand(const Node& node) const {
         const std::size_t at = node.offset;
         switch (node.ptg) {
         case kPtgMissArg: return u"";
@@ -199,8 +192,7 @@ private:
 
 } // namespace
 
-std::u16string ToText(const Tokens& tokens, CellPos host, const WorkbookContext& context)
-{
+std::u16string ToText(const Tokens& tokens, CellPos host, const WorkbookContext& context) {
     const Tree tree = Decode(tokens);
     const Renderer renderer(tokens, tree, host, context);
     return u"=" + tree.afterEquals + renderer.Render(tree.root);

@@ -12,8 +12,7 @@ namespace vi2zezir::workbook::formula::detail {
 
 void Fail(const char* what) { throw FormulaError(what); }
 
-std::size_t TokenSize(std::span<const std::uint8_t> rgce, std::size_t at)
-{
+std::size_t TokenSize(std::span<const std::uint8_t> rgce, std::size_t at) {
     if (at >= rgce.size()) Fail("formula tokens end inside a token");
     const std::uint8_t ptg = rgce[at];
     auto need = [&](std::size_t n) {
@@ -81,8 +80,7 @@ std::size_t TokenSize(std::span<const std::uint8_t> rgce, std::size_t at)
     }
 }
 
-std::size_t ExtraSize(std::uint8_t ptg, std::span<const std::uint8_t> rgcb, std::size_t at)
-{
+std::size_t ExtraSize(std::uint8_t ptg, std::span<const std::uint8_t> rgcb, std::size_t at) {
     auto need = [&](std::size_t from, std::size_t n) {
         if (from > rgcb.size() || rgcb.size() - from < n) Fail("formula extra data (rgcb) is truncated");
     };
@@ -94,7 +92,8 @@ std::size_t ExtraSize(std::uint8_t ptg, std::span<const std::uint8_t> rgcb, std:
     }
     // PtgArray: columns - 1 (u8), rows - 1 (u16), then rows × columns SerAr.
     need(at, 3);
-    const std::size_t values = (static_cast<std::size_t>(rgcb[at]) + 1) * (static_cast<std::size_t>(ReadU16(rgcb, at + 1)) + 1);
+    const std::size_t values =
+        (static_cast<std::size_t>(rgcb[at]) + 1) * (static_cast<std::size_t>(ReadU16(rgcb, at + 1)) + 1);
     std::size_t pos = at + 3;
     for (std::size_t i = 0; i < values; ++i) {
         need(pos, 1);
@@ -114,8 +113,7 @@ std::size_t ExtraSize(std::uint8_t ptg, std::span<const std::uint8_t> rgcb, std:
 
 namespace {
 
-std::u16string ReadPtgString(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t cch, bool wide)
-{
+std::u16string ReadPtgString(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t cch, bool wide) {
     std::u16string text;
     text.reserve(cch);
     for (std::size_t i = 0; i < cch; ++i)
@@ -123,8 +121,7 @@ std::u16string ReadPtgString(std::span<const std::uint8_t> bytes, std::size_t at
     return text;
 }
 
-ArrayConstant ReadArray(std::span<const std::uint8_t> rgcb, std::size_t at)
-{
+ArrayConstant ReadArray(std::span<const std::uint8_t> rgcb, std::size_t at) {
     ArrayConstant array;
     array.cols = static_cast<std::size_t>(rgcb[at]) + 1;
     array.rows = static_cast<std::size_t>(ReadU16(rgcb, at + 1)) + 1;
@@ -132,7 +129,10 @@ ArrayConstant ReadArray(std::span<const std::uint8_t> rgcb, std::size_t at)
     for (std::size_t i = 0; i < array.cols * array.rows; ++i) {
         const std::uint8_t type = rgcb[pos];
         switch (type) {
-        case 0x00: array.values.emplace_back(Blank{}); pos += 9; break;
+        case 0x00:
+            array.values.emplace_back(Blank{});
+            pos += 9;
+            break;
         case 0x01: {
             double value = 0;
             std::uint64_t bits = 0;
@@ -150,16 +150,21 @@ ArrayConstant ReadArray(std::span<const std::uint8_t> rgcb, std::size_t at)
             pos += 4 + cch * (wide ? 2 : 1);
             break;
         }
-        case 0x04: array.values.emplace_back(rgcb[pos + 1] != 0); pos += 9; break;
-        case 0x10: array.values.emplace_back(ErrorValue{rgcb[pos + 1]}); pos += 9; break;
+        case 0x04:
+            array.values.emplace_back(rgcb[pos + 1] != 0);
+            pos += 9;
+            break;
+        case 0x10:
+            array.values.emplace_back(ErrorValue{rgcb[pos + 1]});
+            pos += 9;
+            break;
         default: Fail("unknown value type in an array constant");
         }
     }
     return array;
 }
 
-void AttachSpaces(Tree& tree, Node& node, std::vector<std::pair<std::uint8_t, std::uint8_t>>& pending)
-{
+void AttachSpaces(Tree& tree, Node& node, std::vector<std::pair<std::uint8_t, std::uint8_t>>& pending) {
     for (auto [type, count] : pending) {
         const bool cr = type == kCrBefore || type == kCrBeforeOpen || type == kCrBeforeClose;
         const std::u16string chars(count, cr ? u'\n' : u' ');
@@ -181,8 +186,7 @@ void AttachSpaces(Tree& tree, Node& node, std::vector<std::pair<std::uint8_t, st
 
 } // namespace
 
-Tree Decode(const Tokens& tokens)
-{
+Tree Decode(const Tokens& tokens) {
     const std::span<const std::uint8_t> rgce(tokens.rgce);
     const std::span<const std::uint8_t> rgcb(tokens.rgcb);
     if (rgce.empty()) Fail("a formula has no tokens");
@@ -190,7 +194,7 @@ Tree Decode(const Tokens& tokens)
 
     Tree tree;
     std::vector<std::size_t> stack;
-    std::vector<std::size_t> depth;  // per node
+    std::vector<std::size_t> depth; // per node
     std::vector<std::pair<std::uint8_t, std::uint8_t>> pending;
     std::size_t extraAt = 0;
 
@@ -240,7 +244,7 @@ Tree Decode(const Tokens& tokens)
             node.kind = Node::Kind::kParen;
             push(std::move(node), 1);
         } else if (ptg < 0x20) {
-            push(std::move(node), 0);  // MissArg, Str, Err, Bool, Int, Num
+            push(std::move(node), 0); // MissArg, Str, Err, Bool, Int, Num
         } else {
             switch (BaseOf(ptg)) {
             case kPtgFunc: {
@@ -293,8 +297,7 @@ Tree Decode(const Tokens& tokens)
     return tree;
 }
 
-Area ReadRefArea(std::span<const std::uint8_t> rgce, std::size_t at, std::uint8_t base, CellPos host)
-{
+Area ReadRefArea(std::span<const std::uint8_t> rgce, std::size_t at, std::uint8_t base, CellPos host) {
     const bool is3d = base == kPtgRef3d || base == kPtgArea3d;
     const bool isArea = base == kPtgArea || base == kPtgAreaN || base == kPtgArea3d;
     const bool relative = base == kPtgRefN || base == kPtgAreaN;
@@ -334,8 +337,7 @@ Area ReadRefArea(std::span<const std::uint8_t> rgce, std::size_t at, std::uint8_
     return area;
 }
 
-std::u16string ColumnLetters(std::uint16_t col)
-{
+std::u16string ColumnLetters(std::uint16_t col) {
     std::u16string letters;
     std::uint32_t n = static_cast<std::uint32_t>(col) + 1;
     while (n > 0) {
@@ -347,8 +349,7 @@ std::u16string ColumnLetters(std::uint16_t col)
 }
 
 namespace {
-std::u16string Decimal(std::uint64_t n)
-{
+std::u16string Decimal(std::uint64_t n) {
     std::u16string digits;
     do {
         digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
@@ -358,13 +359,11 @@ std::u16string Decimal(std::uint64_t n)
 }
 } // namespace
 
-std::u16string CellText(std::uint32_t row, std::uint16_t col, bool rowRel, bool colRel)
-{
+std::u16string CellText(std::uint32_t row, std::uint16_t col, bool rowRel, bool colRel) {
     return (colRel ? u"" : u"$") + ColumnLetters(col) + (rowRel ? u"" : u"$") + Decimal(row + 1);
 }
 
-std::u16string AreaText(const Area& area)
-{
+std::u16string AreaText(const Area& area) {
     const bool allRows = area.rowFirst == 0 && area.rowLast == kMaxRows - 1;
     const bool allCols = area.colFirst == 0 && area.colLast == kMaxCols - 1;
     if (allRows && !allCols)
@@ -382,8 +381,7 @@ bool IsAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' &
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // A name Excel would read as a cell address or an R1C1 reference needs quotes.
-bool LooksLikeReference(std::u16string_view name)
-{
+bool LooksLikeReference(std::u16string_view name) {
     std::size_t i = 0;
     while (i < name.size() && IsAsciiLetter(name[i])) ++i;
     if (i >= 1 && i <= 3 && i < name.size()) {
@@ -393,9 +391,17 @@ bool LooksLikeReference(std::u16string_view name)
     }
     auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
     std::size_t k = 0;
-    auto digits = [&] { while (k < name.size() && IsDigit(name[k])) ++k; };
-    if (k < name.size() && upper(name[k]) == u'R') { ++k; digits(); }
-    if (k < name.size() && upper(name[k]) == u'C') { ++k; digits(); }
+    auto digits = [&] {
+        while (k < name.size() && IsDigit(name[k])) ++k;
+    };
+    if (k < name.size() && upper(name[k]) == u'R') {
+        ++k;
+        digits();
+    }
+    if (k < name.size() && upper(name[k]) == u'C') {
+        ++k;
+        digits();
+    }
     if (k == name.size() && k > 0) return true;
     std::u16string up;
     for (char16_t c : name) up.push_back(upper(c));
@@ -403,8 +409,7 @@ bool LooksLikeReference(std::u16string_view name)
 }
 } // namespace
 
-std::u16string SheetPrefix(std::u16string_view sheetName)
-{
+std::u16string SheetPrefix(std::u16string_view sheetName) {
     bool plain = !sheetName.empty() && !IsDigit(sheetName[0]) && sheetName[0] != u'.';
     for (char16_t c : sheetName)
         if (!(IsAsciiLetter(c) || IsDigit(c) || c == u'_' || c == u'.' || c >= 0x80)) plain = false;
@@ -417,8 +422,7 @@ std::u16string SheetPrefix(std::u16string_view sheetName)
     return quoted + u"'!";
 }
 
-std::u16string NumberText(double value)
-{
+std::u16string NumberText(double value) {
     if (!std::isfinite(value)) Fail("a number constant is not finite");
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%.15G", value);
@@ -438,15 +442,13 @@ constexpr ErrorName kErrors[] = {
 };
 } // namespace
 
-std::u16string ErrorText(std::uint8_t code)
-{
+std::u16string ErrorText(std::uint8_t code) {
     for (const auto& e : kErrors)
         if (e.code == code) return std::u16string(e.text);
     Fail("unknown error code in a formula");
 }
 
-std::optional<std::uint8_t> ErrorCode(std::u16string_view upperText)
-{
+std::optional<std::uint8_t> ErrorCode(std::u16string_view upperText) {
     for (const auto& e : kErrors)
         if (e.text == upperText) return e.code;
     return std::nullopt;

@@ -94,7 +94,8 @@ public:
         text[n++] = u'$';
         char16_t letters[4];
         std::size_t l = 0;
-        for (unsigned c = pos_->col + 1u; c > 0; c = (c - 1) / 26) letters[l++] = static_cast<char16_t>(u'A' + (c - 1) % 26);
+        for (unsigned c = pos_->col + 1u; c > 0; c = (c - 1) / 26)
+            letters[l++] = static_cast<char16_t>(u'A' + (c - 1) % 26);
         while (l > 0) text[n++] = letters[--l];
         text[n++] = u'$';
         char16_t digits[8];
@@ -124,8 +125,7 @@ public:
         Content c;
         switch (value.GetKind()) {
         case Value::Kind::Empty:
-        case Value::Kind::Null:
-            break;  // clears the content, keeps the format
+        case Value::Kind::Null: break; // clears the content, keeps the format
         case Value::Kind::Boolean:
             c.kind = CellKind::Boolean;
             c.small = value.AsBoolean() ? 1 : 0;
@@ -145,7 +145,7 @@ public:
         case Value::Kind::Date:
             c.kind = CellKind::Number;
             c.number = value.AsDate().serial;
-            c.numberFormat = 14;  // m/d/yyyy, unless the cell shows dates already
+            c.numberFormat = 14; // m/d/yyyy, unless the cell shows dates already
             c.onlyWhenNoDateFormat = true;
             break;
         case Value::Kind::Text:
@@ -184,7 +184,7 @@ private:
 
     std::shared_ptr<Book> book_;
     TrackedPos cell_;
-    TrackedPos* pos_ = nullptr;  // &cell_, or nullptr for all cells
+    TrackedPos* pos_ = nullptr; // &cell_, or nullptr for all cells
 };
 
 class WorksheetImpl : public sheet::Worksheet {
@@ -214,7 +214,8 @@ public:
     std::shared_ptr<sheet::Worksheet> Worksheets(std::int16_t index) override {
         if (!book_->model) Fail(u"The workbook has been closed.", "Workbook.Worksheets");
         const auto count = static_cast<std::int16_t>(book_->model->WorksheetCount());
-        if (index < 1 || index > count) throw Failure(kSubscriptOutOfRange, u"Subscript out of range", "Workbook.Worksheets");
+        if (index < 1 || index > count)
+            throw Failure(kSubscriptOutOfRange, u"Subscript out of range", "Workbook.Worksheets");
         if (index != 1) Fail(u"Only the first worksheet of a workbook can be changed.", "Workbook.Worksheets");
         return std::make_shared<WorksheetImpl>(book_);
     }
@@ -231,8 +232,9 @@ struct AppState {
 std::vector<std::uint8_t> ReadTemplate(const std::filesystem::path& path, const std::u16string& name) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
-        Fail(u"'" + name + u"' could not be found. Check the spelling of the file name, and verify that the file "
-                           u"location is correct.",
+        Fail(u"'" + name +
+                 u"' could not be found. Check the spelling of the file name, and verify that the file "
+                 u"location is correct.",
              "Workbooks.Open");
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) Fail(u"'" + name + u"' cannot be read: " + Widen(ec.message()) + u".", "Workbooks.Open");
@@ -324,7 +326,8 @@ public:
             if (!file) Fail(u"'" + path.u16string() + u"' cannot be written.", "Application.Visible");
             const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
             const bool closed = std::fclose(file) == 0;
-            if (!ok || !closed) Fail(u"'" + path.u16string() + u"' cannot be written completely.", "Application.Visible");
+            if (!ok || !closed)
+                Fail(u"'" + path.u16string() + u"' cannot be written completely.", "Application.Visible");
             book->saved = true;
             if (app_->options.onSaved) app_->options.onSaved(path);
         }

@@ -10,7 +10,7 @@ namespace {
 
 namespace op = biff::op;
 
-constexpr std::size_t kRef8Size = 8;  // Ref8U: rwFirst, rwLast, colFirst, colLast
+constexpr std::size_t kRef8Size = 8; // Ref8U: rwFirst, rwLast, colFirst, colLast
 
 // One Ref8U under the insert. False when the range would leave the sheet;
 // it is then left as it was.
@@ -18,7 +18,7 @@ bool ShiftRef8(std::span<std::uint8_t> ref, const formula::InsertShift& shift) {
     std::uint32_t r1 = biff::GetU16(ref), r2 = biff::GetU16(ref.subspan(2));
     const std::uint16_t c1 = biff::GetU16(ref.subspan(4)), c2 = biff::GetU16(ref.subspan(6));
     if (c1 != shift.col || c2 != shift.col || r2 < shift.row || r1 > r2) return true;
-    if (r1 == 0 && r2 == kLastRow) return true;  // a whole column stays the whole column
+    if (r1 == 0 && r2 == kLastRow) return true; // a whole column stays the whole column
     if (r1 >= shift.row) {
         if (r1 + shift.count > kLastRow) return false;
         r1 += shift.count;
@@ -40,15 +40,13 @@ void ShiftRgce(std::span<std::uint8_t> rgce, const formula::InsertShift& shift,
     try {
         if (auto shifted = formula::ShiftForInsert(tokens, shift.sheet, shift, context))
             std::copy(shifted->rgce.begin(), shifted->rgce.end(), rgce.begin());
-    } catch (const formula::FormulaError&) {
-    }
+    } catch (const formula::FormulaError&) {}
 }
 
 // SqRefU at `at`: cref, then cref Ref8U. Moves each range; drops those
 // pushed off the sheet. Returns false when the list does not fit the record;
 // `left` receives how many ranges remain.
-bool ShiftSqRef(std::vector<std::uint8_t>& data, std::size_t at, const formula::InsertShift& shift,
-                std::size_t& left) {
+bool ShiftSqRef(std::vector<std::uint8_t>& data, std::size_t at, const formula::InsertShift& shift, std::size_t& left) {
     if (data.size() < at + 2) return false;
     const std::size_t cref = biff::GetU16(std::span(data).subspan(at));
     const std::size_t end = at + 2 + cref * kRef8Size;

@@ -20,8 +20,8 @@ std::uint32_t SharedStrings::Hash(std::u16string_view text) noexcept {
 
 const SharedStrings::Rich* SharedStrings::RichAt(std::uint32_t index) const noexcept {
     if (rich_.empty() || rich_.back().index < index) return nullptr;
-    const auto it = std::lower_bound(rich_.begin(), rich_.end(), index,
-                                     [](const Rich& r, std::uint32_t i) { return r.index < i; });
+    const auto it =
+        std::lower_bound(rich_.begin(), rich_.end(), index, [](const Rich& r, std::uint32_t i) { return r.index < i; });
     return (it != rich_.end() && it->index == index) ? &*it : nullptr;
 }
 

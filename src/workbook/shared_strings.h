@@ -51,12 +51,12 @@ private:
     static std::uint32_t Hash(std::u16string_view text) noexcept;
 
     std::vector<char16_t> chars_;
-    std::vector<std::size_t> starts_{0};  // Size() + 1 offsets into chars_
+    std::vector<std::size_t> starts_{0}; // Size() + 1 offsets into chars_
     std::vector<std::uint64_t> sigs_;
-    std::vector<Rich> rich_;  // ascending index; rare in practice
+    std::vector<Rich> rich_; // ascending index; rare in practice
     // Open addressing: slot = (hash << 32) | (index + 1), 0 when free.
     std::vector<std::uint64_t> slots_;
-    std::size_t indexed_ = 0;  // strings below this index are in slots_
+    std::size_t indexed_ = 0; // strings below this index are in slots_
     std::size_t used_ = 0;
 };
 

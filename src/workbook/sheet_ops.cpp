@@ -79,7 +79,7 @@ std::u16string GeneralNumberText(double value) {
 }
 
 bool InDateRange(double serial) {
-    constexpr double kFirstAfter9999 = 2958466;  // 1 January 10000
+    constexpr double kFirstAfter9999 = 2958466; // 1 January 10000
     return serial >= 0 && serial < kFirstAfter9999;
 }
 
@@ -116,10 +116,14 @@ bool IsDateFormatCode(std::u16string_view code) {
             bracket = c != u']';
             continue;
         }
-        if (c == u'"') quoted = true;
-        else if (c == u'[') bracket = true;
-        else if (c == u'\\' || c == u'_' || c == u'*') ++i;
-        else if (c == u';') break;  // the positive section decides
+        if (c == u'"')
+            quoted = true;
+        else if (c == u'[')
+            bracket = true;
+        else if (c == u'\\' || c == u'_' || c == u'*')
+            ++i;
+        else if (c == u';')
+            break; // the positive section decides
         else {
             const char16_t f = FoldCase(c);
             if (f == u'd' || f == u'm' || f == u'y' || f == u'h' || f == u's') return true;
@@ -134,7 +138,8 @@ Workbook::Workbook() = default;
 Workbook::~Workbook() = default;
 
 std::size_t Workbook::WorksheetCount() const {
-    return static_cast<std::size_t>(std::count_if(sheets_.begin(), sheets_.end(), [](const SheetInfo& s) { return s.type == 0; }));
+    return static_cast<std::size_t>(
+        std::count_if(sheets_.begin(), sheets_.end(), [](const SheetInfo& s) { return s.type == 0; }));
 }
 
 std::optional<std::uint16_t> Workbook::SheetOfIxti(std::uint16_t ixti) const {
@@ -178,7 +183,8 @@ std::optional<std::uint16_t> Workbook::NameByText(std::u16string_view name) cons
 
 Cell* Workbook::FindCell(std::uint16_t col, std::uint32_t row) {
     auto& cells = columns_[col].cells;
-    auto it = std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
+    auto it =
+        std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
     return (it != cells.end() && it->row == row) ? &*it : nullptr;
 }
 
@@ -237,10 +243,10 @@ std::uint16_t Workbook::XfWithFormat(std::uint16_t xf, std::uint16_t ifmt) {
     if (NumberFormatOfXf(xf) == ifmt) return xf;
     const std::uint32_t key = (std::uint32_t{xf} << 16) | ifmt;
     if (auto it = xfWithFormat_.find(key); it != xfWithFormat_.end()) return it->second;
-    if (xfs_.size() >= 4050) return xf;  // the format's limit on cell formats
+    if (xfs_.size() >= 4050) return xf; // the format's limit on cell formats
     std::vector<std::uint8_t> copy = xfs_[xf];
     biff::PutU16(std::span(copy).subspan(2), ifmt);
-    copy[9] |= 0x04;  // fAtrNum: the number format differs from the style's
+    copy[9] |= 0x04; // fAtrNum: the number format differs from the style's
     const auto index = static_cast<std::uint16_t>(xfs_.size());
     xfs_.push_back(std::move(copy));
     xfWithFormat_[key] = index;
@@ -263,7 +269,8 @@ const std::u16string& Workbook::FormulaText(std::uint32_t id) {
 std::u16string Workbook::TextOf(const Cell& cell) {
     switch (cell.kind) {
     case CellKind::Blank: return {};
-    case CellKind::Number: return IsDateXf(cell.xf) ? DateTimeText(cell.number, IsTimeXf(cell.xf)) : GeneralNumberText(cell.number);
+    case CellKind::Number:
+        return IsDateXf(cell.xf) ? DateTimeText(cell.number, IsTimeXf(cell.xf)) : GeneralNumberText(cell.number);
     case CellKind::Text: return std::u16string(sst_.Text(cell.index));
     case CellKind::Boolean: return cell.small ? u"TRUE" : u"FALSE";
     case CellKind::Error:
@@ -334,7 +341,8 @@ void Workbook::IndexFormula(std::uint32_t id) {
 void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& content) {
     auto& column = columns_[col];
     auto& cells = column.cells;
-    auto it = std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
+    auto it =
+        std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
     const bool exists = it != cells.end() && it->row == row;
     Cell cell;
     cell.row = row;
@@ -386,7 +394,8 @@ void Workbook::PutContent(std::uint32_t row, std::uint16_t col, const Content& c
     if (content.kind == CellKind::Text && content.text.size() > kMaxCellText)
         throw EditRefused("Text values in cells are limited to 32,767 characters.");
     for (const auto& a : arrays_)
-        if (a.r1 <= row && row <= a.r2 && a.c1 <= col && col <= a.c2) throw EditRefused("You can't change part of an array.");
+        if (a.r1 <= row && row <= a.r2 && a.c1 <= col && col <= a.c2)
+            throw EditRefused("You can't change part of an array.");
     SetCell(row, col, content);
 }
 
@@ -500,7 +509,7 @@ void Workbook::NoteCellChanged(std::uint32_t row, std::uint16_t col, const Cell*
         if (match && it == e.hits.end()) e.hits.emplace_back(row, col);
         if (!match && it != e.hits.end()) e.hits.erase(it);
         if (e.hits.size() > kMaxCachedHits) {
-            findCache_.erase(findCache_.begin() + static_cast<std::ptrdiff_t>(i));  // too broad to keep
+            findCache_.erase(findCache_.begin() + static_cast<std::ptrdiff_t>(i)); // too broad to keep
             continue;
         }
         ++i;
@@ -528,7 +537,7 @@ std::optional<TrackedPos> Workbook::Find(std::u16string_view what) {
 void Workbook::Replace(std::u16string_view what, std::u16string_view replacement) {
     if (what.empty()) return;
     const FindEntry* e = LookupNeedle(what);
-    auto hits = e->hits;  // puts below change the cache
+    auto hits = e->hits; // puts below change the cache
     std::sort(hits.begin(), hits.end());
     const std::u16string needle = Fold(what);
     for (auto [row, col] : hits) {
@@ -616,7 +625,8 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
             "worksheet. These non-empty cells might appear empty but have blank values, some formatting, or a "
             "formula. Delete enough rows or columns to make room for what you want to insert and then try again.");
 
-    auto it = std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
+    auto it =
+        std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
     for (auto moved = it; moved != cells.end(); ++moved) {
         ++moved->row;
         if (moved->kind == CellKind::Formula) ++formulas_[moved->index].row;
@@ -639,8 +649,10 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
 
     for (auto& m : merges_) {
         if (m.c1 != col || m.c2 != col) continue;
-        if (m.r1 >= row) ++m.r1, ++m.r2;
-        else if (m.r2 >= row) ++m.r2;
+        if (m.r1 >= row)
+            ++m.r1, ++m.r2;
+        else if (m.r2 >= row)
+            ++m.r2;
     }
     const formula::InsertShift shift{editable_, row, col, 1};
     ShiftRangeRecords(suffix_, shift, *this);

@@ -42,9 +42,8 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet) {
             if (!text.empty()) texts.push_back({row, col, std::move(text)});
         }
     }
-    std::sort(texts.begin(), texts.end(), [](const SheetText& a, const SheetText& b) {
-        return a.row != b.row ? a.row < b.row : a.col < b.col;
-    });
+    std::sort(texts.begin(), texts.end(),
+              [](const SheetText& a, const SheetText& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; });
     return texts;
 }
 

@@ -92,15 +92,15 @@ bool ValidDate(long long y, unsigned m, unsigned d) {
 }
 
 double SerialOf(long long y, unsigned m, unsigned d) {
-    long long serial = DaysFromCivil(y, m, d) + 25569;  // 1970-01-01 is serial 25569
-    if (serial <= 60) --serial;                            // before Excel's phantom 29/2/1900
+    long long serial = DaysFromCivil(y, m, d) + 25569; // 1970-01-01 is serial 25569
+    if (serial <= 60) --serial;                        // before Excel's phantom 29/2/1900
     return static_cast<double>(serial);
 }
 
 // Excel's window for two-digit years: 00-29 are 2000-2029, 30-99 1930-1999.
 long long FullYear(long long year, std::size_t digits) {
     if (digits <= 2) return year + (year < 30 ? 2000 : 1900);
-    return digits == 4 ? year : -1;  // three digits: no year Excel reads
+    return digits == 4 ? year : -1; // three digits: no year Excel reads
 }
 
 struct DayDate {
@@ -167,9 +167,9 @@ std::optional<DayDate> ParseNumericDate(std::u16string_view s, int currentYear) 
 // January = 1; 0 when the word is none. Full names and three-letter
 // abbreviations, any case, and "Sept", which people write as often as "Sep".
 unsigned MonthOfWord(std::u16string_view word) {
-    static constexpr std::array<std::u16string_view, 12> kNames = {
-        u"january", u"february", u"march",     u"april",   u"may",      u"june",
-        u"july",    u"august",   u"september", u"october", u"november", u"december"};
+    static constexpr std::array<std::u16string_view, 12> kNames = {u"january",   u"february", u"march",    u"april",
+                                                                   u"may",       u"june",     u"july",     u"august",
+                                                                   u"september", u"october",  u"november", u"december"};
     if (word.size() < 3 || word.size() > 9) return 0;
     char16_t folded[9];
     for (std::size_t i = 0; i < word.size(); ++i) folded[i] = FoldCase(word[i]);
@@ -180,10 +180,10 @@ unsigned MonthOfWord(std::u16string_view word) {
 }
 
 struct DateToken {
-    bool month = false;       // a month word, else a number
-    long long value = 0;      // the month (1-12) or the number
-    std::size_t digits = 0;   // of a number
-    char16_t sepBefore = 0;   // '-', '/', ',', ' ' or 0 where letters meet digits
+    bool month = false;     // a month word, else a number
+    long long value = 0;    // the month (1-12) or the number
+    std::size_t digits = 0; // of a number
+    char16_t sepBefore = 0; // '-', '/', ',', ' ' or 0 where letters meet digits
 };
 
 struct DateTokens {
@@ -210,7 +210,7 @@ bool TokenizeDate(std::u16string_view s, DateTokens& tokens) {
                 return false;
             }
         }
-        if (i == s.size() || (tokens.count == 0 && sep != 0)) return false;  // a separator at either end
+        if (i == s.size() || (tokens.count == 0 && sep != 0)) return false; // a separator at either end
         if (tokens.count == tokens.token.size()) return false;
         DateToken t;
         t.sepBefore = sep;
@@ -255,7 +255,7 @@ std::optional<DayDate> ParseMonthNameDate(std::u16string_view s, int currentYear
     long long y = -1, m = 0, d = -1;
     std::uint16_t format = 0;
     if (t.size() == 3) {
-        if (t[2].month) return std::nullopt;  // the year comes last
+        if (t[2].month) return std::nullopt; // the year comes last
         m = t[0].month ? t[0].value : t[1].value;
         d = day(t[0].month ? t[1] : t[0]);
         y = FullYear(t[2].value, t[2].digits);
@@ -289,7 +289,7 @@ std::optional<DayDate> ParseAnyDate(std::u16string_view s, int currentYear) {
 // ---- times
 
 struct TimeOfDay {
-    double fraction = 0;  // of a day; beyond 1 for a duration
+    double fraction = 0; // of a day; beyond 1 for a duration
     std::uint16_t format = 0;
 };
 
@@ -320,7 +320,7 @@ std::optional<TimeOfDay> ParseTime(std::u16string_view s, bool durations) {
         ++fields;
     }
     while (i < s.size() && s[i] == u' ') ++i;
-    int half = 0;  // 1 AM, 2 PM
+    int half = 0; // 1 AM, 2 PM
     if (i < s.size()) {
         const char16_t c = FoldCase(s[i]);
         if (c != u'a' && c != u'p') return std::nullopt;
@@ -386,9 +386,9 @@ std::optional<TypedNumber> ParseTypedNumber(std::u16string_view text, int curren
         n.value = (negative ? -value : value) / (percent ? 100.0 : 1.0);
         n.currency = currency;
         if (percent)
-            n.numberFormat = decimals ? 10 : 9;  // 0.00% / 0%
+            n.numberFormat = decimals ? 10 : 9; // 0.00% / 0%
         else if (grouped && !currency)
-            n.numberFormat = decimals ? 4 : 3;   // #,##0.00 / #,##0
+            n.numberFormat = decimals ? 4 : 3; // #,##0.00 / #,##0
         return n;
     }
     // The longest date with a time Excel reads ("September 30, 2026
@@ -416,7 +416,7 @@ Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, s
     Content c;
     const Cell* cell = CellAt(row, col);
     const std::uint16_t xf = cell ? cell->xf : kDefaultXf;
-    if (text.empty()) return c;  // clears the content
+    if (text.empty()) return c; // clears the content
     if (IsTextXf(xf)) {
         c.kind = CellKind::Text;
         c.text = text;
@@ -486,7 +486,7 @@ bool IsTimeFormatCode(std::u16string_view code) {
         } else if (c == u'\\' || c == u'_' || c == u'*') {
             ++i;
         } else if (c == u';') {
-            break;  // the positive section decides
+            break; // the positive section decides
         } else if (c == u'h' || c == u's') {
             return true;
         }

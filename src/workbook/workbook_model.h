@@ -48,19 +48,19 @@ struct Cell {
     std::uint32_t row = 0;
     std::uint16_t xf = kDefaultXf;
     CellKind kind = CellKind::Blank;
-    std::uint8_t small = 0;   // boolean 0/1 or error code
-    std::uint64_t sig = 0;    // characters of the formula-bar text (see FindIndex)
+    std::uint8_t small = 0; // boolean 0/1 or error code
+    std::uint64_t sig = 0;  // characters of the formula-bar text (see FindIndex)
     union {
         double number = 0;
-        std::uint32_t index;  // SST index (Text) or formula id (Formula)
+        std::uint32_t index; // SST index (Text) or formula id (Formula)
     };
 };
 static_assert(sizeof(Cell) == 24);
 
 struct Column {
-    std::vector<Cell> cells;  // ascending rows
+    std::vector<Cell> cells; // ascending rows
     std::uint64_t sigUnion = 0;
-    bool changed = false;     // any edit or insert since load
+    bool changed = false; // any edit or insert since load
 };
 
 struct FormulaCell {
@@ -68,18 +68,18 @@ struct FormulaCell {
     std::uint32_t row = 0;
     std::uint16_t col = 0;
     std::uint16_t grbit = 0;
-    std::array<std::uint8_t, 8> cached{};  // the record's cached value bytes
-    std::u16string cachedText;             // string result (String record)
+    std::array<std::uint8_t, 8> cached{}; // the record's cached value bytes
+    std::u16string cachedText;            // string result (String record)
     // An ARRAY/TABLE record owned by this cell (raw payload), written after it.
     std::uint16_t extraOpcode = 0;
     std::vector<std::uint8_t> extra;
     bool live = true;
-    bool arrayHost = false;  // tokens came from the ARRAY record; the cell holds PtgExp
-    bool expMember = false;  // an array member: its tokens are PtgExp to the host
-    bool dirty = false;  // written, edited or shifted since load
+    bool arrayHost = false; // tokens came from the ARRAY record; the cell holds PtgExp
+    bool expMember = false; // an array member: its tokens are PtgExp to the host
+    bool dirty = false;     // written, edited or shifted since load
     bool textValid = false;
-    std::u16string text;  // formula-bar text, when textValid
-    std::vector<std::uint16_t> columns;  // columns of this sheet it refers to
+    std::u16string text;                // formula-bar text, when textValid
+    std::vector<std::uint16_t> columns; // columns of this sheet it refers to
 };
 
 struct RawRecord {
@@ -94,8 +94,8 @@ struct Area {
 
 // A record of another sheet or of the globals whose formula follows inserts.
 struct FormulaSite {
-    std::uint16_t sheet = 0;   // index into sheets_ order, or 0xFFFF for a NAME
-    std::uint32_t record = 0;  // index in that record list
+    std::uint16_t sheet = 0;  // index into sheets_ order, or 0xFFFF for a NAME
+    std::uint32_t record = 0; // index in that record list
     std::size_t rgceOffset = 0;
     std::size_t cce = 0;
 };
@@ -108,7 +108,7 @@ struct Content {
     double number = 0;
     std::u16string_view text;
     std::uint8_t small = 0;
-    formula::Tokens tokens;  // Formula
+    formula::Tokens tokens; // Formula
     // Number format the cell takes when its own format is General (or, for
     // dates, is no date format); 0 = keep the cell's format.
     std::uint16_t numberFormat = 0;
@@ -202,7 +202,7 @@ private:
     std::uint32_t InternString(std::u16string_view text) { return sst_.Intern(text); }
     std::uint16_t XfWithFormat(std::uint16_t xf, std::uint16_t ifmt);
     bool IsDateXf(std::uint16_t xf) const;
-    bool IsTimeXf(std::uint16_t xf) const;  // a date format that shows times too
+    bool IsTimeXf(std::uint16_t xf) const; // a date format that shows times too
     bool IsTextXf(std::uint16_t xf) const;
     const std::u16string& FormulaText(std::uint32_t id);
     std::u16string TextOf(const Cell& cell);
@@ -211,7 +211,7 @@ private:
 
     // Find cache
     struct FindEntry {
-        std::u16string needle;  // folded
+        std::u16string needle; // folded
         std::uint64_t sig = 0;
         std::vector<std::pair<std::uint32_t, std::uint16_t>> hits;
         std::uint64_t lastUse = 0;
@@ -221,20 +221,20 @@ private:
     void NoteCellChanged(std::uint32_t row, std::uint16_t col);
     void NoteCellChanged(std::uint32_t row, std::uint16_t col, const Cell* cell);
 
-    std::unique_ptr<cfb::CompoundFile> file_;  // the other streams, passed on unchanged
+    std::unique_ptr<cfb::CompoundFile> file_; // the other streams, passed on unchanged
 
     // ---- globals
-    std::vector<RawRecord> globals_;  // SST and EXTSST appear as empty markers
+    std::vector<RawRecord> globals_; // SST and EXTSST appear as empty markers
     SharedStrings sst_;
     std::uint32_t otherSheetsSstRefs_ = 0;
-    std::vector<std::vector<std::uint8_t>> xfs_;   // XF payloads, original then added
+    std::vector<std::vector<std::uint8_t>> xfs_; // XF payloads, original then added
     std::size_t originalXfCount_ = 0;
     std::unordered_map<std::uint32_t, std::uint16_t> xfWithFormat_;
-    std::unordered_map<std::uint16_t, std::u16string> formats_;  // custom FORMAT records
+    std::unordered_map<std::uint16_t, std::u16string> formats_; // custom FORMAT records
     std::vector<std::pair<std::uint16_t, std::u16string>> addedFormats_;
     struct SheetInfo {
         std::u16string name;
-        std::uint8_t type = 0;  // BoundSheet dt: 0 worksheet, 2 chart, 6 VB module
+        std::uint8_t type = 0; // BoundSheet dt: 0 worksheet, 2 chart, 6 VB module
         std::size_t boundSheetRecord = 0;
         std::uint32_t originalOffset = 0;
     };
@@ -246,7 +246,7 @@ private:
     };
     std::vector<Xti> xti_;
     std::optional<std::uint16_t> internalSupBook_;
-    std::vector<std::u16string> names_;  // by one-based index - 1
+    std::vector<std::u16string> names_; // by one-based index - 1
 
     // ---- other sheets, raw (index by sheets_ order; the editable one empty)
     std::vector<std::vector<RawRecord>> sheetRecords_;
@@ -254,8 +254,8 @@ private:
     std::array<std::vector<std::uint32_t>, formula::kMaxCols> sitesByColumn_;
 
     // ---- the editable sheet
-    std::vector<RawRecord> prefix_;  // up to the cell table (INDEX/DIMENSIONS markers)
-    std::vector<RawRecord> suffix_;  // after it (MERGECELLS marker)
+    std::vector<RawRecord> prefix_; // up to the cell table (INDEX/DIMENSIONS markers)
+    std::vector<RawRecord> suffix_; // after it (MERGECELLS marker)
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> rowRecords_;
     std::array<Column, formula::kMaxCols> columns_;
     std::vector<FormulaCell> formulas_;
@@ -264,7 +264,7 @@ private:
     std::vector<Area> arrays_;
     std::array<std::vector<TrackedPos*>, formula::kMaxCols> tracked_;
     std::vector<FindEntry> findCache_;
-    std::size_t lastFound_ = 0;  // the entry LookupNeedle returned last
+    std::size_t lastFound_ = 0; // the entry LookupNeedle returned last
     std::uint64_t findClock_ = 0;
 };
 

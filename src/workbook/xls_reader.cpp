@@ -39,13 +39,23 @@ double DecodeRk(std::uint32_t rk) {
 
 bool IsCellTableRecord(std::uint16_t opcode) {
     switch (opcode) {
-    case op::kRow: case op::kBlank: case op::kMulBlank: case op::kNumber: case op::kRk:
-    case op::kMulRk: case op::kLabelSst: case op::kLabel: case op::kRString: case op::kBoolErr:
-    case op::kFormula: case op::kString: case op::kShrFmla: case op::kArray: case op::kTable:
-    case op::kDbCell:
-        return true;
-    default:
-        return false;
+    case op::kRow:
+    case op::kBlank:
+    case op::kMulBlank:
+    case op::kNumber:
+    case op::kRk:
+    case op::kMulRk:
+    case op::kLabelSst:
+    case op::kLabel:
+    case op::kRString:
+    case op::kBoolErr:
+    case op::kFormula:
+    case op::kString:
+    case op::kShrFmla:
+    case op::kArray:
+    case op::kTable:
+    case op::kDbCell: return true;
+    default: return false;
     }
 }
 
@@ -91,8 +101,7 @@ void XlsReader::ReadGlobals() {
         const auto bof = reader.Current().data;
         const std::uint16_t vers = GetU16(bof);
         const std::uint16_t dt = GetU16(bof.subspan(2));
-        if (vers != 0x0600)
-            Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")");
+        if (vers != 0x0600) Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")");
         if (dt != 0x0005) Bad("the Workbook stream does not start with the workbook globals");
         wb_.globals_.push_back({op::kBof, {bof.begin(), bof.end()}});
     }
@@ -102,21 +111,18 @@ void XlsReader::ReadGlobals() {
         const auto& rec = reader.Current();
         const auto data = rec.data;
         switch (rec.opcode) {
-        case op::kFilePass:
-            Bad("the workbook is encrypted (password-protected)");
+        case op::kFilePass: Bad("the workbook is encrypted (password-protected)");
         case op::kSst: {
             if (sawSst) Bad("the workbook has two shared-string tables");
             sawSst = true;
             RecordCursor cursor(data);
-            while (reader.PeekOpcode() == op::kContinue && reader.Next())
-                cursor.AddContinue(reader.Current().data);
+            while (reader.PeekOpcode() == op::kContinue && reader.Next()) cursor.AddContinue(reader.Current().data);
             ReadSst(cursor);
             wb_.globals_.push_back({op::kSst, {}});
             continue;
         }
         case op::kExtSst:
-            while (reader.PeekOpcode() == op::kContinue && reader.Next()) {
-            }
+            while (reader.PeekOpcode() == op::kContinue && reader.Next()) {}
             wb_.globals_.push_back({op::kExtSst, {}});
             continue;
         case op::kBoundSheet: {
@@ -146,9 +152,9 @@ void XlsReader::ReadGlobals() {
         }
         case op::kSupBook:
             if (data.size() == 4 && GetU16(data.subspan(2)) == 0x0401) {
-                wb_.internalSupBook_ = static_cast<std::uint16_t>(std::count_if(
-                    wb_.globals_.begin(), wb_.globals_.end(),
-                    [](const RawRecord& r) { return r.opcode == op::kSupBook; }));
+                wb_.internalSupBook_ = static_cast<std::uint16_t>(
+                    std::count_if(wb_.globals_.begin(), wb_.globals_.end(),
+                                  [](const RawRecord& r) { return r.opcode == op::kSupBook; }));
             }
             break;
         case op::kExternSheet: {
@@ -175,9 +181,9 @@ void XlsReader::ReadGlobals() {
             name = cursor.Chars(cch, (flags & 1) != 0);
             if (grbit & 0x0020) {
                 static const char16_t* const kBuiltin[] = {
-                    u"Consolidate_Area", u"Auto_Open", u"Auto_Close", u"Extract", u"Database",
-                    u"Criteria", u"Print_Area", u"Print_Titles", u"Recorder", u"Data_Form",
-                    u"Auto_Activate", u"Auto_Deactivate", u"Sheet_Title", u"_FilterDatabase"};
+                    u"Consolidate_Area", u"Auto_Open",       u"Auto_Close",   u"Extract",        u"Database",
+                    u"Criteria",         u"Print_Area",      u"Print_Titles", u"Recorder",       u"Data_Form",
+                    u"Auto_Activate",    u"Auto_Deactivate", u"Sheet_Title",  u"_FilterDatabase"};
                 if (name.size() == 1 && name[0] < std::size(kBuiltin)) name = kBuiltin[name[0]];
             }
             wb_.names_.push_back(name);
@@ -185,8 +191,7 @@ void XlsReader::ReadGlobals() {
                 nameRecords_.push_back(static_cast<std::uint32_t>(wb_.globals_.size()));
             break;
         }
-        default:
-            break;
+        default: break;
         }
         wb_.globals_.push_back({rec.opcode, {data.begin(), data.end()}});
         if (rec.opcode == op::kEof) {
@@ -217,7 +222,7 @@ void XlsReader::ReadGlobals() {
 }
 
 void XlsReader::ReadSst(RecordCursor& cursor) {
-    cursor.U32();  // total references: recomputed on save
+    cursor.U32(); // total references: recomputed on save
     const std::uint32_t unique = cursor.U32();
     if (!cursor.Ok()) Bad("the shared-string table is too short");
     // The count may lie; every string takes at least three bytes, so reserve
@@ -225,7 +230,7 @@ void XlsReader::ReadSst(RecordCursor& cursor) {
     const std::size_t expected = std::min<std::size_t>(unique, cursor.Remaining() / 3);
     // Characters take at least a byte each: the bytes left bound the pool.
     wb_.sst_.Reserve(expected, cursor.Remaining() - 3 * expected);
-    biff::RichString s;  // one buffer for every string
+    biff::RichString s; // one buffer for every string
     for (std::uint32_t i = 0; i < unique && !cursor.AtEnd(); ++i) {
         biff::ReadRichString(cursor, s);
         if (!cursor.Ok()) Bad("the shared-string table is cut off inside string " + std::to_string(i));
@@ -289,7 +294,7 @@ void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
         try {
             formula::CollectReferencedColumns(tokens, sheet, wb_, cols);
         } catch (const formula::FormulaError&) {
-            continue;  // tokens the library cannot walk stay as they are
+            continue; // tokens the library cannot walk stay as they are
         }
         bool any = false;
         const auto site = static_cast<std::uint32_t>(wb_.sites_.size());
@@ -301,16 +306,15 @@ void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
         }
         if (any) wb_.sites_.push_back({sheet, static_cast<std::uint32_t>(records.size() - 1), rgce, cce});
     }
-    if (!reader.Valid())
-        Bad("a record of sheet " + std::to_string(sheet + 1) + " runs past the end of the stream");
+    if (!reader.Valid()) Bad("a record of sheet " + std::to_string(sheet + 1) + " runs past the end of the stream");
     if (depth != 0) Bad("sheet " + std::to_string(sheet + 1) + " ends without an EOF record");
 }
 
 void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
     if (row > kLastRow || col >= formula::kMaxCols) Bad("a cell lies outside the sheet");
     if (cell.xf >= wb_.xfs_.size())
-        Bad("cell " + std::to_string(row + 1) + ":" + std::to_string(col + 1) +
-            " uses cell format " + std::to_string(cell.xf) + ", which the workbook does not define");
+        Bad("cell " + std::to_string(row + 1) + ":" + std::to_string(col + 1) + " uses cell format " +
+            std::to_string(cell.xf) + ", which the workbook does not define");
     cell.row = row;
     auto& cells = wb_.columns_[col].cells;
     // Files list cells by rows, so each column arrives in order; a duplicate
@@ -319,8 +323,8 @@ void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
         wb_.ClearFormula(cells.back());
         cells.back() = cell;
     } else if (!cells.empty() && cells.back().row > row) {
-        auto it = std::lower_bound(cells.begin(), cells.end(), row,
-                                   [](const Cell& c, std::uint32_t r) { return c.row < r; });
+        auto it =
+            std::lower_bound(cells.begin(), cells.end(), row, [](const Cell& c, std::uint32_t r) { return c.row < r; });
         if (it != cells.end() && it->row == row) {
             wb_.ClearFormula(*it);
             *it = cell;
@@ -466,8 +470,8 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
                 // A member of a shared formula holds PtgExp pointing at the
                 // shared formula's first cell; it is unshared when all is read.
                 if (cce == 5 && tokens.rgce[0] == 0x01) {
-                    pendingShared_.push_back({id, GetU16(std::span(tokens.rgce).subspan(1)),
-                                              GetU16(std::span(tokens.rgce).subspan(3))});
+                    pendingShared_.push_back(
+                        {id, GetU16(std::span(tokens.rgce).subspan(1)), GetU16(std::span(tokens.rgce).subspan(3))});
                 }
                 f.tokens = std::move(tokens);
                 cell.index = id;
@@ -508,24 +512,20 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
                             formula::Tokens t;
                             t.rgce.assign(d.begin() + 14, d.begin() + 14 + static_cast<std::ptrdiff_t>(cce));
                             t.rgcb.assign(d.begin() + 14 + static_cast<std::ptrdiff_t>(cce), d.end());
-                            f.tokens = std::move(t);  // evaluated and shifted as the host's formula
+                            f.tokens = std::move(t); // evaluated and shifted as the host's formula
                             f.arrayHost = true;
                         }
                     }
                 }
                 break;
-            default:  // DBCELL: rebuilt on save
+            default: // DBCELL: rebuilt on save
                 break;
             }
             continue;
         }
         switch (rec.opcode) {
-        case op::kIndex:
-            wb_.prefix_.push_back({op::kIndex, {}});
-            break;
-        case op::kDimensions:
-            (inCells ? wb_.suffix_ : wb_.prefix_).push_back({op::kDimensions, {}});
-            break;
+        case op::kIndex: wb_.prefix_.push_back({op::kIndex, {}}); break;
+        case op::kDimensions: (inCells ? wb_.suffix_ : wb_.prefix_).push_back({op::kDimensions, {}}); break;
         case op::kMergeCells: {
             RecordCursor cursor(d);
             const std::uint16_t count = cursor.U16();
@@ -543,9 +543,7 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
             mergeMarker = true;
             break;
         }
-        default:
-            (inCells ? wb_.suffix_ : wb_.prefix_).push_back({rec.opcode, {d.begin(), d.end()}});
-            break;
+        default: (inCells ? wb_.suffix_ : wb_.prefix_).push_back({rec.opcode, {d.begin(), d.end()}}); break;
         }
     }
     if (!reader.Valid()) Bad("a record of the first worksheet runs past the end of the stream");
@@ -563,7 +561,7 @@ void XlsReader::FinishCells() {
                    p.hostCol <= s.range.c2;
         });
         if (it == shared_.end()) {
-            f.expMember = true;  // a member of an array formula keeps its PtgExp
+            f.expMember = true; // a member of an array formula keeps its PtgExp
             continue;
         }
         try {
@@ -571,7 +569,7 @@ void XlsReader::FinishCells() {
         } catch (const formula::FormulaError& e) {
             Bad(std::string("a shared formula cannot be expanded: ") + e.what());
         }
-        f.grbit &= static_cast<std::uint16_t>(~0x0008);  // no longer shared
+        f.grbit &= static_cast<std::uint16_t>(~0x0008); // no longer shared
     }
     for (std::uint16_t c = 0; c < formula::kMaxCols; ++c) {
         auto& column = wb_.columns_[c];
@@ -594,8 +592,7 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     }
     const cfb::Entry* stream = file.FindStream(u"Workbook");
     if (!stream) {
-        if (file.FindStream(u"Book"))
-            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
+        if (file.FindStream(u"Book")) Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
         Bad("it holds no Workbook stream");
     }
     std::unique_ptr<Workbook> wb(new Workbook());

@@ -37,7 +37,7 @@ public:
 
     std::optional<formula::CellValue> Result(std::uint32_t id) {
         if (state_[id] == 2) return results_[id];
-        if (state_[id] == 1) return std::nullopt;  // a cycle
+        if (state_[id] == 1) return std::nullopt; // a cycle
         // Each formula read by another is evaluated on the stack of its
         // reader: a template whose formulas each read the cell below (65,535
         // deep) would overflow it. Past this depth the result is left
@@ -124,7 +124,7 @@ void XlsWriter::UpdateCachedResults() {
         } else if (const auto* e = std::get_if<formula::ErrorValue>(&*value)) {
             f.cached[0] = 2;
             f.cached[2] = e->code;
-        } else {  // a reference to an empty cell reads as 0
+        } else { // a reference to an empty cell reads as 0
             f.cached.fill(0);
         }
     }
@@ -156,8 +156,8 @@ void XlsWriter::WriteSst() {
             const std::size_t header =
                 3 + (wb_.sst_.Runs(index).empty() ? 0 : 2) + (wb_.sst_.ExtRst(index).empty() ? 0 : 4) + 2;
             w.KeepTogether(header);
-            buckets_.push_back({static_cast<std::uint32_t>(w.StreamPosition()),
-                                static_cast<std::uint16_t>(w.OffsetInRecord())});
+            buckets_.push_back(
+                {static_cast<std::uint32_t>(w.StreamPosition()), static_cast<std::uint16_t>(w.OffsetInRecord())});
         }
         const auto index = static_cast<std::uint32_t>(i);
         w.RichStringEntry(wb_.sst_.Text(index), wb_.sst_.Runs(index), wb_.sst_.ExtRst(index));
@@ -296,7 +296,9 @@ public:
         return *this;
     }
     CellBytes& U16(std::uint16_t v) { return U8(static_cast<std::uint8_t>(v)).U8(static_cast<std::uint8_t>(v >> 8)); }
-    CellBytes& U32(std::uint32_t v) { return U16(static_cast<std::uint16_t>(v)).U16(static_cast<std::uint16_t>(v >> 16)); }
+    CellBytes& U32(std::uint32_t v) {
+        return U16(static_cast<std::uint16_t>(v)).U16(static_cast<std::uint16_t>(v >> 16));
+    }
     CellBytes& F64(double v) {
         const auto bits = std::bit_cast<std::uint64_t>(v);
         return U32(static_cast<std::uint32_t>(bits)).U32(static_cast<std::uint32_t>(bits >> 32));
@@ -314,9 +316,7 @@ void XlsWriter::WriteCell(std::uint16_t col, const Cell& cell) {
     CellBytes c;
     c.U16(static_cast<std::uint16_t>(cell.row)).U16(col).U16(cell.xf);
     switch (cell.kind) {
-    case CellKind::Blank:
-        out_.Write(op::kBlank, c.Span());
-        return;
+    case CellKind::Blank: out_.Write(op::kBlank, c.Span()); return;
     case CellKind::Number: {
         std::uint32_t rk;
         if (EncodeRk(cell.number, rk)) {
@@ -337,8 +337,7 @@ void XlsWriter::WriteCell(std::uint16_t col, const Cell& cell) {
         c.U8(cell.small).U8(cell.kind == CellKind::Error ? 1 : 0);
         out_.Write(op::kBoolErr, c.Span());
         return;
-    case CellKind::Formula:
-        break;
+    case CellKind::Formula: break;
     }
     const auto& f = wb_.formulas_[cell.index];
     Bytes b;
@@ -476,7 +475,7 @@ void XlsWriter::WriteEditableSheet() {
         }
         const std::size_t rowsEnd = out_.Position();
         Bytes db;
-        std::size_t previous = firstRowPos + 20;  // end of the first ROW record
+        std::size_t previous = firstRowPos + 20; // end of the first ROW record
         std::vector<std::uint16_t> offsets;
         for (std::size_t i = first; i < last; ++i) {
             const std::uint32_t r = rows[i];

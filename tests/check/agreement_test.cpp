@@ -49,9 +49,7 @@ void ExpectTransferAgrees(const fs::path& templatePath) {
             }
             switch (fate.kind) {
             case FateKind::NotProcessed:
-            case FateKind::Unknown:
-                EXPECT_NE(shows.find(p.text), std::u16string::npos);
-                break;
+            case FateKind::Unknown: EXPECT_NE(shows.find(p.text), std::u16string::npos); break;
             case FateKind::Filled:
                 if (p.family == check::Family::Item) {
                     EXPECT_EQ(fate.lines.size(), static_cast<std::size_t>(check::kSimulatedLines));
@@ -66,8 +64,7 @@ void ExpectTransferAgrees(const fs::path& templatePath) {
                 // The rest of the longer name stays in the cell.
                 EXPECT_FALSE(shows.empty());
                 break;
-            default:
-                break;
+            default: break;
             }
         }
     }
@@ -85,7 +82,7 @@ TEST(TransferAgrees, WithLinesSpreadOverTwoColumns) {
     const fs::path path = EditedQuote40("agree-spread.xls", {{u"G22", u"&DI_UnitofMeasure"},
                                                              {u"H22", u"&DI_UnitofMeasureFactor"},
                                                              {u"I22", u"&DI_VendorPartNo"},
-                                                             {u"A1", u"&DI_Vendor"},  // A1 is searched last
+                                                             {u"A1", u"&DI_Vendor"}, // A1 is searched last
                                                              {u"B40", u"&DI_Description again"}});
     ExpectTransferAgrees(path);
     fs::remove(path);

@@ -50,7 +50,8 @@ private:
 std::pair<std::uint16_t, std::uint16_t> RowAndColumn(std::u16string_view address) {
     std::size_t i = 0;
     int col = 0, row = 0;
-    for (; i < address.size() && address[i] >= u'A' && address[i] <= u'Z'; ++i) col = col * 26 + (address[i] - u'A' + 1);
+    for (; i < address.size() && address[i] >= u'A' && address[i] <= u'Z'; ++i)
+        col = col * 26 + (address[i] - u'A' + 1);
     for (; i < address.size(); ++i) row = row * 10 + (address[i] - u'0');
     return {static_cast<std::uint16_t>(row - 1), static_cast<std::uint16_t>(col - 1)};
 }
@@ -64,8 +65,8 @@ fs::path WriteBook(const tools::biff::Workbook& book, const std::string& name) {
     file.entries.push_back(std::move(stream));
     const fs::path out = TempFile(name);
     const auto bytes = workbook::cfb::Write(file);
-    std::ofstream(out, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(out, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return out;
 }
 
@@ -98,8 +99,8 @@ fs::path EditedQuote40(const std::string& name, const CellEdits& cells) {
         }
         if (!book) book = tools::quote_template::BuildQuoteTemplate();
         const std::u16string sheetName = address.substr(0, bang);
-        const auto sheet = std::find_if(book->sheets.begin(), book->sheets.end(),
-                                        [&](const auto& s) { return s.name == sheetName; });
+        const auto sheet =
+            std::find_if(book->sheets.begin(), book->sheets.end(), [&](const auto& s) { return s.name == sheetName; });
         if (sheet == book->sheets.end()) throw std::runtime_error("no such sheet in quote40");
         const auto pos = RowAndColumn(std::u16string_view(address).substr(bang + 1));
         std::erase_if(sheet->cells, [&](const auto& c) { return c.row == pos.first && c.col == pos.second; });
@@ -121,9 +122,9 @@ fs::path EditedQuote40(const std::string& name, const CellEdits& cells) {
 fs::path CleanTemplate(const std::string& name) {
     namespace qt = tools::quote_template;
     auto book = qt::BuildQuoteTemplate();
-    book.sheets.resize(1);  // no notes sheet
+    book.sheets.resize(1); // no notes sheet
     const std::map<std::u16string, std::u16string> replace = {
-        {u"&DI_Description", u"&di_description"},  // any letter case is found
+        {u"&DI_Description", u"&di_description"}, // any letter case is found
     };
     for (auto& cell : book.sheets[0].cells) {
         auto* text = std::get_if<std::u16string>(&cell.content);

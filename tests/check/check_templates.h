@@ -33,14 +33,10 @@ fs::path EditedQuote40(const std::string& name, const CellEdits& cells);
 // price. The manufacturer becomes the full list's part number; the quantity
 // goes, so the extended price loses its formula.
 inline const CellEdits kMistakes = {
-    {u"H3", u"&DH_SoldToCompnay"},
-    {u"H4", u"Phone: &DH_SoldToPhoneExt"},
-    {u"H5", u"&DH_SoldToPoNumber"},
-    {u"C22", u"&DI_ManufacturerPartNumber"},
-    {u"G22", u"&DI_Notes"},
-    {u"D22", u""},
-    {u"H30", u"&DI_CustomText01"},
-    {u"Notes!A4", u"Quote reference: &DH_DocNo"},
+    {u"H3", u"&DH_SoldToCompnay"},  {u"H4", u"Phone: &DH_SoldToPhoneExt"},
+    {u"H5", u"&DH_SoldToPoNumber"}, {u"C22", u"&DI_ManufacturerPartNumber"},
+    {u"G22", u"&DI_Notes"},         {u"D22", u""},
+    {u"H30", u"&DI_CustomText01"},  {u"Notes!A4", u"Quote reference: &DH_DocNo"},
 };
 
 // The generator's quote, every placeholder of it one that both version lists

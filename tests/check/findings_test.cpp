@@ -125,9 +125,9 @@ TEST(FindingsOfOneColumnPair, ShorterItemNameSpreadsItsLinesOverTwoCells) {
     // which comes first in row 22 once the first line has pushed its own
     // cell down.
     const fs::path path = EditedQuote40("spread.xls", {{u"G22", u"&DI_UnitofMeasure"},
-                                                          {u"H22", u"&DI_UnitofMeasureFactor"},
-                                                          {u"A1", u"&DI_Vendor"},
-                                                          {u"I22", u"&DI_VendorPartNo"}});
+                                                       {u"H22", u"&DI_UnitofMeasureFactor"},
+                                                       {u"A1", u"&DI_Vendor"},
+                                                       {u"I22", u"&DI_VendorPartNo"}});
     const auto report = check::CheckTemplateFile(path);
     fs::remove(path);
     for (const auto& p : report.placeholders) {

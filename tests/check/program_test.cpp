@@ -39,7 +39,7 @@ TEST(Program, CleanTemplateExitsZero) {
     const Outcome run = RunCheck(Quoted(path));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_THAT(run.out, HasSubstr("nothing needs attention"));
-    EXPECT_EQ(fs::last_write_time(path), before);  // read, never written
+    EXPECT_EQ(fs::last_write_time(path), before); // read, never written
     fs::remove(path);
 }
 
@@ -50,8 +50,8 @@ TEST(Program, ExampleTemplateExitsZero) {
 }
 
 TEST(Program, FindingsExitOneAndStartWithTheCell) {
-    const fs::path path = EditedQuote40("program-findings.xls", {{u"H4", u"&DH_SoldToPhoneExt"},
-                                                                 {u"Notes!A4", u"Quote reference: &DH_DocNo"}});
+    const fs::path path = EditedQuote40("program-findings.xls",
+                                        {{u"H4", u"&DH_SoldToPhoneExt"}, {u"Notes!A4", u"Quote reference: &DH_DocNo"}});
     const Outcome run = RunCheck(Quoted(path));
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.out, testing::ContainsRegex("\n  H4 +&DH_SoldToPhoneExt +header +taken by &DH_SoldToPhone:"));

@@ -29,8 +29,9 @@ struct ProgramRun {
 class HeadlessProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vz-e2e-" + std::to_string(::getpid()) + "-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        dir =
+            fs::temp_directory_path() / ("vz-e2e-" + std::to_string(::getpid()) + "-" +
+                                         std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         templatePath = dir / "quote template.xls";
@@ -70,7 +71,8 @@ TEST_F(HeadlessProgram, FillsTheTemplateAndLeavesItUntouched) {
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(run.out,
               "Creating Tendrix Object\nCreating Excel Object\nOpening Excel File\nWriting Header Fields\n"
-              "Writing Item Fields\nWriting Macros\nWorkbook written to " + output.string() + "\n");
+              "Writing Item Fields\nWriting Macros\nWorkbook written to " +
+                  output.string() + "\n");
     EXPECT_EQ(Slurp(templatePath), before);
 
     std::string whyNot;
@@ -120,8 +122,8 @@ TEST_F(HeadlessProgram, RefusesAMissingTemplate) {
 
 TEST_F(HeadlessProgram, AFailureIsReportedWithItsCodeAndNothingIsWritten) {
     const std::string before = Slurp(templatePath);
-    ProgramRun run = Start(Document("null.json", R"({"VersionMajor": "4", "Macros": {"&APP_OurLocationCompany": null}})"),
-                    Switch());
+    ProgramRun run =
+        Start(Document("null.json", R"({"VersionMajor": "4", "Macros": {"&APP_OurLocationCompany": null}})"), Switch());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Error 94: Invalid use of Null\n");
     EXPECT_FALSE(fs::exists(output));
@@ -129,8 +131,8 @@ TEST_F(HeadlessProgram, AFailureIsReportedWithItsCodeAndNothingIsWritten) {
 }
 
 TEST_F(HeadlessProgram, ABrokenDocumentIsNamedNeverNotRunning) {
-    ProgramRun run = Start(Document("broken.json", "{\n  \"VersionMajor\": \"4\",\n  \"Items\": [ {\"LineType\": } ]\n}"),
-                    Switch());
+    ProgramRun run =
+        Start(Document("broken.json", "{\n  \"VersionMajor\": \"4\",\n  \"Items\": [ {\"LineType\": } ]\n}"), Switch());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("broken.json"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("line 3"), std::string::npos) << run.err;

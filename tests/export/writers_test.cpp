@@ -16,7 +16,8 @@ struct Rig {
     std::shared_ptr<fakes::RecordingQuoteApp> quote;
     std::shared_ptr<fakes::MemorySheet> sheet = std::make_shared<fakes::MemorySheet>(log);
 
-    explicit Rig(fakes::QuoteData data = {}) : quote(std::make_shared<fakes::RecordingQuoteApp>(std::move(data), log)) {}
+    explicit Rig(fakes::QuoteData data = {})
+        : quote(std::make_shared<fakes::RecordingQuoteApp>(std::move(data), log)) {}
     fakes::QuoteData& Data() { return quote->data; }
 };
 
@@ -31,8 +32,7 @@ TEST(PlaceholderTables, EveryEntryIsPresentWithItsPrefix) {
     for (auto p : transfer::kHeaderPlaceholders) EXPECT_TRUE(p.starts_with(u"&DH_"));
     for (auto p : transfer::kItemFullList) EXPECT_TRUE(p.starts_with(u"&DI_"));
     for (auto p : transfer::kItemShortList) EXPECT_TRUE(p.starts_with(u"&DI_"));
-    for (auto p : transfer::kMacroPlaceholders)
-        EXPECT_TRUE(p.starts_with(u"&DH_&SalesRep") || p.starts_with(u"&APP_"));
+    for (auto p : transfer::kMacroPlaceholders) EXPECT_TRUE(p.starts_with(u"&DH_&SalesRep") || p.starts_with(u"&APP_"));
     EXPECT_EQ(transfer::kHeaderPlaceholders[55], u"&DH_SoldToState");
     EXPECT_EQ(transfer::kHeaderPlaceholders[111], u"&DH_ProjectNo");
     EXPECT_EQ(transfer::kItemFullList[60], u"&DI_CustomMemo05");
@@ -43,7 +43,10 @@ TEST(PlaceholderTables, EveryEntryIsPresentWithItsPrefix) {
 // ---- header fields ----
 
 TEST(WriteHeaderFields, VersionSelectsHowManyPlaceholdersAreSearched) {
-    struct Case { Value version; std::size_t finds; };
+    struct Case {
+        Value version;
+        std::size_t finds;
+    };
     for (const Case& c : {Case{Value(u"3"), 56}, Case{Value(u"3.0"), 56}, Case{Value(std::int32_t{3}), 56},
                           Case{Value(3.0), 56}, Case{Value(Null{}), 56}, Case{Value(u"4"), 112},
                           Case{Value(std::int32_t{2}), 112}, Case{Value(u"3.1"), 112}}) {
@@ -70,8 +73,8 @@ TEST(WriteHeaderFields, OneValueRequestPerPlaceholderFoundReplacedEverywhere) {
 
 TEST(WriteHeaderFields, ShorterPlaceholdersSwallowLongerOnes) {
     Rig rig;
-    rig.Data().header = {{u"SoldToPhone", Value(u"555-0100")}, {u"SoldToPONumber", Value(u"PO-1")},
-                         {u"SalesRep", Value(u"Fuller")}};
+    rig.Data().header = {
+        {u"SoldToPhone", Value(u"555-0100")}, {u"SoldToPONumber", Value(u"PO-1")}, {u"SalesRep", Value(u"Fuller")}};
     rig.sheet->Put("A3", u"&DH_SoldToPhoneExt");
     rig.sheet->Put("A4", u"&DH_SoldToPoNumber");
     rig.sheet->Put("A5", u"&DH_SalesRepTitle");
@@ -153,8 +156,11 @@ TEST(Writers, DocumentTextNeverBecomesALiveFormula) {
 // ---- line items ----
 
 std::map<std::u16string, Value> Line(int type, std::u16string description, double price, double qty) {
-    return {{u"LineType", Value(std::int32_t{type})}, {u"Description", Value(std::move(description))},
-            {u"UnitPrice", Value(price)}, {u"QtyTotal", Value(qty)}, {u"ExtendedPrice", Value(price * qty)}};
+    return {{u"LineType", Value(std::int32_t{type})},
+            {u"Description", Value(std::move(description))},
+            {u"UnitPrice", Value(price)},
+            {u"QtyTotal", Value(qty)},
+            {u"ExtendedPrice", Value(price * qty)}};
 }
 
 void PutItemRow(fakes::MemorySheet& sheet) {
@@ -215,8 +221,7 @@ TEST(WriteItemFields, CallsPerLineAreTheOnesThePatternNeeds) {
     EXPECT_EQ(Count(log, "LineItemGetValue(2,LineType)"), 2u);
     EXPECT_EQ(Count(log, "LineItemGetValue(0,Description)"), 1u);
     // ItemFunctions is asked anew before every item request.
-    EXPECT_EQ(Count(log, "ItemFunctions"),
-              Count(log, "LineItemCount") + Count(log, "LineItemGetValue"));
+    EXPECT_EQ(Count(log, "ItemFunctions"), Count(log, "LineItemCount") + Count(log, "LineItemGetValue"));
     EXPECT_EQ(Count(log, "Insert(-4121)"), 3u);
     EXPECT_EQ(Count(log, "Replace(&DI_Description,)"), 1u);
     // Two column lookups, then per placeholder one find plus one per line.

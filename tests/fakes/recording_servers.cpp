@@ -83,9 +83,8 @@ private:
 } // namespace
 
 std::size_t Count(const CallLog& log, const std::string& call) {
-    return static_cast<std::size_t>(std::count_if(log.begin(), log.end(), [&](const std::string& e) {
-        return e == call || e.rfind(call + "(", 0) == 0;
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        log.begin(), log.end(), [&](const std::string& e) { return e == call || e.rfind(call + "(", 0) == 0; }));
 }
 
 std::pair<int, int> ParseA1(const std::u16string& address) {
@@ -100,7 +99,8 @@ std::pair<int, int> ParseA1(const std::u16string& address) {
 
 std::string ToA1(int row, int col) {
     std::string letters;
-    for (int c = col + 1; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    for (int c = col + 1; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
     return letters + std::to_string(row + 1);
 }
 
@@ -238,8 +238,10 @@ std::shared_ptr<sheet::Range> MemorySheet::Range(const std::u16string& cell1) {
 
 void MemorySheet::Put(const std::string& address, const std::u16string& text) {
     MemoryCell cell;
-    if (!text.empty() && text[0] == u'=') cell.formula = text;
-    else cell.value = Value(text);
+    if (!text.empty() && text[0] == u'=')
+        cell.formula = text;
+    else
+        cell.value = Value(text);
     cells[ParseA1(text::FromUtf8(address))] = cell;
 }
 

@@ -26,11 +26,10 @@ struct QuoteData {
     std::map<std::u16string, Value> header;
     std::vector<std::map<std::u16string, Value>> items;
     std::map<std::u16string, Value> macros;
-    std::optional<std::int32_t> lineCountOverride;  // a count without the lines
+    std::optional<std::int32_t> lineCountOverride; // a count without the lines
 };
 
-class RecordingQuoteApp final : public quote::Application,
-                                public std::enable_shared_from_this<RecordingQuoteApp> {
+class RecordingQuoteApp final : public quote::Application, public std::enable_shared_from_this<RecordingQuoteApp> {
 public:
     RecordingQuoteApp(QuoteData data, std::shared_ptr<CallLog> log);
     Value VersionMajor() override;
@@ -45,8 +44,8 @@ public:
 // One cell of the memory sheet: a constant or a formula's text.
 struct MemoryCell {
     Value value;
-    std::u16string formula;  // non-empty for a formula cell
-    bool prefixed = false;   // entered with a leading apostrophe, which is no part of the content
+    std::u16string formula; // non-empty for a formula cell
+    bool prefixed = false;  // entered with a leading apostrophe, which is no part of the content
     std::u16string Content() const { return formula.empty() ? ToText(value) : formula; }
 };
 
@@ -64,7 +63,7 @@ public:
     void SetFormula(const std::u16string& formula) override;
 
     std::shared_ptr<MemorySheet> sheet_;
-    std::optional<std::pair<int, int>> cell_;  // (row, col) zero-based; nullopt = all cells
+    std::optional<std::pair<int, int>> cell_; // (row, col) zero-based; nullopt = all cells
 };
 
 class MemorySheet final : public sheet::Worksheet, public std::enable_shared_from_this<MemorySheet> {
@@ -78,7 +77,7 @@ public:
     std::u16string Text(const std::string& address) const;
     const MemoryCell* At(const std::string& address) const;
 
-    std::map<std::pair<int, int>, MemoryCell> cells;  // ordered by rows, then columns
+    std::map<std::pair<int, int>, MemoryCell> cells; // ordered by rows, then columns
     std::vector<std::weak_ptr<MemoryRange>> liveRanges;
     std::shared_ptr<CallLog> log;
 };
@@ -106,7 +105,7 @@ public:
     std::shared_ptr<sheet::Application> CreateObject(const std::u16string& className) override;
 
     std::shared_ptr<RecordingQuoteApp> quoteApp;
-    std::shared_ptr<MemorySheet> sheet;  // the first worksheet of every template opened
+    std::shared_ptr<MemorySheet> sheet; // the first worksheet of every template opened
     std::shared_ptr<MemoryApp> lastApp;
     std::shared_ptr<CallLog> log;
 };

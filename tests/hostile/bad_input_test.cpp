@@ -39,44 +39,37 @@ using Bytes = std::vector<std::uint8_t>;
 // sanitizers' quarantine keeps freed memory for a while.
 constexpr long kMaxRowMemoryKb = 512 * 1024;
 
-Bytes ReadBytes(const fs::path& path)
-{
+Bytes ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteBytes(const fs::path& path, const Bytes& bytes)
-{
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-long PeakRssKb()
-{
+long PeakRssKb() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
 
-std::uint32_t Get32(const Bytes& b, std::size_t at)
-{
+std::uint32_t Get32(const Bytes& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-void Put16(Bytes& b, std::size_t at, std::uint16_t v)
-{
+void Put16(Bytes& b, std::size_t at, std::uint16_t v) {
     b[at] = static_cast<std::uint8_t>(v);
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-void Put32(Bytes& b, std::size_t at, std::uint32_t v)
-{
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // The good template, its compound file and its Workbook stream.
-const Bytes& GoodTemplate()
-{
+const Bytes& GoodTemplate() {
     static const Bytes bytes = ReadBytes(fs::path(VZ_SOURCE_DIR) / "examples/quote40.xls");
     return bytes;
 }
@@ -87,8 +80,7 @@ std::size_t SectorOffset(std::uint32_t sector) { return (static_cast<std::size_t
 
 // Offset of the directory entry of that name (ASCII), in the first
 // directory sector, which is all a small file has.
-std::size_t DirEntryOffset(const Bytes& file, std::u16string_view name)
-{
+std::size_t DirEntryOffset(const Bytes& file, std::u16string_view name) {
     const std::size_t dir = SectorOffset(Get32(file, 0x30));
     for (std::size_t e = dir; e + 128 <= dir + 512; e += 128) {
         std::u16string entryName;
@@ -104,15 +96,13 @@ std::size_t DirEntryOffset(const Bytes& file, std::u16string_view name)
 }
 
 // The FAT entry's offset for a sector (the FAT of a small file is one sector).
-std::size_t FatEntryOffset(const Bytes& file, std::uint32_t sector)
-{
+std::size_t FatEntryOffset(const Bytes& file, std::uint32_t sector) {
     return SectorOffset(Get32(file, 0x4C)) + 4 * static_cast<std::size_t>(sector);
 }
 
 // ---- record level: the Workbook stream mutated, then written as a new file
 
-Bytes WithWorkbookStream(const std::function<void(Bytes&)>& mutate)
-{
+Bytes WithWorkbookStream(const std::function<void(Bytes&)>& mutate) {
     cfb::CompoundFile file = cfb::Read(GoodTemplate());
     cfb::Entry* stream = file.FindStream(u"Workbook");
     mutate(stream->data);
@@ -120,8 +110,7 @@ Bytes WithWorkbookStream(const std::function<void(Bytes&)>& mutate)
 }
 
 // Offset of the nth (0-based) record with that opcode at or after `from`.
-std::size_t FindRecord(const Bytes& stream, std::uint16_t opcode, std::size_t from = 0, int nth = 0)
-{
+std::size_t FindRecord(const Bytes& stream, std::uint16_t opcode, std::size_t from = 0, int nth = 0) {
     std::size_t at = 0;
     while (at + 4 <= stream.size()) {
         const std::uint16_t op = static_cast<std::uint16_t>(stream[at] | stream[at + 1] << 8);
@@ -161,8 +150,7 @@ constexpr char kSmallDocument[] = R"({"VersionMajor": 4,
 
 class BadInput : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         char pattern[] = "/tmp/vz-hostile-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
@@ -172,8 +160,7 @@ protected:
         setenv(standin::kDocumentVariable, documentPath_.c_str(), 1);
         setenv("VI2ZEZIR_OUTPUT", outputPath_.c_str(), 1);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         unsetenv(standin::kDocumentVariable);
         unsetenv("VI2ZEZIR_OUTPUT");
         std::error_code ec;
@@ -182,8 +169,7 @@ protected:
 
     // Runs the transfer of `document` into `templateBytes` and returns the
     // failure it ended in, after checking what every row must hold.
-    Failure RunExpectingFailure(const Bytes& templateBytes, const std::string& document = kSmallDocument)
-    {
+    Failure RunExpectingFailure(const Bytes& templateBytes, const std::string& document = kSmallDocument) {
         WriteBytes(templatePath_, templateBytes);
         {
             std::ofstream out(documentPath_, std::ios::binary | std::ios::trunc);
@@ -192,8 +178,7 @@ protected:
         return RunOnFiles(templateBytes);
     }
 
-    Failure RunOnFiles(const Bytes& templateBytes)
-    {
+    Failure RunOnFiles(const Bytes& templateBytes) {
         const long before = PeakRssKb();
         RecordingWindow window(templatePath_.u16string());
         posix::PortableObjectServices services;
@@ -218,8 +203,7 @@ protected:
 
     // A template the engine must refuse: 1004, "'<path>' cannot be opened:
     // <reason>.", the reason containing `reason`.
-    void ExpectRefusedTemplate(const Bytes& templateBytes, const std::string& reason)
-    {
+    void ExpectRefusedTemplate(const Bytes& templateBytes, const std::string& reason) {
         const Failure f = RunExpectingFailure(templateBytes);
         EXPECT_EQ(f.Code(), kApplicationDefined);
         const std::string description = text::ToUtf8(f.Description());
@@ -231,8 +215,7 @@ protected:
 
     // A document the stand-in must refuse: every request fails with 440 and
     // "quote document '<path>': <reason>".
-    void ExpectRefusedDocument(const std::string& document, const std::string& reason)
-    {
+    void ExpectRefusedDocument(const std::string& document, const std::string& reason) {
         const Failure f = RunExpectingFailure(GoodTemplate(), document);
         EXPECT_EQ(f.Code(), kAutomationError);
         const std::string description = text::ToUtf8(f.Description());
@@ -245,8 +228,7 @@ protected:
 };
 
 // The matrix holds only if the good template and document go through.
-TEST_F(BadInput, TheUnmutatedTemplateAndDocumentGoThrough)
-{
+TEST_F(BadInput, TheUnmutatedTemplateAndDocumentGoThrough) {
     WriteBytes(templatePath_, GoodTemplate());
     std::ofstream(documentPath_) << kSmallDocument;
     RecordingWindow window(templatePath_.u16string());
@@ -261,8 +243,7 @@ TEST_F(BadInput, TheUnmutatedTemplateAndDocumentGoThrough)
 
 // ---------------------------------------------------------------- files
 
-TEST_F(BadInput, FilesThatAreNoWorkbook)
-{
+TEST_F(BadInput, FilesThatAreNoWorkbook) {
     {
         SCOPED_TRACE("truncated to the first 3,000 bytes");
         ExpectRefusedTemplate(Bytes(GoodTemplate().begin(), GoodTemplate().begin() + 3000),
@@ -287,16 +268,14 @@ TEST_F(BadInput, FilesThatAreNoWorkbook)
 
 // ---------------------------------------------------------------- compound file
 
-TEST_F(BadInput, SectorChainThatLoops)
-{
+TEST_F(BadInput, SectorChainThatLoops) {
     Bytes file = GoodTemplate();
     const std::uint32_t start = Get32(file, DirEntryOffset(file, u"Workbook") + 0x74);
-    Put32(file, FatEntryOffset(file, start), start);  // the first sector follows itself
+    Put32(file, FatEntryOffset(file, start), start); // the first sector follows itself
     ExpectRefusedTemplate(file, "sector chain of stream 'Workbook' loops at sector " + std::to_string(start));
 }
 
-TEST_F(BadInput, SizesThatClaimGigabytes)
-{
+TEST_F(BadInput, SizesThatClaimGigabytes) {
     {
         SCOPED_TRACE("the Workbook stream claims 3 GB");
         Bytes file = GoodTemplate();
@@ -326,54 +305,44 @@ TEST_F(BadInput, SizesThatClaimGigabytes)
 
 // ---------------------------------------------------------------- records
 
-TEST_F(BadInput, SharedStringCountThatLies)
-{
+TEST_F(BadInput, SharedStringCountThatLies) {
     // Fewer strings claimed than the cells use: the cells that refer past
     // the claimed count are refused.
-    const Bytes fewer = WithWorkbookStream([](Bytes& s) {
-        Put32(s, FindRecord(s, workbook::biff::op::kSst) + 8, 3);
-    });
+    const Bytes fewer = WithWorkbookStream([](Bytes& s) { Put32(s, FindRecord(s, workbook::biff::op::kSst) + 8, 3); });
     ExpectRefusedTemplate(fewer, "a cell refers to shared string 3 of 3");
 }
 
-TEST_F(BadInput, RecordsThatRunPastTheirStream)
-{
+TEST_F(BadInput, RecordsThatRunPastTheirStream) {
     {
         SCOPED_TRACE("a cell record claims 65,535 bytes");
-        const Bytes file = WithWorkbookStream([](Bytes& s) {
-            Put16(s, FindRecord(s, workbook::biff::op::kLabelSst, FirstSheet(s)) + 2, 0xFFFF);
-        });
+        const Bytes file = WithWorkbookStream(
+            [](Bytes& s) { Put16(s, FindRecord(s, workbook::biff::op::kLabelSst, FirstSheet(s)) + 2, 0xFFFF); });
         ExpectRefusedTemplate(file, "a record of the first worksheet runs past the end of the stream");
     }
     {
         SCOPED_TRACE("the stream ends inside a record of the globals");
-        const Bytes file = WithWorkbookStream([](Bytes& s) {
-            s.resize(FindRecord(s, workbook::biff::op::kSst) + 100);
-        });
+        const Bytes file =
+            WithWorkbookStream([](Bytes& s) { s.resize(FindRecord(s, workbook::biff::op::kSst) + 100); });
         ExpectRefusedTemplate(file, "a record of the workbook globals runs past the end of the stream");
     }
     {
         SCOPED_TRACE("a sheet's offset points past the stream");
-        const Bytes file = WithWorkbookStream([](Bytes& s) {
-            Put32(s, FindRecord(s, workbook::biff::op::kBoundSheet) + 4, 0x7FFFFFF0u);
-        });
+        const Bytes file = WithWorkbookStream(
+            [](Bytes& s) { Put32(s, FindRecord(s, workbook::biff::op::kBoundSheet) + 4, 0x7FFFFFF0u); });
         ExpectRefusedTemplate(file, "sheet 1 starts past the end of the Workbook stream");
     }
 }
 
-TEST_F(BadInput, CellWithAnOutOfRangeFormatIndex)
-{
-    const Bytes file = WithWorkbookStream([](Bytes& s) {
-        Put16(s, FindRecord(s, workbook::biff::op::kLabelSst, FirstSheet(s)) + 8, 0x7FFF);
-    });
+TEST_F(BadInput, CellWithAnOutOfRangeFormatIndex) {
+    const Bytes file = WithWorkbookStream(
+        [](Bytes& s) { Put16(s, FindRecord(s, workbook::biff::op::kLabelSst, FirstSheet(s)) + 8, 0x7FFF); });
     ExpectRefusedTemplate(file, "uses cell format 32767, which the workbook does not define");
 }
 
 // ---------------------------------------------------------------- formulas that ask too much
 
 // The template as the engine saves it after `edit`.
-Bytes EngineWritten(const fs::path& dir, const std::function<void(sheet::Worksheet&)>& edit)
-{
+Bytes EngineWritten(const fs::path& dir, const std::function<void(sheet::Worksheet&)>& edit) {
     const fs::path in = dir / "base.xls";
     const fs::path out = dir / "edited.xls";
     WriteBytes(in, GoodTemplate());
@@ -395,8 +364,7 @@ class AcceptedInput : public BadInput {
 protected:
     // A template the transfer must fill, within bounded memory, leaving the
     // template as it was and an output workbook the engine reads again.
-    void ExpectFilled(const Bytes& templateBytes)
-    {
+    void ExpectFilled(const Bytes& templateBytes) {
         WriteBytes(templatePath_, templateBytes);
         std::ofstream(documentPath_) << kSmallDocument;
         const long before = PeakRssKb();
@@ -413,17 +381,14 @@ protected:
     }
 };
 
-TEST_F(AcceptedInput, SharedStringCountThatClaimsBillionsReadsOnlyWhatIsThere)
-{
+TEST_F(AcceptedInput, SharedStringCountThatClaimsBillionsReadsOnlyWhatIsThere) {
     // More claimed than there are: the table is read as far as its data
     // goes, as Excel does, and nothing is reserved for the claim.
-    ExpectFilled(WithWorkbookStream([](Bytes& s) {
-        Put32(s, FindRecord(s, workbook::biff::op::kSst) + 8, 0xFFFFFFF0u);
-    }));
+    ExpectFilled(
+        WithWorkbookStream([](Bytes& s) { Put32(s, FindRecord(s, workbook::biff::op::kSst) + 8, 0xFFFFFFF0u); }));
 }
 
-TEST_F(AcceptedInput, FormulasThatDoubleATextFromCellToCell)
-{
+TEST_F(AcceptedInput, FormulasThatDoubleATextFromCellToCell) {
     // H2 = H1&H1, H3 = H2&H2, ...: forty cells would ask for 2^40 characters.
     // Results past a cell's 32,767 characters are #VALUE!, as in Excel.
     ExpectFilled(EngineWritten(dir_, [](sheet::Worksheet& sheet) {
@@ -435,8 +400,7 @@ TEST_F(AcceptedInput, FormulasThatDoubleATextFromCellToCell)
     }));
 }
 
-TEST_F(AcceptedInput, FormulasThatEachReadTheCellBelow)
-{
+TEST_F(AcceptedInput, FormulasThatEachReadTheCellBelow) {
     // J1 = J2, J2 = J3, ... 20,000 deep: evaluated one inside the other, the
     // chain would overflow the stack.
     ExpectFilled(EngineWritten(dir_, [](sheet::Worksheet& sheet) {
@@ -447,8 +411,7 @@ TEST_F(AcceptedInput, FormulasThatEachReadTheCellBelow)
     }));
 }
 
-TEST_F(AcceptedInput, FormulaWithALongTextResult)
-{
+TEST_F(AcceptedInput, FormulaWithALongTextResult) {
     // A text result over 8,224 bytes continues in CONTINUE records; written
     // wrongly, the engine could not read its own output again.
     ExpectFilled(EngineWritten(dir_, [](sheet::Worksheet& sheet) {
@@ -461,8 +424,7 @@ TEST_F(AcceptedInput, FormulaWithALongTextResult)
 
 // ---------------------------------------------------------------- edits the engine refuses
 
-TEST_F(BadInput, SheetFullToTheLastRowUnderAnItemPlaceholder)
-{
+TEST_F(BadInput, SheetFullToTheLastRowUnderAnItemPlaceholder) {
     // The template as the engine saves it with a value in row 65,536 below
     // the first item placeholder: the first line's insert has no room.
     const fs::path full = dir_ / "full.xls";
@@ -489,8 +451,7 @@ TEST_F(BadInput, SheetFullToTheLastRowUnderAnItemPlaceholder)
               "again.");
 }
 
-TEST_F(BadInput, DocumentOf32768Lines)
-{
+TEST_F(BadInput, DocumentOf32768Lines) {
     std::string document = R"({"VersionMajor": 4, "Items": [)";
     for (int i = 0; i < 32768; ++i) document += i ? ",{}" : "{}";
     document += "]}";
@@ -499,11 +460,11 @@ TEST_F(BadInput, DocumentOf32768Lines)
     EXPECT_EQ(f.Description(), u"Overflow");
 }
 
-TEST_F(BadInput, ItemValueLongerThanACellHolds)
-{
+TEST_F(BadInput, ItemValueLongerThanACellHolds) {
     // Item values of ordinary lines go into their cells unshortened; a text
     // over 32,767 characters is one no cell can hold.
-    const std::string document = R"({"VersionMajor": 4, "Items": [{"Description": ")" + std::string(32768, 'x') + "\"}]}";
+    const std::string document =
+        R"({"VersionMajor": 4, "Items": [{"Description": ")" + std::string(32768, 'x') + "\"}]}";
     const Failure f = RunExpectingFailure(GoodTemplate(), document);
     EXPECT_EQ(f.Code(), kApplicationDefined);
     EXPECT_EQ(text::ToUtf8(f.Description()), "Text values in cells are limited to 32,767 characters.");
@@ -511,8 +472,7 @@ TEST_F(BadInput, ItemValueLongerThanACellHolds)
 
 // ---------------------------------------------------------------- documents
 
-TEST_F(BadInput, DocumentsWithWrongTypes)
-{
+TEST_F(BadInput, DocumentsWithWrongTypes) {
     {
         SCOPED_TRACE("an object where a value belongs");
         ExpectRefusedDocument(R"({"Header": {"DocNo": {"number": 10442}}})",
@@ -536,18 +496,20 @@ TEST_F(BadInput, DocumentsWithWrongTypes)
     }
 }
 
-TEST_F(BadInput, DocumentNestedTooDeeply)
-{
+TEST_F(BadInput, DocumentNestedTooDeeply) {
     // Deep enough to exhaust the stack of a recursive reader.
-    const std::string document = R"({"Header": {"DocNo": )" + std::string(200000, '[') + std::string(200000, ']') + "}}";
+    const std::string document =
+        R"({"Header": {"DocNo": )" + std::string(200000, '[') + std::string(200000, ']') + "}}";
     ExpectRefusedDocument(document, "nested deeper than " + std::to_string(standin::kMaxNesting) + " levels");
 }
 
-TEST_F(BadInput, DocumentWithInvalidUtf8)
-{
+TEST_F(BadInput, DocumentWithInvalidUtf8) {
     {
         SCOPED_TRACE("a byte that starts no character");
-        ExpectRefusedDocument("{\"Header\": {\"DocNo\": \"10\xFF" "442\"}}", "ill-formed UTF-8");
+        ExpectRefusedDocument(
+            "{\"Header\": {\"DocNo\": \"10\xFF"
+            "442\"}}",
+            "ill-formed UTF-8");
     }
     {
         SCOPED_TRACE("an encoded surrogate");
@@ -559,8 +521,7 @@ TEST_F(BadInput, DocumentWithInvalidUtf8)
     }
 }
 
-TEST_F(BadInput, DocumentWithA100MegabyteTextValue)
-{
+TEST_F(BadInput, DocumentWithA100MegabyteTextValue) {
     // Written in pieces, so the test itself holds none of it: the document
     // is refused by its size before it is read.
     WriteBytes(templatePath_, GoodTemplate());
@@ -574,10 +535,9 @@ TEST_F(BadInput, DocumentWithA100MegabyteTextValue)
     const auto size = fs::file_size(documentPath_);
     const Failure f = RunOnFiles(GoodTemplate());
     EXPECT_EQ(f.Code(), kAutomationError);
-    EXPECT_EQ(text::ToUtf8(f.Description()),
-              "quote document '" + documentPath_.string() + "': is " + std::to_string(size) +
-                  " bytes; a quote document may have at most " + std::to_string(standin::kMaxDocumentBytes) +
-                  " bytes");
+    EXPECT_EQ(text::ToUtf8(f.Description()), "quote document '" + documentPath_.string() + "': is " +
+                                                 std::to_string(size) + " bytes; a quote document may have at most " +
+                                                 std::to_string(standin::kMaxDocumentBytes) + " bytes");
 }
 
 } // namespace

@@ -24,8 +24,7 @@ namespace fs = std::filesystem;
 using Target = int (*)(const std::uint8_t*, std::size_t);
 
 // The number of inputs replayed.
-std::size_t Replay(const char* target, Target run)
-{
+std::size_t Replay(const char* target, Target run) {
     const fs::path dir = fs::path(VZ_REGRESSION_DIR) / target;
     if (!fs::is_directory(dir)) return 0;
     std::size_t count = 0;
@@ -40,11 +39,10 @@ std::size_t Replay(const char* target, Target run)
     return count;
 }
 
-#define VZ_REPLAY(name)                                                              \
-    TEST(FuzzRegressions, name)                                                      \
-    {                                                                                \
-        const std::size_t n = Replay(#name, VzFuzz_##name);                          \
-        RecordProperty("inputs", static_cast<int>(n));                               \
+#define VZ_REPLAY(name)                                     \
+    TEST(FuzzRegressions, name) {                           \
+        const std::size_t n = Replay(#name, VzFuzz_##name); \
+        RecordProperty("inputs", static_cast<int>(n));      \
     }
 
 VZ_REPLAY(cfb_fuzz)
@@ -55,8 +53,7 @@ VZ_REPLAY(quote_document_fuzz)
 VZ_REPLAY(command_line_fuzz)
 
 // The replay must not pass by finding nothing: the kept inputs are there.
-TEST(FuzzRegressions, KeptInputsAreFound)
-{
+TEST(FuzzRegressions, KeptInputsAreFound) {
     std::size_t files = 0;
     if (fs::is_directory(VZ_REGRESSION_DIR))
         for (const auto& entry : fs::recursive_directory_iterator(VZ_REGRESSION_DIR))

@@ -15,8 +15,7 @@
 namespace vi2zezir::qtwindow {
 namespace {
 
-TEST(QtEndToEndTest, SendToExcelFillsTheExampleTemplateAndClosesTheWindow)
-{
+TEST(QtEndToEndTest, SendToExcelFillsTheExampleTemplateAndClosesTheWindow) {
     const QString examples = QStringLiteral(VI2ZEZIR_SOURCE_DIR "/examples");
     QTemporaryDir output;
     ASSERT_TRUE(output.isValid());
@@ -25,8 +24,7 @@ TEST(QtEndToEndTest, SendToExcelFillsTheExampleTemplateAndClosesTheWindow)
     qputenv("VI2ZEZIR_OUTPUT", filled.toUtf8());
 
     std::vector<std::filesystem::path> handedOver;
-    posix::PortableObjectServices services(
-        [&](const std::filesystem::path& path) { handedOver.push_back(path); });
+    posix::PortableObjectServices services([&](const std::filesystem::path& path) { handedOver.push_back(path); });
     QtFormView view([](QWidget*, const shell::OpenDialogOptions&) { return std::u16string(); });
     shell::frmTX_To_ExcelLink form(view, services, {examples.toStdU16String(), u""});
     ConnectForm(view, form);
@@ -38,9 +36,8 @@ TEST(QtEndToEndTest, SendToExcelFillsTheExampleTemplateAndClosesTheWindow)
     EXPECT_EQ(view.PathText(), (examples + QStringLiteral("/quote40.xls")).toStdU16String());
     QTest::mouseClick(view.findChild<QWidget*>(QStringLiteral("CmdExport2Excel")), Qt::LeftButton);
 
-    EXPECT_EQ(statusTexts,
-              (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
-                           "Writing Header Fields", "Writing Item Fields", "Writing Macros", ""}));
+    EXPECT_EQ(statusTexts, (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
+                                        "Writing Header Fields", "Writing Item Fields", "Writing Macros", ""}));
     EXPECT_TRUE(view.IsClosed());
     EXPECT_FALSE(form.IsLoaded());
     ASSERT_EQ(handedOver.size(), 1u);

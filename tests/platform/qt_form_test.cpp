@@ -63,8 +63,7 @@ public:
 class FakeWorkbooks final : public sheet::Workbooks {
 public:
     explicit FakeWorkbooks(SheetLog& log) : log_(log) {}
-    std::shared_ptr<sheet::Workbook> Open(const std::u16string& filename, bool) override
-    {
+    std::shared_ptr<sheet::Workbook> Open(const std::u16string& filename, bool) override {
         log_.opened.push_back(filename);
         if (log_.openFailure) throw *log_.openFailure;
         return std::make_shared<FakeWorkbook>();
@@ -79,8 +78,7 @@ class FakeSheetApp final : public sheet::Application {
 public:
     explicit FakeSheetApp(SheetLog& log) : log_(log) {}
     std::shared_ptr<sheet::Workbooks> Workbooks() override { return std::make_shared<FakeWorkbooks>(log_); }
-    void SetVisible(bool visible) override
-    {
+    void SetVisible(bool visible) override {
         log_.visible = visible;
         if (log_.currentStatus) log_.statusWhenVisible = log_.currentStatus();
     }
@@ -96,20 +94,17 @@ public:
     int created = 0;
     SheetLog sheet;
 
-    std::shared_ptr<quote::Application> GetObject(const std::u16string&) override
-    {
+    std::shared_ptr<quote::Application> GetObject(const std::u16string&) override {
         if (!quotingAppRunning) throw Failure(kCannotCreateObject, u"ActiveX component can't create object");
         return std::make_shared<FakeQuote>();
     }
-    std::shared_ptr<sheet::Application> CreateObject(const std::u16string&) override
-    {
+    std::shared_ptr<sheet::Application> CreateObject(const std::u16string&) override {
         ++created;
         return std::make_shared<FakeSheetApp>(sheet);
     }
 };
 
-QtFormView* ShownFormWindow()
-{
+QtFormView* ShownFormWindow() {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (auto* view = qobject_cast<QtFormView*>(widget); view && view->isVisible()) return view;
     }
@@ -118,16 +113,14 @@ QtFormView* ShownFormWindow()
 
 class QtFormTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(programDir_.isValid());
         template_ = programDir_.filePath(QStringLiteral("Quote Template.XLS"));
         QFile file(template_);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
 
-    shell::Environment Environment(std::u16string arguments = {}) const
-    {
+    shell::Environment Environment(std::u16string arguments = {}) const {
         return {programDir_.path().toStdU16String(), std::move(arguments)};
     }
 
@@ -140,23 +133,19 @@ protected:
         QStatusBar* sb = nullptr;
 
         Window(FakeServices& services, shell::Environment env, OpenDialogFunction dialog)
-            : view(std::move(dialog)), form(view, services, std::move(env))
-        {
+            : view(std::move(dialog)), form(view, services, std::move(env)) {
             ConnectForm(view, form);
             sb = view.findChild<QStatusBar*>(QStringLiteral("sb"));
-            QObject::connect(sb, &QStatusBar::messageChanged,
-                             [this](const QString& text) { statusTexts << text; });
+            QObject::connect(sb, &QStatusBar::messageChanged, [this](const QString& text) { statusTexts << text; });
             services.sheet.currentStatus = [this] { return sb->currentMessage(); };
             EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load));
         }
-        void Click(const char* name)
-        {
+        void Click(const char* name) {
             QTest::mouseClick(view.findChild<QWidget*>(QString::fromLatin1(name)), Qt::LeftButton);
         }
     };
 
-    static std::u16string NoDialog(QWidget*, const shell::OpenDialogOptions&)
-    {
+    static std::u16string NoDialog(QWidget*, const shell::OpenDialogOptions&) {
         ADD_FAILURE() << "no dialog expected";
         return {};
     }
@@ -166,8 +155,7 @@ protected:
     FakeServices services_;
 };
 
-TEST_F(QtFormTest, StartsOnTopWithTheDefaultPathAndWaitsUntilClosed)
-{
+TEST_F(QtFormTest, StartsOnTopWithTheDefaultPathAndWaitsUntilClosed) {
     bool checked = false;
     QTimer::singleShot(0, [&] {
         QtFormView* view = ShownFormWindow();
@@ -176,15 +164,14 @@ TEST_F(QtFormTest, StartsOnTopWithTheDefaultPathAndWaitsUntilClosed)
         EXPECT_TRUE(view->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         EXPECT_EQ(view->PathText(), programDir_.filePath(QStringLiteral("quote40.xls")).toStdU16String());
         EXPECT_EQ(view->findChild<QStatusBar*>(QStringLiteral("sb"))->currentMessage(), QString());
-        view->close();  // the user closes the window: the form unloads, the loop ends
+        view->close(); // the user closes the window: the form unloads, the loop ends
     });
     EXPECT_EQ(RunFormWindow(services_, Environment(), NoDialog), 0);
     EXPECT_TRUE(checked);
     EXPECT_EQ(services_.created, 0);
 }
 
-TEST_F(QtFormTest, SuccessfulSwitchTransferEndsWithoutWaiting)
-{
+TEST_F(QtFormTest, SuccessfulSwitchTransferEndsWithoutWaiting) {
     // Had the loop started, nothing would end it: a guard fails the test instead.
     QTimer guard;
     guard.setSingleShot(true);
@@ -202,24 +189,21 @@ TEST_F(QtFormTest, SuccessfulSwitchTransferEndsWithoutWaiting)
     EXPECT_EQ(ShownFormWindow(), nullptr);
 }
 
-TEST_F(QtFormTest, StatusLineFollowsASuccessfulRunThenTheWindowCloses)
-{
+TEST_F(QtFormTest, StatusLineFollowsASuccessfulRunThenTheWindowCloses) {
     Window window(services_, Environment(), NoDialog);
     window.view.SetPathText(u"  " + template_.toStdU16String() + u" ");
     window.Click("CmdExport2Excel");
-    EXPECT_EQ(window.statusTexts,
-              (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
-                           "Writing Header Fields", "Writing Item Fields", "Writing Macros", ""}));
+    EXPECT_EQ(window.statusTexts, (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
+                                               "Writing Header Fields", "Writing Item Fields", "Writing Macros", ""}));
     EXPECT_TRUE(services_.sheet.visible);
-    EXPECT_EQ(services_.sheet.statusWhenVisible, QString());  // cleared before it shows
+    EXPECT_EQ(services_.sheet.statusWhenVisible, QString()); // cleared before it shows
     EXPECT_EQ(services_.sheet.opened, std::vector<std::u16string>{template_.toStdU16String()});
     EXPECT_FALSE(window.form.IsLoaded());
     EXPECT_TRUE(window.view.IsClosed());
     EXPECT_FALSE(window.view.isVisible());
 }
 
-TEST_F(QtFormTest, RefusalsLeaveTheWindowOpenForAnotherTry)
-{
+TEST_F(QtFormTest, RefusalsLeaveTheWindowOpenForAnotherTry) {
     Window window(services_, Environment(), NoDialog);
     services_.quotingAppRunning = false;
     window.Click("CmdExport2Excel");
@@ -238,23 +222,20 @@ TEST_F(QtFormTest, RefusalsLeaveTheWindowOpenForAnotherTry)
     EXPECT_TRUE(window.view.isVisible());
 }
 
-TEST_F(QtFormTest, AutomationFailureEndsInTheStatusLine)
-{
+TEST_F(QtFormTest, AutomationFailureEndsInTheStatusLine) {
     services_.sheet.openFailure = Failure(kApplicationDefined, u"The file could not be opened.");
     Window window(services_, Environment(), NoDialog);
     window.view.SetPathText(template_.toStdU16String());
     window.Click("CmdExport2Excel");
-    EXPECT_EQ(window.statusTexts,
-              (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
-                           "Error 1004: The file could not be opened."}));
+    EXPECT_EQ(window.statusTexts, (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
+                                               "Error 1004: The file could not be opened."}));
     EXPECT_TRUE(services_.sheet.quit);
     EXPECT_FALSE(services_.sheet.visible);
     EXPECT_TRUE(window.view.isVisible());
     EXPECT_EQ(window.view.PathText(), template_.toStdU16String());
 }
 
-TEST_F(QtFormTest, PickerPutsTheChosenPathWithItsCaseIntoThePathBox)
-{
+TEST_F(QtFormTest, PickerPutsTheChosenPathWithItsCaseIntoThePathBox) {
     std::vector<shell::OpenDialogOptions> asked;
     Window window(services_, Environment(), [&](QWidget*, const shell::OpenDialogOptions& options) {
         asked.push_back(options);
@@ -262,19 +243,17 @@ TEST_F(QtFormTest, PickerPutsTheChosenPathWithItsCaseIntoThePathBox)
     });
     window.view.SetPathText(u"/elsewhere/other.xls");
     window.Click("cmdOtherFile");
-    EXPECT_EQ(window.view.PathText(), u"/Templates/Quote.XLS");  // Linux names keep their case
+    EXPECT_EQ(window.view.PathText(), u"/Templates/Quote.XLS"); // Linux names keep their case
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].dialogTitle, u"Please select an Excel File");
     EXPECT_EQ(asked[0].filter, u"Excel Files (*.XLS)|*.XLS");
     EXPECT_EQ(asked[0].flags & kFileMustExist, kFileMustExist);
-    EXPECT_EQ(asked[0].initDir, programDir_.path().toStdU16String());  // not the path box's folder
+    EXPECT_EQ(asked[0].initDir, programDir_.path().toStdU16String()); // not the path box's folder
     EXPECT_EQ(window.statusTexts, QStringList{});
 }
 
-TEST_F(QtFormTest, CancelledPickerKeepsATypedPath)
-{
-    Window window(services_, Environment(),
-                  [](QWidget*, const shell::OpenDialogOptions&) { return std::u16string(); });
+TEST_F(QtFormTest, CancelledPickerKeepsATypedPath) {
+    Window window(services_, Environment(), [](QWidget*, const shell::OpenDialogOptions&) { return std::u16string(); });
     QLineEdit* pathBox = window.view.findChild<QLineEdit*>(QStringLiteral("txtExcelFile"));
     pathBox->clear();
     QTest::keyClicks(pathBox, "/typed/by hand.xls");

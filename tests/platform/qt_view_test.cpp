@@ -27,15 +27,13 @@ namespace vi2zezir::qtwindow {
 namespace {
 
 template <typename Widget = QWidget>
-Widget* Control(QWidget& view, const char* name)
-{
+Widget* Control(QWidget& view, const char* name) {
     auto* widget = view.findChild<Widget*>(QString::fromLatin1(name));
     EXPECT_NE(widget, nullptr) << name;
     return widget;
 }
 
-shell::OpenDialogOptions PickerOptions(const QString& initDir)
-{
+shell::OpenDialogOptions PickerOptions(const QString& initDir) {
     shell::OpenDialogOptions options;
     options.dialogTitle = u"Please select an Excel File";
     options.flags = 0x1004;
@@ -44,8 +42,7 @@ shell::OpenDialogOptions PickerOptions(const QString& initDir)
     return options;
 }
 
-TEST(QtFormViewTest, ControlsSitAtTheirPlacesInAFixedClientArea)
-{
+TEST(QtFormViewTest, ControlsSitAtTheirPlacesInAFixedClientArea) {
     QtFormView view;
     EXPECT_EQ(view.minimumSize(), QSize(541, 165));
     EXPECT_EQ(view.maximumSize(), QSize(541, 165));
@@ -55,11 +52,11 @@ TEST(QtFormViewTest, ControlsSitAtTheirPlacesInAFixedClientArea)
         QRect geometry;
     };
     const Place places[] = {
-        {"Picture1", {0, 0, 153, 145}},       {"Label2", {144, 0, 401, 73}},
-        {"Label3", {160, 8, 369, 57}},        {"Line1", {152, 72, 392, 1}},
-        {"Label1", {168, 80, 65, 17}},        {"txtExcelFile", {168, 96, 337, 19}},
-        {"cmdOtherFile", {504, 96, 17, 19}},  {"CmdExport2Excel", {384, 120, 137, 25}},
-        {"Label4", {168, 136, 89, 17}},       {"sb", {0, 148, 541, 17}},
+        {"Picture1", {0, 0, 153, 145}},      {"Label2", {144, 0, 401, 73}},
+        {"Label3", {160, 8, 369, 57}},       {"Line1", {152, 72, 392, 1}},
+        {"Label1", {168, 80, 65, 17}},       {"txtExcelFile", {168, 96, 337, 19}},
+        {"cmdOtherFile", {504, 96, 17, 19}}, {"CmdExport2Excel", {384, 120, 137, 25}},
+        {"Label4", {168, 136, 89, 17}},      {"sb", {0, 148, 541, 17}},
     };
     view.show();
     for (const Place& place : places) {
@@ -70,8 +67,7 @@ TEST(QtFormViewTest, ControlsSitAtTheirPlacesInAFixedClientArea)
     }
 }
 
-TEST(QtFormViewTest, TextsAreTheFormsOwn)
-{
+TEST(QtFormViewTest, TextsAreTheFormsOwn) {
     QtFormView view;
     EXPECT_EQ(view.windowTitle(), QStringLiteral("Tendrix -> Excel Template"));
     EXPECT_EQ(Control<QLabel>(view, "Label1")->text(), QStringLiteral("Excel File:"));
@@ -93,28 +89,25 @@ TEST(QtFormViewTest, TextsAreTheFormsOwn)
     EXPECT_LE(instructions->heightForWidth(369), 57);
 }
 
-TEST(QtFormViewTest, BandIsWhiteAndTheVersionGrey)
-{
+TEST(QtFormViewTest, BandIsWhiteAndTheVersionGrey) {
     QtFormView view;
     view.show();
     const QImage shot = view.grab().toImage();
-    EXPECT_EQ(QColor(shot.pixel(540, 2)), QColor(Qt::white));    // the band reaches the right edge
-    EXPECT_EQ(QColor(shot.pixel(300, 68)), QColor(Qt::white));   // below the instructions
+    EXPECT_EQ(QColor(shot.pixel(540, 2)), QColor(Qt::white));  // the band reaches the right edge
+    EXPECT_EQ(QColor(shot.pixel(300, 68)), QColor(Qt::white)); // below the instructions
     EXPECT_EQ(QColor(shot.pixel(300, 72)),
-              view.palette().color(QPalette::WindowText));       // the rule
-    EXPECT_NE(QColor(shot.pixel(300, 74)), QColor(Qt::white));   // the window below the rule
-    EXPECT_EQ(Control<QLabel>(view, "Label4")->palette().color(QPalette::WindowText),
-              QColor(0xAB, 0xAB, 0xAB));
+              view.palette().color(QPalette::WindowText));     // the rule
+    EXPECT_NE(QColor(shot.pixel(300, 74)), QColor(Qt::white)); // the window below the rule
+    EXPECT_EQ(Control<QLabel>(view, "Label4")->palette().color(QPalette::WindowText), QColor(0xAB, 0xAB, 0xAB));
 }
 
-TEST(QtFormViewTest, LogoAndIconShowTheWhiteXOnGreen)
-{
+TEST(QtFormViewTest, LogoAndIconShowTheWhiteXOnGreen) {
     QtFormView view;
     view.show();
     const QImage logo = Control(view, "Picture1")->grab().toImage();
     const QColor centre = logo.pixel(75, 72);
     EXPECT_EQ(centre, QColor(Qt::white));
-    const QColor beside = logo.pixel(75, 40);  // above the crossing, inside the frame
+    const QColor beside = logo.pixel(75, 40); // above the crossing, inside the frame
     EXPECT_GT(beside.green(), beside.red() + 60);
 
     const QIcon icon = view.windowIcon();
@@ -124,14 +117,13 @@ TEST(QtFormViewTest, LogoAndIconShowTheWhiteXOnGreen)
     EXPECT_EQ(QColor(small.pixel(16, 16)), QColor(Qt::white));
 }
 
-TEST(QtFormViewTest, TabGoesPathBoxSendButtonPickerButtonLogo)
-{
+TEST(QtFormViewTest, TabGoesPathBoxSendButtonPickerButtonLogo) {
     QtFormView view;
     view.show();
     view.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
     const char* order[] = {"txtExcelFile", "CmdExport2Excel", "cmdOtherFile", "Picture1", "txtExcelFile"};
-    EXPECT_EQ(QApplication::focusWidget(), Control(view, order[0]));  // the focus at start
+    EXPECT_EQ(QApplication::focusWidget(), Control(view, order[0])); // the focus at start
     for (std::size_t i = 1; i < std::size(order); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         ASSERT_NE(QApplication::focusWidget(), nullptr);
@@ -139,8 +131,7 @@ TEST(QtFormViewTest, TabGoesPathBoxSendButtonPickerButtonLogo)
     }
 }
 
-TEST(QtFormViewTest, ClickingTheVersionDoesNothing)
-{
+TEST(QtFormViewTest, ClickingTheVersionDoesNothing) {
     QtFormView view;
     int events = 0;
     view.SetEvents({[&] { ++events; }, [&] { ++events; }, [&] { ++events; }});
@@ -153,8 +144,7 @@ TEST(QtFormViewTest, ClickingTheVersionDoesNothing)
     EXPECT_EQ(Control<QStatusBar>(view, "sb")->currentMessage(), QString());
 }
 
-TEST(QtFormViewTest, ButtonsStartTheirEventsOnly)
-{
+TEST(QtFormViewTest, ButtonsStartTheirEventsOnly) {
     QtFormView view;
     int picker = 0, run = 0, unload = 0;
     view.SetEvents({[&] { ++picker; }, [&] { ++run; }, [&] { ++unload; }});
@@ -167,8 +157,7 @@ TEST(QtFormViewTest, ButtonsStartTheirEventsOnly)
     EXPECT_EQ(unload, 0);
 }
 
-TEST(QtFormViewTest, StaysOnTopBeforeAndAfterItIsShown)
-{
+TEST(QtFormViewTest, StaysOnTopBeforeAndAfterItIsShown) {
     QtFormView early;
     early.SetTopMost(true);
     early.show();
@@ -188,8 +177,7 @@ TEST(QtFormViewTest, StaysOnTopBeforeAndAfterItIsShown)
     EXPECT_TRUE(view.isVisible());
 }
 
-TEST(QtFormViewTest, StatusLineHoldsOneTextAndClears)
-{
+TEST(QtFormViewTest, StatusLineHoldsOneTextAndClears) {
     QtFormView view;
     view.show();
     auto* sb = Control<QStatusBar>(view, "sb");
@@ -200,8 +188,7 @@ TEST(QtFormViewTest, StatusLineHoldsOneTextAndClears)
     EXPECT_EQ(sb->currentMessage(), QString());
 }
 
-TEST(QtFormViewTest, PathTextRoundTripsUtf16)
-{
+TEST(QtFormViewTest, PathTextRoundTripsUtf16) {
     QtFormView view;
     const std::u16string path = u"/home/j\u00fcrgen/\U0001F4C4 Vorlagen/Quote.XLS";
     view.SetPathText(path);
@@ -210,13 +197,12 @@ TEST(QtFormViewTest, PathTextRoundTripsUtf16)
     EXPECT_EQ(view.PathText(), path + u"x");
 }
 
-TEST(QtFormViewTest, UserClosingUnloadsTheFormOnce)
-{
+TEST(QtFormViewTest, UserClosingUnloadsTheFormOnce) {
     QtFormView view;
     int unloads = 0;
     view.SetEvents({{}, {}, [&] {
                         ++unloads;
-                        view.Close();  // the form may close its view while unloading
+                        view.Close(); // the form may close its view while unloading
                     }});
     view.show();
     EXPECT_TRUE(view.close());
@@ -225,8 +211,7 @@ TEST(QtFormViewTest, UserClosingUnloadsTheFormOnce)
     EXPECT_FALSE(view.isVisible());
 }
 
-TEST(QtFormViewTest, FormClosingItsViewDoesNotUnloadAgain)
-{
+TEST(QtFormViewTest, FormClosingItsViewDoesNotUnloadAgain) {
     QtFormView view;
     int unloads = 0;
     view.SetEvents({{}, {}, [&] { ++unloads; }});
@@ -237,8 +222,7 @@ TEST(QtFormViewTest, FormClosingItsViewDoesNotUnloadAgain)
     EXPECT_FALSE(view.isVisible());
 }
 
-TEST(QtFormViewTest, PickerGoesThroughTheInjectedDialog)
-{
+TEST(QtFormViewTest, PickerGoesThroughTheInjectedDialog) {
     std::vector<shell::OpenDialogOptions> asked;
     QWidget* parentSeen = nullptr;
     QtFormView view([&](QWidget* parent, const shell::OpenDialogOptions& options) {
@@ -253,16 +237,13 @@ TEST(QtFormViewTest, PickerGoesThroughTheInjectedDialog)
     EXPECT_EQ(parentSeen, &view);
 }
 
-TEST(OpenDialogTest, CommonDialogFilterBecomesQtNameFilters)
-{
+TEST(OpenDialogTest, CommonDialogFilterBecomesQtNameFilters) {
     EXPECT_EQ(NameFiltersFrom(u"Excel Files (*.XLS)|*.XLS"), QStringList{"Excel Files (*.XLS)"});
-    EXPECT_EQ(NameFiltersFrom(u"Tables|*.csv;*.txt|All|*.*"),
-              (QStringList{"Tables (*.csv *.txt)", "All (*.*)"}));
+    EXPECT_EQ(NameFiltersFrom(u"Tables|*.csv;*.txt|All|*.*"), (QStringList{"Tables (*.csv *.txt)", "All (*.*)"}));
     EXPECT_EQ(NameFiltersFrom(u""), QStringList{});
 }
 
-TEST(OpenDialogTest, DialogIsConfiguredAsThePickerAsks)
-{
+TEST(OpenDialogTest, DialogIsConfiguredAsThePickerAsks) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QFileDialog dialog;
@@ -279,8 +260,7 @@ TEST(OpenDialogTest, DialogIsConfiguredAsThePickerAsks)
     EXPECT_EQ(dialog.fileMode(), QFileDialog::AnyFile);
 }
 
-TEST(OpenDialogTest, FilterMatchesXlsInEitherCase)
-{
+TEST(OpenDialogTest, FilterMatchesXlsInEitherCase) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (const char* name : {"lower.xls", "UPPER.XLS", "Mixed.Xls", "notes.txt", "book.xlsx"}) {
@@ -294,7 +274,7 @@ TEST(OpenDialogTest, FilterMatchesXlsInEitherCase)
     dialog.show();
     const QModelIndex root = model->index(dir.path());
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(root) >= 3; }));
-    QTest::qWait(50);  // let a late entry arrive before listing
+    QTest::qWait(50); // let a late entry arrive before listing
 
     QStringList shown;
     for (int row = 0; row < model->rowCount(root); ++row) {
@@ -305,20 +285,17 @@ TEST(OpenDialogTest, FilterMatchesXlsInEitherCase)
 }
 
 // The real dialog, answered from inside its own modal loop.
-std::u16string AnswerDialog(const shell::OpenDialogOptions& options,
-                            const std::function<void(QFileDialog&)>& answer)
-{
+std::u16string AnswerDialog(const shell::OpenDialogOptions& options, const std::function<void(QFileDialog&)>& answer) {
     QTimer::singleShot(0, [answer] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         answer(*dialog);
-        if (dialog->isVisible()) dialog->reject();  // never leave the test hanging
+        if (dialog->isVisible()) dialog->reject(); // never leave the test hanging
     });
     return ShowOpenFileDialog(nullptr, options);
 }
 
-TEST(OpenDialogTest, ChoosingReturnsThePathWithItsCase)
-{
+TEST(OpenDialogTest, ChoosingReturnsThePathWithItsCase) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString chosen = dir.filePath(QStringLiteral("Quote.XLS"));
@@ -329,19 +306,16 @@ TEST(OpenDialogTest, ChoosingReturnsThePathWithItsCase)
     const std::u16string result = AnswerDialog(PickerOptions(dir.path()), [&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Please select an Excel File"));
         dialog.selectFile(chosen);
-        static_cast<QDialog&>(dialog).accept();  // QFileDialog::accept, as the Open button
+        static_cast<QDialog&>(dialog).accept(); // QFileDialog::accept, as the Open button
     });
-    EXPECT_EQ(QFileInfo(QString::fromStdU16String(result)).canonicalFilePath(),
-              QFileInfo(chosen).canonicalFilePath());
+    EXPECT_EQ(QFileInfo(QString::fromStdU16String(result)).canonicalFilePath(), QFileInfo(chosen).canonicalFilePath());
     EXPECT_TRUE(QString::fromStdU16String(result).endsWith(QStringLiteral("/Quote.XLS")));
 }
 
-TEST(OpenDialogTest, CancelAndMissingFilesGiveTheEmptyText)
-{
+TEST(OpenDialogTest, CancelAndMissingFilesGiveTheEmptyText) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    EXPECT_EQ(AnswerDialog(PickerOptions(dir.path()), [](QFileDialog& dialog) { dialog.reject(); }),
-              u"");
+    EXPECT_EQ(AnswerDialog(PickerOptions(dir.path()), [](QFileDialog& dialog) { dialog.reject(); }), u"");
 
     // A name of no existing file: the dialog itself refuses it with a message
     // of its own and stays open.
@@ -355,7 +329,7 @@ TEST(OpenDialogTest, CancelAndMissingFilesGiveTheEmptyText)
                 box->reject();
             }
         });
-        static_cast<QDialog&>(dialog).accept();  // QFileDialog::accept, as the Open button
+        static_cast<QDialog&>(dialog).accept(); // QFileDialog::accept, as the Open button
         stayedOpen = dialog.isVisible();
     });
     EXPECT_TRUE(stayedOpen);
@@ -363,8 +337,7 @@ TEST(OpenDialogTest, CancelAndMissingFilesGiveTheEmptyText)
     EXPECT_EQ(result, u"");
 }
 
-TEST(OpenDialogTest, CancelWithCancelErrorIsAFailure)
-{
+TEST(OpenDialogTest, CancelWithCancelErrorIsAFailure) {
     QTemporaryDir dir;
     shell::OpenDialogOptions options = PickerOptions(dir.path());
     options.cancelError = true;

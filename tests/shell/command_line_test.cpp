@@ -28,18 +28,12 @@ INSTANTIATE_TEST_SUITE_P(
                       SwitchCase{u"/F:C:\\Templates\\Quote.xls", true, u"C:\\Templates\\Quote.xls"},
                       SwitchCase{u"/f:\"C:\\My Templates\\Quote.xls\"", true, u"C:\\My Templates\\Quote.xls"},
                       SwitchCase{u"/f:C:\\My Templates\\Quote.xls", true, u"C:\\My"},
-                      SwitchCase{u"\"/f:C:\\My Templates\\Quote.xls\"", false, u""},
-                      SwitchCase{u"/f", true, u""},
-                      SwitchCase{u"/f:", true, u""},
-                      SwitchCase{u"/f C:\\Templates\\Quote.xls", true, u""},
-                      SwitchCase{u"/fC:\\Templates\\Quote.xls", false, u""},
-                      SwitchCase{u"/fx", false, u""},
-                      SwitchCase{u"/x /f:a.xls", true, u"a.xls"},
-                      SwitchCase{u"/f:a.xls /f:b.xls", true, u"a.xls"},
-                      SwitchCase{u"/f:a\"b\"c.xls", true, u"abc.xls"},
-                      SwitchCase{u"  /f:a.xls  ", true, u"a.xls"},
-                      SwitchCase{u"x\"y /f:a.xls", false, u""},
-                      SwitchCase{u"/fx /f:a.xls", true, u"a.xls"}));
+                      SwitchCase{u"\"/f:C:\\My Templates\\Quote.xls\"", false, u""}, SwitchCase{u"/f", true, u""},
+                      SwitchCase{u"/f:", true, u""}, SwitchCase{u"/f C:\\Templates\\Quote.xls", true, u""},
+                      SwitchCase{u"/fC:\\Templates\\Quote.xls", false, u""}, SwitchCase{u"/fx", false, u""},
+                      SwitchCase{u"/x /f:a.xls", true, u"a.xls"}, SwitchCase{u"/f:a.xls /f:b.xls", true, u"a.xls"},
+                      SwitchCase{u"/f:a\"b\"c.xls", true, u"abc.xls"}, SwitchCase{u"  /f:a.xls  ", true, u"a.xls"},
+                      SwitchCase{u"x\"y /f:a.xls", false, u""}, SwitchCase{u"/fx /f:a.xls", true, u"a.xls"}));
 
 TEST(SplitArguments, KeepsQuotesAndEmptyPieces) {
     std::vector<std::u16string> table;

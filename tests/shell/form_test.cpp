@@ -41,8 +41,9 @@ public:
 class FormTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("vz-form-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("vz-form-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
         templatePath = dir / "quote40.xls";
         std::ofstream(templatePath) << "template";
@@ -68,8 +69,8 @@ TEST_F(FormTest, StartUpShowsTheTopMostWindowWithTheDefaultTemplate) {
     EXPECT_EQ(view.path, text::FromPath(dir / "quote40.xls"));
     EXPECT_TRUE(view.statuses.empty());
     EXPECT_TRUE(form.IsLoaded());
-    EXPECT_TRUE(log->empty());  // nothing attached, nothing created
-    form.Form_Unload();         // three empty references released without error
+    EXPECT_TRUE(log->empty()); // nothing attached, nothing created
+    form.Form_Unload();        // three empty references released without error
 }
 
 TEST_F(FormTest, ASuccessfulRunReportsEachStepAndClosesTheWindow) {
@@ -77,9 +78,9 @@ TEST_F(FormTest, ASuccessfulRunReportsEachStepAndClosesTheWindow) {
     form.Form_Load();
     view.path = u"  " + text::FromPath(templatePath) + u"  ";
     ASSERT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click));
-    EXPECT_EQ(view.statuses, (std::vector<std::u16string>{
-                                 u"Creating Tendrix Object", u"Creating Excel Object", u"Opening Excel File",
-                                 u"Writing Header Fields", u"Writing Item Fields", u"Writing Macros", u""}));
+    EXPECT_EQ(view.statuses,
+              (std::vector<std::u16string>{u"Creating Tendrix Object", u"Creating Excel Object", u"Opening Excel File",
+                                           u"Writing Header Fields", u"Writing Item Fields", u"Writing Macros", u""}));
     EXPECT_EQ(view.log.back(), "Close");
     EXPECT_FALSE(form.IsLoaded());
     // Trimmed path, read-only, first workbook and first sheet, shown at the end.
@@ -150,7 +151,7 @@ TEST_F(FormTest, AFailureMidRunQuitsTheSpreadsheetAndIsShownWithItsCode) {
     EXPECT_EQ(view.statuses.back(), u"Error 94: Invalid use of Null");
     EXPECT_EQ(Count(*log, "Quit"), 1u);
     EXPECT_EQ(Count(*log, "Visible=True"), 0u);
-    EXPECT_TRUE(form.IsLoaded());  // the window stays for another try
+    EXPECT_TRUE(form.IsLoaded()); // the window stays for another try
 }
 
 TEST_F(FormTest, TheSwitchRunsTheTransferAtStartUp) {
@@ -176,7 +177,7 @@ TEST_F(FormTest, ThePickerAsksForAnExistingXlsInTheProgramDirectory) {
     auto form = MakeForm();
     form.Form_Load();
     view.path = u"/typed/by/hand.xls";
-    form.cmdOtherFile_Click();  // cancelled
+    form.cmdOtherFile_Click(); // cancelled
     EXPECT_EQ(view.path, u"/typed/by/hand.xls");
     EXPECT_EQ(view.lastDialog.dialogTitle, u"Please select an Excel File");
     EXPECT_EQ(view.lastDialog.flags, 0x1004u);
@@ -189,7 +190,7 @@ TEST_F(FormTest, ThePickerAsksForAnExistingXlsInTheProgramDirectory) {
 #ifdef _WIN32
     EXPECT_EQ(view.path, u"/templates/quote.xls");
 #else
-    EXPECT_EQ(view.path, u"/Templates/Quote.XLS");  // case matters on this file system
+    EXPECT_EQ(view.path, u"/Templates/Quote.XLS"); // case matters on this file system
 #endif
 }
 

@@ -29,7 +29,8 @@ TEST(QuoteDocument, ValuesOfEveryKind) {
                  "DocDate": {"date": "2026-12-06"}, "Stamp": {"date": "2026-12-06T18:00:00"},
                  "Total": {"currency": "1234.5"}, "Name": "Caf\u00e9"},
       "Items": [{"Description": "a"}, {"LineType": 2}],
-      "Macros": {"&APP_LoggedInUserName": "afuller"}})", "doc.json");
+      "Macros": {"&APP_LoggedInUserName": "afuller"}})",
+                                           "doc.json");
     EXPECT_EQ(doc.versionMajor, Value(std::int32_t{4}));
     EXPECT_EQ(doc.header.at(u"DocNo"), Value(std::int32_t{10442}));
     EXPECT_EQ(doc.header.at(u"Big"), Value(3000000000.0));
@@ -44,7 +45,7 @@ TEST(QuoteDocument, ValuesOfEveryKind) {
     std::int16_t line = 0;
     EXPECT_EQ(app->ItemFunctions()->LineItemGetValue(line, u"LineType"), Value(std::int32_t{0}));
     EXPECT_EQ(app->ItemFunctions()->LineItemGetValue(line, u"Absent"), Value(u""));
-    EXPECT_EQ(app->DocFunctions()->GetDocumentHeaderValue(u"docno"), Value(u""));  // exact case
+    EXPECT_EQ(app->DocFunctions()->GetDocumentHeaderValue(u"docno"), Value(u"")); // exact case
     std::u16string macro = u"&APP_LoggedInUserName";
     EXPECT_EQ(app->GetMacro(macro), Value(u"afuller"));
     line = 2;
@@ -77,7 +78,7 @@ TEST(PortableServices, TendrixRunsWhileItsDocumentCanBeRead) {
         std::filesystem::temp_directory_path() / ("vz-broken-document-" + std::to_string(::getpid()) + ".json");
     std::ofstream(path) << "{ not json";
     ::setenv(standin::kDocumentVariable, path.c_str(), 1);
-    auto app = services.GetObject(u"tendrix.application");  // a running, broken server
+    auto app = services.GetObject(u"tendrix.application"); // a running, broken server
     ASSERT_TRUE(app);
     try {
         app->VersionMajor();

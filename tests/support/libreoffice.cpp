@@ -39,7 +39,7 @@ std::optional<fs::path> FindOnPath(const std::string& program) {
 
 struct RunResult {
     int exitCode = -1;
-    std::string output;  // stdout (and stderr when merged)
+    std::string output; // stdout (and stderr when merged)
 };
 
 // Runs argv in its own process group with stdout captured; on timeout the
@@ -84,8 +84,8 @@ RunResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds ti
     bool timedOut = false;
     char buffer[65536];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             timedOut = true;
             break;
@@ -98,7 +98,7 @@ RunResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds ti
         if (ready > 0) {
             const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
             if (n <= 0) {
-                break;  // EOF: the child closed its end
+                break; // EOF: the child closed its end
             }
             result.output.append(buffer, static_cast<std::size_t>(n));
         }
@@ -124,8 +124,8 @@ RunResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds ti
         ::usleep(20000);
     }
     if (timedOut) {
-        throw LibreOfficeError("'" + argv[0] + "' did not finish within " +
-                               std::to_string(timeout.count() / 1000) + " s");
+        throw LibreOfficeError("'" + argv[0] + "' did not finish within " + std::to_string(timeout.count() / 1000) +
+                               " s");
     }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
@@ -138,8 +138,7 @@ public:
         static std::atomic<unsigned> counter{0};
         std::random_device rd;
         path_ = fs::temp_directory_path() /
-                ("vz-lo-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                 std::to_string(rd()));
+                ("vz-lo-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + std::to_string(rd()));
         fs::create_directories(path_);
     }
     ~ScratchDir() {
@@ -297,14 +296,34 @@ void AppendUtf8(std::string& out, unsigned long cp) {
 // ---------------------------------------------------------------- xlsx parts
 
 const std::map<int, std::string>& BuiltInFormats() {
-    static const std::map<int, std::string> formats = {
-        {0, "General"}, {1, "0"}, {2, "0.00"}, {3, "#,##0"}, {4, "#,##0.00"}, {9, "0%"},
-        {10, "0.00%"}, {11, "0.00E+00"}, {12, "# ?/?"}, {13, "# ?\?/??"}, {14, "mm-dd-yy"},
-        {15, "d-mmm-yy"}, {16, "d-mmm"}, {17, "mmm-yy"}, {18, "h:mm AM/PM"},
-        {19, "h:mm:ss AM/PM"}, {20, "h:mm"}, {21, "h:mm:ss"}, {22, "m/d/yy h:mm"},
-        {37, "#,##0 ;(#,##0)"}, {38, "#,##0 ;[Red](#,##0)"}, {39, "#,##0.00;(#,##0.00)"},
-        {40, "#,##0.00;[Red](#,##0.00)"}, {45, "mm:ss"}, {46, "[h]:mm:ss"}, {47, "mmss.0"},
-        {48, "##0.0E+0"}, {49, "@"}};
+    static const std::map<int, std::string> formats = {{0, "General"},
+                                                       {1, "0"},
+                                                       {2, "0.00"},
+                                                       {3, "#,##0"},
+                                                       {4, "#,##0.00"},
+                                                       {9, "0%"},
+                                                       {10, "0.00%"},
+                                                       {11, "0.00E+00"},
+                                                       {12, "# ?/?"},
+                                                       {13, "# ?\?/??"},
+                                                       {14, "mm-dd-yy"},
+                                                       {15, "d-mmm-yy"},
+                                                       {16, "d-mmm"},
+                                                       {17, "mmm-yy"},
+                                                       {18, "h:mm AM/PM"},
+                                                       {19, "h:mm:ss AM/PM"},
+                                                       {20, "h:mm"},
+                                                       {21, "h:mm:ss"},
+                                                       {22, "m/d/yy h:mm"},
+                                                       {37, "#,##0 ;(#,##0)"},
+                                                       {38, "#,##0 ;[Red](#,##0)"},
+                                                       {39, "#,##0.00;(#,##0.00)"},
+                                                       {40, "#,##0.00;[Red](#,##0.00)"},
+                                                       {45, "mm:ss"},
+                                                       {46, "[h]:mm:ss"},
+                                                       {47, "mmss.0"},
+                                                       {48, "##0.0E+0"},
+                                                       {49, "@"}};
     return formats;
 }
 
@@ -497,7 +516,7 @@ std::string DecodeXmlText(std::string_view text) {
             cp = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
             AppendUtf8(out, cp);
         } else {
-            out += text.substr(i, end - i + 1);  // unknown: keep as written
+            out += text.substr(i, end - i + 1); // unknown: keep as written
         }
         i = end;
     }
@@ -531,7 +550,7 @@ std::vector<LoSheet> ParseXlsx(const fs::path& xlsx) {
             targets[r.Current().Attr("Id")] = r.Current().Attr("Target");
         }
     }
-    std::vector<std::pair<std::string, std::string>> sheetParts;  // name, part
+    std::vector<std::pair<std::string, std::string>> sheetParts; // name, part
     for (XmlReader r(workbook); r.Next();) {
         const Tag& t = r.Current();
         if (t.name == "sheet" && !t.closing) {

@@ -48,19 +48,19 @@ TEST(FitCellText, NeverSplitsASurrogatePair) {
     std::u16string text = std::u16string(251, u'a') + u"\U0001F600" + std::u16string(10, u'b');
     std::u16string fitted = FitCellText(text, 255);
     EXPECT_EQ(fitted, std::u16string(251, u'a') + u"...");
-    EXPECT_EQ(text::FromUtf8(text::ToUtf8(fitted)), fitted);  // well-formed
+    EXPECT_EQ(text::FromUtf8(text::ToUtf8(fitted)), fitted); // well-formed
 }
 
 TEST(FitCellText, ALineBreakBeyond32767Overflows) {
     std::u16string longLine(40000, u'a');
-    EXPECT_EQ(FitCellText(longLine, 255).size(), 255u);  // no break: only shortened
+    EXPECT_EQ(FitCellText(longLine, 255).size(), 255u); // no break: only shortened
     EXPECT_EQ(FailureCode([&] { FitCellText(longLine + u"\r\nb", 255); }), kOverflow);
 }
 
 TEST(DelimitedFields, AddressesSplitAtDollar) {
     EXPECT_EQ(CountDelimiters(u"$C$5", u"$"), 2);
     EXPECT_EQ(CountDelimiters(u"", u"$"), 0);
-    EXPECT_EQ(CountDelimiters(u"aaa", u"aa"), 2);  // overlapping occurrences
+    EXPECT_EQ(CountDelimiters(u"aaa", u"aa"), 2); // overlapping occurrences
     EXPECT_EQ(GetDelimitedField(u"$C$5", 1, u"$"), u"");
     EXPECT_EQ(GetDelimitedField(u"$C$5", 2, u"$"), u"C");
     EXPECT_EQ(GetDelimitedField(u"$C$5", 3, u"$"), u"5");
@@ -136,7 +136,7 @@ TEST(ValueToNumber, ComparisonsWithNumbers) {
     EXPECT_FALSE(ToNumber(Value(Null{}), n));
     EXPECT_EQ(FailureCode([&] { ToNumber(Value(u"two"), n); }), kTypeMismatch);
     EXPECT_EQ(FailureCode([&] { ToNumber(Value(u"inf"), n); }), kTypeMismatch);
-    EXPECT_EQ(ToInt16(Value(2.5)), 2);  // round half to even
+    EXPECT_EQ(ToInt16(Value(2.5)), 2); // round half to even
     EXPECT_EQ(ToInt16(Value(3.5)), 4);
     EXPECT_EQ(ToInt16(Value(std::int32_t{32767})), 32767);
     EXPECT_EQ(FailureCode([] { ToInt16(Value(std::int32_t{32768})); }), kOverflow);
@@ -145,9 +145,9 @@ TEST(ValueToNumber, ComparisonsWithNumbers) {
 TEST(Utf8, IllFormedInputBecomesReplacementCharacters) {
     EXPECT_EQ(text::FromUtf8("a\xC3\xA9"), u"a\u00E9");
     EXPECT_EQ(text::FromUtf8("\xF0\x9F\x98\x80"), u"\U0001F600");
-    EXPECT_EQ(text::FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");    // overlong
-    EXPECT_EQ(text::FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // a surrogate
-    EXPECT_EQ(text::FromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");    // truncated
+    EXPECT_EQ(text::FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");           // overlong
+    EXPECT_EQ(text::FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // a surrogate
+    EXPECT_EQ(text::FromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");           // truncated
     EXPECT_EQ(text::ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
 }
 

@@ -24,9 +24,9 @@ struct Call {
     std::wstring member;
     WORD flags = 0;
     LCID lcid = 0;
-    std::vector<VARTYPE> argTypes;  // rgvarg order (named first, then last to first)
+    std::vector<VARTYPE> argTypes; // rgvarg order (named first, then last to first)
     std::vector<DISPID> namedIds;
-    std::vector<Variant> args;      // copies, by-reference ones read through
+    std::vector<Variant> args; // copies, by-reference ones read through
 };
 
 // An IDispatch answering from a table: name -> DISPID, DISPID -> result.
@@ -145,8 +145,9 @@ protected:
 };
 
 TEST_F(ComTest, ValuesCrossAsTheirVariantTypesAndBack) {
-    const Value values[] = {Value(), Value(Null{}), Value(true), Value(std::int16_t{-7}), Value(std::int32_t{70000}),
-                            Value(2.5), Value(Currency{12345}), Value(Date{46000.5}), Value(u"Ünïcode text")};
+    const Value values[] = {
+        Value(),    Value(Null{}),          Value(true),          Value(std::int16_t{-7}), Value(std::int32_t{70000}),
+        Value(2.5), Value(Currency{12345}), Value(Date{46000.5}), Value(u"Ünïcode text")};
     const VARTYPE types[] = {VT_EMPTY, VT_NULL, VT_BOOL, VT_I2, VT_I4, VT_R8, VT_CY, VT_DATE, VT_BSTR};
     for (std::size_t i = 0; i < std::size(values); ++i) {
         Variant v = ToVariant(values[i]);
@@ -194,7 +195,7 @@ TEST_F(ComTest, FailureCodesFollowTheLateBoundRules) {
     EXPECT_EQ(AutomationCode(DISP_E_TYPEMISMATCH, nullptr), 13);
     EXPECT_EQ(AutomationCode(E_FAIL, nullptr), static_cast<std::int32_t>(E_FAIL));
     Failure f = FailureFromHresult(E_FAIL, nullptr, "x");
-    EXPECT_FALSE(f.Description().empty());  // the system's message
+    EXPECT_FALSE(f.Description().empty()); // the system's message
 }
 
 TEST_F(ComTest, AServersFailureRoundTripsThroughExcepinfo) {
@@ -205,7 +206,7 @@ TEST_F(ComTest, AServersFailureRoundTripsThroughExcepinfo) {
         Failure back = FailureFromHresult(hr, &info, "call");
         EXPECT_EQ(back.Code(), code);
         EXPECT_EQ(back.Description(), u"what went wrong");
-        EXPECT_EQ(info.bstrDescription, nullptr);  // freed
+        EXPECT_EQ(info.bstrDescription, nullptr); // freed
     }
 }
 
@@ -218,7 +219,8 @@ TEST_F(ComTest, BusyServersAreRetriedForABoundedTime) {
 TEST_F(ComTest, SpreadsheetCallsHaveTheShapesExcelIsDrivenWith) {
     RecordingDispatch *app, *books, *book, *sheets, *sheet, *range;
     ComPtr<IDispatch> appObject = NewObject(&app), booksObject = NewObject(&books), bookObject = NewObject(&book),
-                      sheetsObject = NewObject(&sheets), sheetObject = NewObject(&sheet), rangeObject = NewObject(&range);
+                      sheetsObject = NewObject(&sheets), sheetObject = NewObject(&sheet),
+                      rangeObject = NewObject(&range);
     app->Answer(L"Workbooks", Variant::Dispatch(booksObject));
     books->Answer(L"Open", Variant::Dispatch(bookObject));
     books->Answer(L"<default>", Variant::Dispatch(bookObject));
@@ -231,7 +233,7 @@ TEST_F(ComTest, SpreadsheetCallsHaveTheShapesExcelIsDrivenWith) {
     workbooks->Open(u"C:\\t\\quote40.xls", true);
     const Call& open = Last(L"Open");
     EXPECT_EQ(open.lcid, 1033u);
-    ASSERT_EQ(open.argTypes, (std::vector<VARTYPE>{VT_BOOL, VT_BSTR}));  // ReadOnly named, Filename positional
+    ASSERT_EQ(open.argTypes, (std::vector<VARTYPE>{VT_BOOL, VT_BSTR})); // ReadOnly named, Filename positional
     ASSERT_EQ(open.namedIds.size(), 1u);
     EXPECT_EQ(V_BOOL(open.args[0].Get()), VARIANT_TRUE);
     EXPECT_EQ(lookups_[L"ReadOnly"], 1);
@@ -301,7 +303,7 @@ TEST_F(ComTest, QuoteCallsPassTheLineIndexAndMacroByReference) {
     const Call& get = Last(L"LineItemGetValue");
     EXPECT_EQ(get.argTypes, (std::vector<VARTYPE>{VT_BSTR, VT_BYREF | VT_I2}));
     EXPECT_EQ(V_I2(get.args[1].Get()), 3);
-    EXPECT_EQ(line, 9);  // what the server wrote back
+    EXPECT_EQ(line, 9); // what the server wrote back
 
     std::u16string macro = u"&DH_&SalesRepFullName";
     EXPECT_EQ(quote->GetMacro(macro), Value(u"Andrew Fuller"));
@@ -333,7 +335,8 @@ public:
                    (args.Has(2) ? (args.Boolean(2) ? u"ro" : u"rw") : u"-");
             return Variant::Text(seen);
         }));
-        AddMember(DefaultMethod(u"Item", {u"Index"}, [](InvokeArgs& args) { return Variant::Int32(args.Int16(0) * 10); }));
+        AddMember(
+            DefaultMethod(u"Item", {u"Index"}, [](InvokeArgs& args) { return Variant::Int32(args.Int16(0) * 10); }));
         AddMember(Property(u"Fails", [](InvokeArgs&) -> Variant { throw Failure(1004, u"cannot"); }));
         AddMember(PutOnlyProperty(u"Value", [this](InvokeArgs& args) { seen = ToText(FromVariant(args.PutValue())); }));
     }
@@ -348,7 +351,7 @@ TEST_F(ComTest, HandWrittenServersBindArgumentsByPositionAndName) {
     Args positional;
     positional.push_back(Variant::Text(u"a.xls"));
     std::vector<NamedArg> named;
-    named.push_back(NamedArg{u"readonly", Variant::Boolean(true)});  // names ignore case
+    named.push_back(NamedArg{u"readonly", Variant::Boolean(true)}); // names ignore case
     d.Call(u"OPEN", std::move(positional), std::move(named));
     EXPECT_EQ(server->seen, u"a.xls|-|ro");
 
@@ -384,7 +387,7 @@ TEST_F(ComTest, HandWrittenServersBindArgumentsByPositionAndName) {
                   d.Call(u"Open", std::move(many));
               }),
               450);
-    EXPECT_EQ(codeOf([&] { d.Call(u"Open"); }), 449);  // Filename is required
+    EXPECT_EQ(codeOf([&] { d.Call(u"Open"); }), 449); // Filename is required
 }
 
 } // namespace

@@ -73,7 +73,7 @@ HWND WaitForWindow(int seconds, bool startedUp) {
 struct Expected {
     int id;
     const wchar_t* className;
-    const wchar_t* text;  // nullptr: not checked here
+    const wchar_t* text; // nullptr: not checked here
     int x, y, width, height;
     bool tabStop;
 };
@@ -112,8 +112,10 @@ int CheckWindow(int seconds) {
         GetWindowRect(control, &r);
         MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
         char where[128];
-        std::snprintf(where, sizeof where, " at %ld,%ld size %ld x %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
-        Check(r.left == e.x && r.top == e.y && r.right - r.left == e.width && r.bottom - r.top == e.height, name + where);
+        std::snprintf(where, sizeof where, " at %ld,%ld size %ld x %ld", r.left, r.top, r.right - r.left,
+                      r.bottom - r.top);
+        Check(r.left == e.x && r.top == e.y && r.right - r.left == e.width && r.bottom - r.top == e.height,
+              name + where);
         if (e.text) {
             std::wstring text = TextOf(control);
             Check(text == e.text, name + " text \"" + Utf8(text) + "\"");
@@ -289,8 +291,8 @@ int CheckVersion(const wchar_t* file) {
               fixed->dwProductVersionMS == MAKELONG(5, 1) && fixed->dwProductVersionLS == MAKELONG(16, 0),
           "numeric file and product version 1.5.0.16");
     const std::pair<const wchar_t*, const wchar_t*> fields[] = {
-        {L"FileVersion", L"1.05.0016"},   {L"ProductVersion", L"1.05.0016"}, {L"ProductName", L"VI2Zezir"},
-        {L"InternalName", L"VI2Zezir"},   {L"OriginalFilename", L"VI2Zezir.exe"},
+        {L"FileVersion", L"1.05.0016"}, {L"ProductVersion", L"1.05.0016"},      {L"ProductName", L"VI2Zezir"},
+        {L"InternalName", L"VI2Zezir"}, {L"OriginalFilename", L"VI2Zezir.exe"},
     };
     for (const auto& [name, expected] : fields) {
         std::wstring value = VersionString(data, name);

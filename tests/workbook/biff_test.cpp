@@ -7,8 +7,7 @@ namespace {
 
 std::vector<std::uint8_t> Record(std::uint16_t opcode, std::vector<std::uint8_t> data) {
     std::vector<std::uint8_t> out{static_cast<std::uint8_t>(opcode), static_cast<std::uint8_t>(opcode >> 8),
-                                  static_cast<std::uint8_t>(data.size()),
-                                  static_cast<std::uint8_t>(data.size() >> 8)};
+                                  static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(data.size() >> 8)};
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
@@ -17,7 +16,7 @@ TEST(RecordReader, WalksRecordsAndStopsAtAClaimPastTheEnd) {
     auto stream = Record(0x0809, {1, 2, 3});
     auto second = Record(0x000A, {});
     stream.insert(stream.end(), second.begin(), second.end());
-    stream.insert(stream.end(), {0x03, 0x02, 0x10, 0x00, 0xAA});  // claims 16, has 1
+    stream.insert(stream.end(), {0x03, 0x02, 0x10, 0x00, 0xAA}); // claims 16, has 1
 
     RecordReader reader(stream);
     ASSERT_TRUE(reader.Next());
@@ -29,11 +28,11 @@ TEST(RecordReader, WalksRecordsAndStopsAtAClaimPastTheEnd) {
     EXPECT_EQ(reader.PeekOpcode(), 0xFFFF);
     EXPECT_FALSE(reader.Next());
     EXPECT_FALSE(reader.Valid());
-    EXPECT_FALSE(reader.Next());  // sticky
+    EXPECT_FALSE(reader.Next()); // sticky
 }
 
 TEST(RecordReader, RefusesRecordsLongerThanTheFormatAllows) {
-    std::vector<std::uint8_t> stream{0x01, 0x00, 0x21, 0x20};  // 8225 bytes
+    std::vector<std::uint8_t> stream{0x01, 0x00, 0x21, 0x20}; // 8225 bytes
     stream.resize(4 + 8225);
     RecordReader reader(stream);
     EXPECT_FALSE(reader.Next());
@@ -57,7 +56,7 @@ TEST(RecordCursor, CharactersContinueWithAFreshFlagByte) {
     RecordCursor cursor(first);
     cursor.AddContinue(cont);
     EXPECT_EQ(ReadUnicodeString(cursor), u"ABC\u20AC");
-    EXPECT_EQ(cursor.U8(), 0x07);  // fields after the string run on normally
+    EXPECT_EQ(cursor.U8(), 0x07); // fields after the string run on normally
     EXPECT_TRUE(cursor.AtEnd());
 }
 

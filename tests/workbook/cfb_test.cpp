@@ -67,8 +67,7 @@ void ExpectSameEntries(const std::vector<Entry>& expected, const std::vector<Ent
                        const std::string& path = "") {
     ASSERT_EQ(expected.size(), actual.size()) << "in '" << path << "'";
     for (const Entry& want : expected) {
-        const auto it = std::find_if(actual.begin(), actual.end(),
-                                     [&](const Entry& e) { return e.name == want.name; });
+        const auto it = std::find_if(actual.begin(), actual.end(), [&](const Entry& e) { return e.name == want.name; });
         const std::string where = path + "/" + Utf8(want.name);
         ASSERT_NE(it, actual.end()) << where << " is missing";
         EXPECT_EQ(want.type, it->type) << where;
@@ -76,8 +75,8 @@ void ExpectSameEntries(const std::vector<Entry>& expected, const std::vector<Ent
         EXPECT_EQ(want.stateBits, it->stateBits) << where;
         EXPECT_EQ(want.creationTime, it->creationTime) << where;
         EXPECT_EQ(want.modifiedTime, it->modifiedTime) << where;
-        EXPECT_TRUE(want.data == it->data) << where << ": data differs (" << want.data.size() << " vs "
-                                           << it->data.size() << " bytes)";
+        EXPECT_TRUE(want.data == it->data)
+            << where << ": data differs (" << want.data.size() << " vs " << it->data.size() << " bytes)";
         ExpectSameEntries(want.children, it->children, where);
     }
 }
@@ -100,7 +99,9 @@ CompoundFile SampleFile() {
     project.clsid = Clsid(0x80);
     file.entries = {workbook,
                     summary,
-                    Stream(u"\x05" u"DocumentSummaryInformation", Pattern(4095, 7)),
+                    Stream(u"\x05"
+                           u"DocumentSummaryInformation",
+                           Pattern(4095, 7)),
                     Stream(u"Exactly4096", Pattern(4096, 8)),
                     Stream(u"Empty", {}),
                     project,
@@ -188,7 +189,7 @@ TEST(CfbRoundTrip, TreeWithBigAndSmallStreamsAndNestedStorages) {
 
 TEST(CfbRoundTrip, EmptyFileHasHeaderFatAndDirectory) {
     const Bytes bytes = Write(CompoundFile{});
-    EXPECT_EQ(bytes.size(), 3u * 512);  // the minimum a compound file has
+    EXPECT_EQ(bytes.size(), 3u * 512); // the minimum a compound file has
     const CompoundFile back = Read(bytes);
     EXPECT_TRUE(back.entries.empty());
 }
@@ -221,8 +222,8 @@ TEST(CfbRoundTrip, LargeStreamNeedsDifatSectors) {
     CompoundFile file;
     file.entries = {Stream(u"Workbook", Pattern(8 * 1024 * 1024 + 3, 9)), Stream(u"Small", Pattern(10, 10))};
     const Bytes bytes = Write(file);
-    EXPECT_GT(Get32(bytes, 0x2C), 109u);  // FAT sectors
-    EXPECT_GE(Get32(bytes, 0x48), 1u);    // DIFAT sectors
+    EXPECT_GT(Get32(bytes, 0x2C), 109u); // FAT sectors
+    EXPECT_GE(Get32(bytes, 0x48), 1u);   // DIFAT sectors
     const CompoundFile back = Read(bytes);
     ExpectSameEntries(file.entries, back.entries);
 }
@@ -339,9 +340,9 @@ private:
 };
 
 TEST(CfbVersion4, ReadsFourKilobyteSectorsAndSixtyFourBitSizes) {
-    const Bytes big = Pattern(9000, 21);    // three 4096-byte sectors
-    const Bytes small = Pattern(100, 22);   // mini sectors 0-1
-    const Bytes inner = Pattern(64, 23);    // mini sector 2
+    const Bytes big = Pattern(9000, 21);  // three 4096-byte sectors
+    const Bytes small = Pattern(100, 22); // mini sectors 0-1
+    const Bytes inner = Pattern(64, 23);  // mini sector 2
     Bytes mini(3 * 64, 0);
     std::copy(small.begin(), small.end(), mini.begin());
     std::copy(inner.begin(), inner.end(), mini.begin() + 128);
@@ -368,8 +369,7 @@ TEST(CfbVersion4, ReadsFourKilobyteSectorsAndSixtyFourBitSizes) {
 
     const CompoundFile read = Read(file);
     CompoundFile expected;
-    expected.entries = {Stream(u"Workbook", big), Stream(u"Small", small),
-                        Storage(u"Sub", {Stream(u"Inner", inner)})};
+    expected.entries = {Stream(u"Workbook", big), Stream(u"Small", small), Storage(u"Sub", {Stream(u"Inner", inner)})};
     ExpectSameEntries(expected.entries, read.entries);
 
     // Version 4 sizes are 64-bit: a high dword counts, and here claims far
@@ -455,8 +455,7 @@ TEST(CfbHostile, TruncatedFile) {
     for (std::size_t size = 0; size < good.size(); size += 97) {
         try {
             Read(std::span(good.data(), size));
-        } catch (const CfbError&) {
-        }
+        } catch (const CfbError&) {}
     }
 }
 
@@ -659,11 +658,11 @@ std::vector<std::string> OlefileListing(const Bytes& bytes, const std::string& s
     const auto file = dir / (stem + "_" + std::to_string(::getpid()) + ".cfb");
     const auto script = dir / (stem + "_" + std::to_string(::getpid()) + ".py");
     const auto output = dir / (stem + "_" + std::to_string(::getpid()) + ".txt");
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     std::ofstream(script) << kOlefileScript;
-    const std::string command = "/usr/bin/python3 " + script.string() + " " + file.string() + " > " +
-                                output.string() + " 2>&1";
+    const std::string command =
+        "/usr/bin/python3 " + script.string() + " " + file.string() + " > " + output.string() + " 2>&1";
     const int rc = std::system(command.c_str());
     std::ifstream in(output);
     std::vector<std::string> lines;
@@ -681,13 +680,11 @@ Bytes LoadFile(const std::filesystem::path& path) {
 }
 
 void SaveFile(const std::filesystem::path& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool OlefileAvailable() {
-    return std::system("/usr/bin/python3 -c 'import olefile' > /dev/null 2>&1") == 0;
-}
+bool OlefileAvailable() { return std::system("/usr/bin/python3 -c 'import olefile' > /dev/null 2>&1") == 0; }
 
 TEST(CfbIndependentReader, OlefileReadsWhatWriteProduces) {
     if (!OlefileAvailable()) GTEST_SKIP() << "python3-olefile is not installed";
@@ -705,9 +702,9 @@ TEST(CfbIndependentReader, OlefileReadsDifatAndManyEntries) {
     CompoundFile file;
     file.entries.push_back(Stream(u"Workbook", Pattern(8 * 1024 * 1024 + 100, 3)));
     for (int i = 0; i < 40; ++i) {
-        file.entries.push_back(Stream(u"s" + std::u16string(static_cast<std::size_t>(i % 7), u'a') +
-                                          static_cast<char16_t>(u'A' + i),
-                                      Pattern(static_cast<std::size_t>(i) * 150, i)));
+        file.entries.push_back(
+            Stream(u"s" + std::u16string(static_cast<std::size_t>(i % 7), u'a') + static_cast<char16_t>(u'A' + i),
+                   Pattern(static_cast<std::size_t>(i) * 150, i)));
     }
     std::vector<std::string> expected;
     Describe(file.entries, "", expected);
@@ -726,7 +723,8 @@ namespace {
 // A workbook LibreOffice saved as "MS Excel 97" from a 300-row CSV: a real
 // writer's layout (its own sector order, a Workbook stream above the cutoff,
 // the summary and \x01CompObj streams in the mini stream).
-const std::filesystem::path kLibreOfficeXls = std::filesystem::path(VZ_TEST_DATA_DIR) / "cfb" / "ok-libreoffice-rows.xls";
+const std::filesystem::path kLibreOfficeXls =
+    std::filesystem::path(VZ_TEST_DATA_DIR) / "cfb" / "ok-libreoffice-rows.xls";
 
 TEST(CfbIndependentWriter, ReadsWhatLibreOfficeSaved) {
     const CompoundFile file = Read(LoadFile(kLibreOfficeXls));
@@ -739,8 +737,12 @@ TEST(CfbIndependentWriter, ReadsWhatLibreOfficeSaved) {
     EXPECT_EQ(workbook->data[4], 0x00);
     EXPECT_EQ(workbook->data[5], 0x06);
     EXPECT_NE(file.FindStream(u"\x05SummaryInformation"), nullptr);
-    EXPECT_NE(file.FindStream(u"\x05" u"DocumentSummaryInformation"), nullptr);
-    EXPECT_NE(file.FindStream(u"\x01" u"CompObj"), nullptr);
+    EXPECT_NE(file.FindStream(u"\x05"
+                              u"DocumentSummaryInformation"),
+              nullptr);
+    EXPECT_NE(file.FindStream(u"\x01"
+                              u"CompObj"),
+              nullptr);
     ExpectSameEntries(file.entries, Read(Write(file)).entries);
 }
 

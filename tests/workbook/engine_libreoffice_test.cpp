@@ -33,8 +33,8 @@ protected:
     std::shared_ptr<sheet::Worksheet> Open(const test::BuilderOptions& options) {
         const auto templ = dir_ / "t.xls";
         const auto bytes = test::BuildXls(options);
-        std::ofstream(templ, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(templ, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         app_ = CreateApplication({Filled(), {}});
         app_->Workbooks()->Open(templ.u16string(), true);
         return app_->Workbooks()->Item(1)->Worksheets(1);
@@ -47,9 +47,9 @@ protected:
 
 TEST_F(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
     test::BuilderOptions o;
-    o.sheets[0].cells = {{0, 1, u"Quote &DH_DocNo"},   {3, 1, u"&DI_Description"}, {3, 2, u"&DI_UnitPrice"},
-                         {3, 3, u"&DI_QtyTotal"},      {3, 4, u"&DI_ExtendedPrice"}, {5, 0, u"label stays"},
-                         {5, 3, u"Total"}};
+    o.sheets[0].cells = {
+        {0, 1, u"Quote &DH_DocNo"},   {3, 1, u"&DI_Description"}, {3, 2, u"&DI_UnitPrice"}, {3, 3, u"&DI_QtyTotal"},
+        {3, 4, u"&DI_ExtendedPrice"}, {5, 0, u"label stays"},     {5, 3, u"Total"}};
     test::BuilderSheet notes;
     notes.name = u"Notes";
     notes.cells = {{0, 0, u"notes sheet"}};
@@ -68,7 +68,7 @@ TEST_F(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
             ws->Range(address)->Insert(sheet::xlShiftDown);
             auto cell = ws->Range(address)->Cells();
             if (p == placeholders[0]) cell->SetValue(Value(u"Widget"));
-            if (p == placeholders[1]) cell->SetValue(Value(Currency{(line + 1) * 25000}));  // 2.5, 5, 7.5
+            if (p == placeholders[1]) cell->SetValue(Value(Currency{(line + 1) * 25000})); // 2.5, 5, 7.5
             if (p == placeholders[2]) cell->SetValue(Value(std::int16_t(line + 1)));
             if (p == placeholders[3]) cell->SetFormula(u"=C" + row + u" * D" + row);
         }
@@ -87,12 +87,12 @@ TEST_F(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
     EXPECT_EQ(s.Value("D6"), "3");
     EXPECT_EQ(s.Formula("E4"), "=C4*D4");
     EXPECT_EQ(s.Value("E6"), "22.5");
-    EXPECT_EQ(s.Formula("E9"), "=SUM(E3:E7)");  // moved and grew with the three inserts
+    EXPECT_EQ(s.Formula("E9"), "=SUM(E3:E7)"); // moved and grew with the three inserts
     EXPECT_EQ(s.Value("E9"), "35");
     EXPECT_EQ(s.Value("A6"), "label stays");
     EXPECT_EQ(s.Value("D9"), "Total");
     EXPECT_NE(s.At("C4")->numberFormat.find("$"), std::string::npos);
-    EXPECT_EQ(s.Value("B7"), "");  // the cleared placeholder cell
+    EXPECT_EQ(s.Value("B7"), ""); // the cleared placeholder cell
     EXPECT_EQ((*sheets)[1].Value("A1"), "notes sheet");
 }
 
@@ -102,12 +102,12 @@ TEST_F(EngineLibreOffice, MovedConditionalFormatsAndValidationsReadBack) {
     test::BuilderOptions o;
     o.sheets[0].cells = {{4, 2, u"&DI_UnitPrice"}, {9, 2, 5.0}};
     auto& records = o.sheets[0].records;
-    for (auto r : test::CondFmt({{4, 4, 2, 2}}, 9, 2)) records.push_back(r);  // C5
-    for (auto r : test::CondFmt({{2, 7, 3, 3}}, 9, 2)) records.push_back(r);  // D3:D8, another column
+    for (auto r : test::CondFmt({{4, 4, 2, 2}}, 9, 2)) records.push_back(r); // C5
+    for (auto r : test::CondFmt({{2, 7, 3, 3}}, 9, 2)) records.push_back(r); // D3:D8, another column
     biff::Bytes dval;
     dval.U16(0).U32(0).U32(0).U32(0xFFFFFFFF).U32(1);
     records.emplace_back(0x01B2, dval.Data());
-    records.emplace_back(0x01BE, test::Validation(9, 2, {3, 6, 2, 2}));  // C4:C7
+    records.emplace_back(0x01BE, test::Validation(9, 2, {3, 6, 2, 2})); // C4:C7
     auto ws = Open(o);
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
@@ -120,7 +120,7 @@ TEST_F(EngineLibreOffice, MovedConditionalFormatsAndValidationsReadBack) {
     std::vector<std::string> formats = sheet->conditionalFormats;
     std::sort(formats.begin(), formats.end());
     EXPECT_EQ(formats, (std::vector<std::string>{"C7", "D3:D8"}));
-    EXPECT_EQ(sheet->validations, (std::vector<std::string>{"C4:C9"}));  // grew by both lines
+    EXPECT_EQ(sheet->validations, (std::vector<std::string>{"C4:C9"})); // grew by both lines
 }
 
 // Typed dates and times as another program reads them: the serial and a

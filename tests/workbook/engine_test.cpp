@@ -40,9 +40,8 @@ void WriteAll(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vz_engine_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("vz_engine_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -90,11 +89,11 @@ BuilderOptions Cells(std::vector<BuilderCell> cells) {
 TEST_F(EngineTest, FindSearchesByRowsAfterA1AndA1Last) {
     auto ws = Open(Cells({{0, 0, u"&X"}, {0, 1, u"&x here"}, {1, 0, u"&X"}}));
     EXPECT_EQ(ws->Cells()->Find(u"&X")->Address(), u"$B$1");
-    ws->Cells()->Replace(u"&x", u"");  // B1 becomes "here", A1 and A2 empty
+    ws->Cells()->Replace(u"&x", u""); // B1 becomes "here", A1 and A2 empty
     EXPECT_EQ(ws->Cells()->Find(u"&X"), nullptr);
 
     auto ws2 = Open(Cells({{0, 0, u"key"}, {1, 0, u"other"}}));
-    EXPECT_EQ(ws2->Cells()->Find(u"KEY")->Address(), u"$A$1");  // only A1: found last, case-insensitive
+    EXPECT_EQ(ws2->Cells()->Find(u"KEY")->Address(), u"$A$1"); // only A1: found last, case-insensitive
     EXPECT_EQ(ws2->Cells()->Find(u"nothing"), nullptr);
 }
 
@@ -117,14 +116,14 @@ TEST_F(EngineTest, FoundCellFollowsItsCellWhenInsertMovesIt) {
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
     EXPECT_EQ(found->Address(), u"$C$6");
     EXPECT_EQ(ws->Cells()->Find(u"&DI_Price")->Address(), u"$C$6");
-    EXPECT_EQ(ws->Cells()->Find(u"&DI_Qty")->Address(), u"$D$5");  // other columns stay
+    EXPECT_EQ(ws->Cells()->Find(u"&DI_Qty")->Address(), u"$D$5"); // other columns stay
 }
 
 TEST_F(EngineTest, InsertShiftsOnlyItsColumnAndCopiesTheFormatAbove) {
     BuilderOptions o = Cells({{3, 1, u"header", 16}, {4, 1, u"&P"}, {6, 1, u"label"}, {6, 0, u"left"}});
     auto ws = Open(o);
     ws->Range(u"B5")->Insert(sheet::xlShiftDown);
-    ws->Range(u"B5")->Cells()->SetValue(Value(u"00123"));  // B5 took "@" from B4: stays text
+    ws->Range(u"B5")->Cells()->SetValue(Value(u"00123")); // B5 took "@" from B4: stays text
     auto wb = SaveAndReload();
     EXPECT_EQ(wb->CellText(4, 1), u"00123");
     EXPECT_EQ(wb->CellAt(4, 1)->kind, CellKind::Text);
@@ -136,8 +135,8 @@ TEST_F(EngineTest, InsertShiftsOnlyItsColumnAndCopiesTheFormatAbove) {
 
 TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
     BuilderOptions o = Cells({{14, 1, u"merged"}, {65535, 3, u"last"}});
-    o.sheets[0].merges.push_back({14, 14, 1, 2});  // B15:C15
-    o.sheets[0].merges.push_back({20, 21, 4, 4});  // E21:E22, one column
+    o.sheets[0].merges.push_back({14, 14, 1, 2}); // B15:C15
+    o.sheets[0].merges.push_back({20, 21, 4, 4}); // E21:E22, one column
     auto ws = Open(o);
     try {
         ws->Range(u"C10")->Insert(sheet::xlShiftDown);
@@ -145,7 +144,7 @@ TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
     } catch (const Failure& f) {
         EXPECT_EQ(f.Code(), 1004);
     }
-    ws->Range(u"C16")->Insert(sheet::xlShiftDown);  // below the merge: fine
+    ws->Range(u"C16")->Insert(sheet::xlShiftDown); // below the merge: fine
     try {
         ws->Range(u"D1")->Insert(sheet::xlShiftDown);
         FAIL() << "D65536 would be pushed off the sheet";
@@ -153,7 +152,7 @@ TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
         EXPECT_EQ(f.Code(), 1004);
         EXPECT_NE(f.Description().find(u"push non-empty cells off the end of the worksheet"), std::u16string::npos);
     }
-    ws->Range(u"E21")->Insert(sheet::xlShiftDown);  // a merge wholly in the column moves
+    ws->Range(u"E21")->Insert(sheet::xlShiftDown); // a merge wholly in the column moves
     auto wb = SaveAndReload();
     ASSERT_EQ(wb->Merges().size(), 2u);
     EXPECT_EQ(wb->Merges()[1].r1, 21u);
@@ -161,7 +160,8 @@ TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
 }
 
 // The records of the first sheet of a saved file, in order.
-std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> FirstSheetRecords(const std::vector<std::uint8_t>& file) {
+std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> FirstSheetRecords(
+    const std::vector<std::uint8_t>& file) {
     const cfb::CompoundFile compound = cfb::Read(file);
     const cfb::Entry* stream = compound.FindStream(u"Workbook");
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> records;
@@ -184,16 +184,16 @@ TEST_F(EngineTest, InsertMovesCommentsFormatsValidationsAndLinksWithTheirCells) 
     BuilderOptions o = Cells({{4, 2, u"&DI_Price"}, {9, 2, 5.0}});
     auto& records = o.sheets[0].records;
     auto add = [&](auto list) { records.insert(records.end(), list.begin(), list.end()); };
-    add(CondFmt({{4, 4, 2, 2}}, 4, 2));                    // C5, rule against $C$5
-    add(CondFmt({{4, 4, 0, 7}}, 4, 2));                    // A5:H5 spans other columns
-    add(CondFmt({{2, 7, 2, 2}, {65535, 65535, 2, 2}}, 3, 3));  // C3:C8 and C65536, rule against $D$4
-    add(CondFmt({{65535, 65535, 2, 2}}, 0, 0));            // only C65536
+    add(CondFmt({{4, 4, 2, 2}}, 4, 2));                       // C5, rule against $C$5
+    add(CondFmt({{4, 4, 0, 7}}, 4, 2));                       // A5:H5 spans other columns
+    add(CondFmt({{2, 7, 2, 2}, {65535, 65535, 2, 2}}, 3, 3)); // C3:C8 and C65536, rule against $D$4
+    add(CondFmt({{65535, 65535, 2, 2}}, 0, 0));               // only C65536
     biff::Bytes dval;
     dval.U16(0).U32(0).U32(0).U32(0xFFFFFFFF).U32(2);
     records.emplace_back(0x01B2, dval.Data());
-    records.emplace_back(0x01BE, Validation(9, 2, {4, 6, 2, 2}));  // C5:C7, minimum $C$10
+    records.emplace_back(0x01BE, Validation(9, 2, {4, 6, 2, 2})); // C5:C7, minimum $C$10
     records.emplace_back(0x01BE, Validation(0, 0, {65535, 65535, 2, 2}));
-    for (std::uint16_t col : {2, 3}) {  // comments on C5 and D5
+    for (std::uint16_t col : {2, 3}) { // comments on C5 and D5
         biff::Bytes note;
         note.U16(4).U16(col).U16(0).U16(col).UnicodeString(u"Rep").U8(0);
         records.emplace_back(0x001C, note.Data());
@@ -237,9 +237,9 @@ TEST_F(EngineTest, InsertMovesCommentsFormatsValidationsAndLinksWithTheirCells) 
     ASSERT_EQ(cfs.size(), 3u);
     EXPECT_EQ(sqref(condFmts[0], 12), (Ranges{{5, 5, 2, 2}}));
     EXPECT_EQ(sqref(condFmts[1], 12), (Ranges{{4, 4, 0, 7}}));
-    EXPECT_EQ(sqref(condFmts[2], 12), (Ranges{{2, 8, 2, 2}}));  // grew; C65536 went off the sheet
+    EXPECT_EQ(sqref(condFmts[2], 12), (Ranges{{2, 8, 2, 2}})); // grew; C65536 went off the sheet
     EXPECT_EQ(Ref8(u16(condFmts[2], 4), u16(condFmts[2], 6), u16(condFmts[2], 8), u16(condFmts[2], 10)),
-              Ref8(2, 8, 2, 2));  // the bounding box follows
+              Ref8(2, 8, 2, 2)); // the bounding box follows
     // Rules: $C$5 followed its cell in both formats; $D$4 is in another column.
     EXPECT_EQ(u16(cfs[0], cfs[0].size() - 4), 5);
     EXPECT_EQ(u16(cfs[1], cfs[1].size() - 4), 5);
@@ -247,13 +247,13 @@ TEST_F(EngineTest, InsertMovesCommentsFormatsValidationsAndLinksWithTheirCells) 
 
     ASSERT_EQ(dvs.size(), 1u);
     ASSERT_EQ(dvals.size(), 1u);
-    EXPECT_EQ(biff::GetU32(std::span(dvals[0]).subspan(14)), 1u);  // DVal counts what is left
+    EXPECT_EQ(biff::GetU32(std::span(dvals[0]).subspan(14)), 1u); // DVal counts what is left
     EXPECT_EQ(sqref(dvs[0], dvs[0].size() - 10), (Ranges{{5, 7, 2, 2}}));
-    EXPECT_EQ(u16(dvs[0], 4 + 4 * 4 + 4 + 1), 10);  // minimum $C$10 is now $C$11
+    EXPECT_EQ(u16(dvs[0], 4 + 4 * 4 + 4 + 1), 10); // minimum $C$10 is now $C$11
 
     ASSERT_EQ(notes.size(), 2u);
-    EXPECT_EQ(u16(notes[0], 0), 5);  // C5's comment is C6's now
-    EXPECT_EQ(u16(notes[1], 0), 4);  // D5's stays
+    EXPECT_EQ(u16(notes[0], 0), 5); // C5's comment is C6's now
+    EXPECT_EQ(u16(notes[1], 0), 4); // D5's stays
 
     ASSERT_EQ(links.size(), 1u);
     EXPECT_EQ(Ref8(u16(links[0], 0), u16(links[0], 2), u16(links[0], 4), u16(links[0], 6)), Ref8(5, 5, 2, 2));
@@ -275,8 +275,15 @@ TEST_F(EngineTest, AnApostrophePrefixIsNoPartOfTheContent) {
 }
 
 TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
-    auto ws = Open(Cells({{0, 1, u"&V1"}, {1, 1, u"&V2"}, {2, 1, u"&V3"}, {3, 1, u"&V4"}, {4, 1, u"&V5"},
-                          {5, 1, u"&V6"}, {6, 1, u"pre &v7 post"}, {7, 1, u"&V8"}, {8, 1, u"&V9"},
+    auto ws = Open(Cells({{0, 1, u"&V1"},
+                          {1, 1, u"&V2"},
+                          {2, 1, u"&V3"},
+                          {3, 1, u"&V4"},
+                          {4, 1, u"&V5"},
+                          {5, 1, u"&V6"},
+                          {6, 1, u"pre &v7 post"},
+                          {7, 1, u"&V8"},
+                          {8, 1, u"&V9"},
                           {9, 1, u"at &W"}}));
     ws->Cells()->Replace(u"&V1", u"12");
     ws->Cells()->Replace(u"&V2", u"12%");
@@ -287,7 +294,7 @@ TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     ws->Cells()->Replace(u"&V7", u"x");
     ws->Cells()->Replace(u"&V8", u"1,234");
     ws->Cells()->Replace(u"&V9", u"Mar 12, 2026");
-    ws->Cells()->Replace(u"&W", u"10:30");  // "at 10:30" is no time
+    ws->Cells()->Replace(u"&W", u"10:30"); // "at 10:30" is no time
     auto wb = SaveAndReload();
     EXPECT_EQ(wb->CellAt(0, 1)->kind, CellKind::Number);
     EXPECT_EQ(wb->CellAt(0, 1)->number, 12);
@@ -355,13 +362,13 @@ TEST_F(EngineTest, TypedDatesAndTimesTakeExcelsFormats) {
 }
 
 TEST_F(EngineTest, ACellThatShowsDatesOrTextKeepsItsFormat) {
-    auto ws = Open(Cells({{0, 1, u"&T", 16}}));  // B1 is formatted "@"
-    ws->Range(u"A1")->SetValue(Value(Date{46000}));  // m/d/yyyy
+    auto ws = Open(Cells({{0, 1, u"&T", 16}}));     // B1 is formatted "@"
+    ws->Range(u"A1")->SetValue(Value(Date{46000})); // m/d/yyyy
     ws->Range(u"A1")->SetValue(Value(u"Mar 12, 2026"));
-    ws->Range(u"A2")->SetValue(Value(u"10:30"));     // h:mm
+    ws->Range(u"A2")->SetValue(Value(u"10:30")); // h:mm
     ws->Range(u"A2")->SetValue(Value(u"12-Mar-2026 6:00 PM"));
     ws->Range(u"A3")->SetValue(Value(u"12-Mar-2026"));
-    ws->Range(u"A3")->SetValue(Value(u"10:30"));     // d-mmm-yy stays: the time shows in the formula bar
+    ws->Range(u"A3")->SetValue(Value(u"10:30")); // d-mmm-yy stays: the time shows in the formula bar
     ws->Range(u"B1")->SetValue(Value(u"12-Mar-2026"));
     auto wb = SaveAndReload();
     EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(0, 0)->xf), 14);
@@ -378,7 +385,7 @@ TEST_F(EngineTest, ACellThatShowsDatesOrTextKeepsItsFormat) {
 // name typed), a time with seconds and AM/PM.
 TEST_F(EngineTest, FindSeesDatesAndTimesAsTheFormulaBarShowsThem) {
     auto ws = Open(Cells({{0, 0, u"title"}}));
-    EXPECT_EQ(ws->Cells()->Find(u"PM"), nullptr);  // a cached search that later puts must update
+    EXPECT_EQ(ws->Cells()->Find(u"PM"), nullptr); // a cached search that later puts must update
     ws->Range(u"B2")->SetValue(Value(u"10:30"));
     ws->Range(u"B3")->SetValue(Value(u"1/2/2026 10:30 PM"));
     ws->Range(u"B4")->SetValue(Value(u"12-Mar-2026"));
@@ -387,7 +394,7 @@ TEST_F(EngineTest, FindSeesDatesAndTimesAsTheFormulaBarShowsThem) {
     EXPECT_EQ(ws->Cells()->Find(u"1/2/2026 10:30:00 PM")->Address(), u"$B$3");
     EXPECT_EQ(ws->Cells()->Find(u"3/12/2026")->Address(), u"$B$4");
     EXPECT_EQ(ws->Cells()->Find(u"Mar"), nullptr);
-    EXPECT_EQ(ws->Cells()->Find(u"10:30 PM"), nullptr);  // the seconds stand in between
+    EXPECT_EQ(ws->Cells()->Find(u"10:30 PM"), nullptr); // the seconds stand in between
 }
 
 TEST_F(EngineTest, ReplaceWithNothingClearsTheCellButKeepsItsFormat) {
@@ -407,10 +414,10 @@ TEST_F(EngineTest, ValuePutsStoreEachKindAsExcelDoes) {
     put(u"A3", Value(std::int32_t{-70000}));
     put(u"A4", Value(2.5));
     put(u"A5", Value(true));
-    put(u"A6", Value(Currency{123456}));  // 12.3456
+    put(u"A6", Value(Currency{123456})); // 12.3456
     put(u"A7", Value(Date{46362}));
     put(u"A8", Value(u"hello"));
-    put(u"A1", Value());                   // clears
+    put(u"A1", Value()); // clears
     put(u"A9", Value(u"'123"));
     auto wb = SaveAndReload();
     EXPECT_EQ(wb->CellAt(0, 0), nullptr);
@@ -460,7 +467,7 @@ TEST_F(EngineTest, TheTemplateIsNeverWritten) {
     ws2->Range(u"B1")->SetValue(Value(2.0));
     fs::remove(dir_ / "out.xls");
     app_->Quit();
-    EXPECT_FALSE(fs::exists(dir_ / "out.xls"));  // Quit writes nothing
+    EXPECT_FALSE(fs::exists(dir_ / "out.xls")); // Quit writes nothing
     EXPECT_EQ(ReadAll(templatePath_), before);
 }
 
@@ -502,9 +509,9 @@ protected:
 TEST_F(HostileTemplate, EveryBrokenFileGivesError1004NamingTheFile) {
     const auto good = test::BuildXls(Cells({{0, 0, u"a"}, {1, 1, 2.0}}));
     std::vector<std::vector<std::uint8_t>> cases;
-    cases.push_back({});                                                        // zero length
-    cases.push_back({'n', 'o', 't', ' ', 'x', 'l', 's', '\n'});                // text file
-    cases.push_back(std::vector<std::uint8_t>(good.begin(), good.begin() + 700));  // truncated
+    cases.push_back({});                                                          // zero length
+    cases.push_back({'n', 'o', 't', ' ', 'x', 'l', 's', '\n'});                   // text file
+    cases.push_back(std::vector<std::uint8_t>(good.begin(), good.begin() + 700)); // truncated
     for (const auto& bytes : cases) {
         const Failure f = OpenBytes(bytes);
         EXPECT_EQ(f.Code(), 1004);
@@ -525,7 +532,7 @@ TEST_F(HostileTemplate, RecordsAndIndexesThatLieAreRefused) {
     auto stream = test::BuildXlsStream(Cells({{0, 0, 1.0}}));
     {
         auto broken = stream;
-        broken.resize(broken.size() - 2);  // cuts the final EOF's header
+        broken.resize(broken.size() - 2); // cuts the final EOF's header
         cfb::CompoundFile f;
         f.entries.push_back({u"Workbook", cfb::Entry::Type::Stream, {}, 0, 0, 0, broken, {}});
         EXPECT_EQ(OpenBytes(cfb::Write(f)).Code(), 1004);
@@ -551,12 +558,18 @@ TEST_F(HostileTemplate, RecordsAndIndexesThatLieAreRefused) {
     auto workbookStream = test::BuildXlsStream(Cells({{0, 0, u"a"}, {1, 1, 2.0}}));
     for (std::size_t cut = 0; cut < workbookStream.size(); cut += 7) {
         cfb::CompoundFile f;
-        f.entries.push_back({u"Workbook", cfb::Entry::Type::Stream, {}, 0, 0, 0,
-                             std::vector<std::uint8_t>(workbookStream.begin(), workbookStream.begin() + static_cast<std::ptrdiff_t>(cut)), {}});
+        f.entries.push_back({u"Workbook",
+                             cfb::Entry::Type::Stream,
+                             {},
+                             0,
+                             0,
+                             0,
+                             std::vector<std::uint8_t>(workbookStream.begin(),
+                                                       workbookStream.begin() + static_cast<std::ptrdiff_t>(cut)),
+                             {}});
         try {
             (void)Workbook::Load(cfb::Write(f));
-        } catch (const XlsError&) {
-        }
+        } catch (const XlsError&) {}
     }
 }
 

@@ -31,9 +31,7 @@ std::pair<int, int> ColumnAndRow(const std::string& address) {
     return {col - 1, std::stoi(address.substr(i)) - 1};
 }
 
-std::string A1(int col, int row) {
-    return std::string(1, static_cast<char>('A' + col)) + std::to_string(row + 1);
-}
+std::string A1(int col, int row) { return std::string(1, static_cast<char>('A' + col)) + std::to_string(row + 1); }
 
 TEST(QuoteTemplate, CommittedFileIsTheGeneratorsOutput) {
     std::ifstream in(kTemplate, std::ios::binary);
@@ -102,10 +100,8 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
         SCOPED_TRACE("one row of item placeholders under a bold header row");
         const int itemRow = qt::kItemRow;
         const std::pair<int, const char*> items[] = {
-            {qt::kDescriptionCol, "&DI_Description"},
-            {qt::kManufacturerCol, "&DI_Manufacturer"},
-            {qt::kQuantityCol, "&DI_QtyTotal"},
-            {qt::kUnitPriceCol, "&DI_UnitPrice"},
+            {qt::kDescriptionCol, "&DI_Description"}, {qt::kManufacturerCol, "&DI_Manufacturer"},
+            {qt::kQuantityCol, "&DI_QtyTotal"},       {qt::kUnitPriceCol, "&DI_UnitPrice"},
             {qt::kExtendedCol, "&DI_ExtendedPrice"},
         };
         for (const auto& [col, text] : items) {

@@ -25,7 +25,7 @@ struct BuilderCell {
 struct BuilderSheet {
     std::u16string name = u"Sheet1";
     std::vector<BuilderCell> cells;
-    std::vector<std::array<std::uint16_t, 4>> merges;  // r1, r2, c1, c2
+    std::vector<std::array<std::uint16_t, 4>> merges; // r1, r2, c1, c2
     // Written as given after the merges (conditional formats, validations,
     // hyperlinks ...).
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> records;
@@ -33,8 +33,8 @@ struct BuilderSheet {
 
 struct BuilderOptions {
     std::vector<BuilderSheet> sheets{BuilderSheet{}};
-    bool lieAboutSstCount = false;  // claims more strings than it holds
-    std::uint16_t extraXfs = 1;     // XF 16.. with number format 49 ("@") for the first
+    bool lieAboutSstCount = false; // claims more strings than it holds
+    std::uint16_t extraXfs = 1;    // XF 16.. with number format 49 ("@") for the first
 };
 
 inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
@@ -152,16 +152,17 @@ inline std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> CondFmt(
     }
     condFmt.Append(Ref8(box[0], box[1], box[2], box[3])).U16(static_cast<std::uint16_t>(ranges.size()));
     for (auto r : ranges) condFmt.Append(Ref8(r[0], r[1], r[2], r[3]));
-    biff::Bytes cf;  // cell value greater than the referenced cell; a format changing nothing
+    biff::Bytes cf; // cell value greater than the referenced cell; a format changing nothing
     cf.U8(1).U8(5).U16(5).U16(0).U32(0x003FFFFF).U16(0).U8(0x44).U16(row).U16(col);
     return {{0x01B0, condFmt.Data()}, {0x01B1, cf.Data()}};
 }
 
-inline std::vector<std::uint8_t> Validation(std::uint16_t refRow, std::uint16_t refCol, std::array<std::uint16_t, 4> range) {
+inline std::vector<std::uint8_t> Validation(std::uint16_t refRow, std::uint16_t refCol,
+                                            std::array<std::uint16_t, 4> range) {
     biff::Bytes dv;
-    dv.U32(0x00600101);  // a whole number at least the minimum; blanks allowed
-    for (int i = 0; i < 4; ++i) dv.U16(1).U8(0).U8(0);  // empty titles and messages
-    dv.U16(5).U16(0).U8(0x44).U16(refRow).U16(refCol);  // minimum: the referenced cell
+    dv.U32(0x00600101);                                // a whole number at least the minimum; blanks allowed
+    for (int i = 0; i < 4; ++i) dv.U16(1).U8(0).U8(0); // empty titles and messages
+    dv.U16(5).U16(0).U8(0x44).U16(refRow).U16(refCol); // minimum: the referenced cell
     dv.U16(0).U16(0);
     dv.U16(1).Append(Ref8(range[0], range[1], range[2], range[3]));
     return dv.Data();

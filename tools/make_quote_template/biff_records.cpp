@@ -52,7 +52,7 @@ bool FitsIn8Bit(std::u16string_view text) {
 
 Body& Body::StringChars(std::u16string_view text) {
     const bool compressed = FitsIn8Bit(text);
-    U8(compressed ? 0x00 : 0x01);  // fHighByte
+    U8(compressed ? 0x00 : 0x01); // fHighByte
     for (char16_t c : text) {
         if (compressed) {
             U8(static_cast<std::uint8_t>(c));

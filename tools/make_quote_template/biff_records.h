@@ -138,15 +138,15 @@ inline constexpr std::uint16_t kWindow1 = 0x003D;
 namespace ptg {
 class Rgce {
 public:
-    Rgce& Ref(std::uint16_t row, std::uint16_t col);            // PtgRef, value class 0x44
+    Rgce& Ref(std::uint16_t row, std::uint16_t col); // PtgRef, value class 0x44
     // PtgArea within one column: reference class 0x25 (SUM's argument) or
     // array class 0x65 (SUMPRODUCT's arguments), as Excel stores them.
     Rgce& Area(std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col);
     Rgce& ArrayArea(std::uint16_t rowFirst, std::uint16_t rowLast, std::uint16_t col);
-    Rgce& Number(double value);                                 // PtgNum 0x1F
-    Rgce& Integer(std::uint16_t value);                         // PtgInt 0x1E
-    Rgce& Add();                                                // PtgAdd 0x03
-    Rgce& Multiply();                                           // PtgMul 0x05
+    Rgce& Number(double value);         // PtgNum 0x1F
+    Rgce& Integer(std::uint16_t value); // PtgInt 0x1E
+    Rgce& Add();                        // PtgAdd 0x03
+    Rgce& Multiply();                   // PtgMul 0x05
     // PtgFuncVar (value class 0x42) with argc arguments: SUM is function 4,
     // SUMPRODUCT 228.
     Rgce& FuncVar(std::uint16_t function, std::uint8_t argc);

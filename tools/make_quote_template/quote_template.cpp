@@ -27,8 +27,8 @@ constexpr std::uint16_t Row(int a1Row) { return static_cast<std::uint16_t>(a1Row
 enum FontId : std::uint16_t { kFontBold = 4, kFontItalic, kFontTitle, kFontCompany, kFontHeader };
 
 constexpr std::uint16_t kCustomTotalFormat = 164;
-constexpr std::uint16_t kFormatMoney = 4;      // built-in "#,##0.00"
-constexpr std::uint16_t kFormatPercent = 10;   // built-in "0.00%"
+constexpr std::uint16_t kFormatMoney = 4;    // built-in "#,##0.00"
+constexpr std::uint16_t kFormatPercent = 10; // built-in "0.00%"
 
 // Cell formats, in the order they are added below.
 enum FormatId : std::uint16_t {
@@ -78,46 +78,68 @@ private:
 };
 
 void AddFonts(biff::Workbook& book) {
-    book.fonts.push_back({u"Arial", 200, true, false, colour::kAutomatic});      // bold
-    book.fonts.push_back({u"Arial", 200, false, true, colour::kGrey50});         // italic, grey
-    book.fonts.push_back({u"Arial", 440, true, false, colour::kDarkTeal});       // title, 22 pt
-    book.fonts.push_back({u"Arial", 280, true, false, colour::kAutomatic});      // company, 14 pt
-    book.fonts.push_back({u"Arial", 200, true, false, colour::kWhite});          // table header
+    book.fonts.push_back({u"Arial", 200, true, false, colour::kAutomatic}); // bold
+    book.fonts.push_back({u"Arial", 200, false, true, colour::kGrey50});    // italic, grey
+    book.fonts.push_back({u"Arial", 440, true, false, colour::kDarkTeal});  // title, 22 pt
+    book.fonts.push_back({u"Arial", 280, true, false, colour::kAutomatic}); // company, 14 pt
+    book.fonts.push_back({u"Arial", 200, true, false, colour::kWhite});     // table header
 }
 
 void AddCellFormats(biff::Workbook& book) {
     auto& f = book.cellFormats;
     const std::uint8_t grid = colour::kGrey25;
 
-    f.push_back({});  // kText
-    f.push_back({.font = kFontTitle, .horizontal = HAlign::Center, .vertical = VAlign::Center,
-                 .bottom = Line::Medium, .borderColour = colour::kDarkTeal});  // kTitle
-    f.push_back({.font = kFontCompany});                                             // kCompany
-    f.push_back({.font = kFontBold, .horizontal = HAlign::Right});                   // kLabel
-    f.push_back({.horizontal = HAlign::Left, .indent = 1});                          // kValue
-    f.push_back({.font = kFontHeader, .horizontal = HAlign::Left, .indent = 1,
-                 .fill = colour::kDarkTeal});                                        // kBlockHeader
-    f.push_back({.font = kFontHeader, .horizontal = HAlign::Left, .vertical = VAlign::Center,
-                 .indent = 1, .left = Line::Thin, .right = Line::Thin, .top = Line::Thin,
-                 .bottom = Line::Thin, .fill = colour::kDarkTeal});                  // kTableHeader
-    f.push_back({.font = kFontHeader, .horizontal = HAlign::Right, .vertical = VAlign::Center,
-                 .left = Line::Thin, .right = Line::Thin, .top = Line::Thin, .bottom = Line::Thin,
-                 .fill = colour::kDarkTeal});                                        // kTableHeaderRight
-    f.push_back({.horizontal = HAlign::Left, .indent = 1, .bottom = Line::Hair,
-                 .borderColour = grid});                                             // kItemText
-    f.push_back({.horizontal = HAlign::Right, .bottom = Line::Hair, .borderColour = grid});  // kItemCentre
-    f.push_back({.numberFormat = kFormatMoney, .horizontal = HAlign::Right, .bottom = Line::Hair,
-                 .borderColour = grid});                                             // kItemMoney
-    f.push_back({.font = kFontBold, .horizontal = HAlign::Right});                   // kTotalLabel
-    f.push_back({.numberFormat = kFormatMoney, .horizontal = HAlign::Right});        // kTotalMoney
-    f.push_back({.font = kFontItalic, .numberFormat = kFormatPercent, .horizontal = HAlign::Right});  // kTaxRateFormat
-    f.push_back({.font = kFontBold, .horizontal = HAlign::Right, .top = Line::Thin,
-                 .bottom = Line::Double, .fill = colour::kPaleBlue});                // kGrandLabel
-    f.push_back({.font = kFontBold, .numberFormat = kCustomTotalFormat, .horizontal = HAlign::Right,
-                 .top = Line::Thin, .bottom = Line::Double, .fill = colour::kPaleBlue});  // kGrandMoney
-    f.push_back({.font = kFontBold, .bottom = Line::Thin, .borderColour = colour::kDarkTeal});  // kNotesHeader
-    f.push_back({.font = kFontItalic});                                              // kItalic
-    f.push_back({.font = kFontCompany});                                             // kSheetHeading
+    f.push_back({}); // kText
+    f.push_back({.font = kFontTitle,
+                 .horizontal = HAlign::Center,
+                 .vertical = VAlign::Center,
+                 .bottom = Line::Medium,
+                 .borderColour = colour::kDarkTeal});              // kTitle
+    f.push_back({.font = kFontCompany});                           // kCompany
+    f.push_back({.font = kFontBold, .horizontal = HAlign::Right}); // kLabel
+    f.push_back({.horizontal = HAlign::Left, .indent = 1});        // kValue
+    f.push_back(
+        {.font = kFontHeader, .horizontal = HAlign::Left, .indent = 1, .fill = colour::kDarkTeal}); // kBlockHeader
+    f.push_back({.font = kFontHeader,
+                 .horizontal = HAlign::Left,
+                 .vertical = VAlign::Center,
+                 .indent = 1,
+                 .left = Line::Thin,
+                 .right = Line::Thin,
+                 .top = Line::Thin,
+                 .bottom = Line::Thin,
+                 .fill = colour::kDarkTeal}); // kTableHeader
+    f.push_back({.font = kFontHeader,
+                 .horizontal = HAlign::Right,
+                 .vertical = VAlign::Center,
+                 .left = Line::Thin,
+                 .right = Line::Thin,
+                 .top = Line::Thin,
+                 .bottom = Line::Thin,
+                 .fill = colour::kDarkTeal}); // kTableHeaderRight
+    f.push_back({.horizontal = HAlign::Left, .indent = 1, .bottom = Line::Hair, .borderColour = grid}); // kItemText
+    f.push_back({.horizontal = HAlign::Right, .bottom = Line::Hair, .borderColour = grid});             // kItemCentre
+    f.push_back({.numberFormat = kFormatMoney,
+                 .horizontal = HAlign::Right,
+                 .bottom = Line::Hair,
+                 .borderColour = grid});                                                             // kItemMoney
+    f.push_back({.font = kFontBold, .horizontal = HAlign::Right});                                   // kTotalLabel
+    f.push_back({.numberFormat = kFormatMoney, .horizontal = HAlign::Right});                        // kTotalMoney
+    f.push_back({.font = kFontItalic, .numberFormat = kFormatPercent, .horizontal = HAlign::Right}); // kTaxRateFormat
+    f.push_back({.font = kFontBold,
+                 .horizontal = HAlign::Right,
+                 .top = Line::Thin,
+                 .bottom = Line::Double,
+                 .fill = colour::kPaleBlue}); // kGrandLabel
+    f.push_back({.font = kFontBold,
+                 .numberFormat = kCustomTotalFormat,
+                 .horizontal = HAlign::Right,
+                 .top = Line::Thin,
+                 .bottom = Line::Double,
+                 .fill = colour::kPaleBlue});                                                  // kGrandMoney
+    f.push_back({.font = kFontBold, .bottom = Line::Thin, .borderColour = colour::kDarkTeal}); // kNotesHeader
+    f.push_back({.font = kFontItalic});                                                        // kItalic
+    f.push_back({.font = kFontCompany});                                                       // kSheetHeading
 }
 
 biff::Sheet QuoteSheet() {
@@ -131,8 +153,7 @@ biff::Sheet QuoteSheet() {
     // Only rows above the item table get heights of their own: row heights
     // stay with their rows when item cells are inserted, so every row from
     // the item row down keeps the default height and the new lines look alike.
-    sheet.rowHeights = {{Row(1), 640}, {Row(2), 120}, {Row(3), 380}, {Row(10), 300},
-                        {Row(20), 340}, {Row(21), 45}};
+    sheet.rowHeights = {{Row(1), 640}, {Row(2), 120}, {Row(3), 380}, {Row(10), 300}, {Row(20), 340}, {Row(21), 45}};
 
     Builder b(sheet);
 
@@ -154,9 +175,8 @@ biff::Sheet QuoteSheet() {
     // would show raw placeholder text to a version 3 user. So no ship-via
     // line, which only the full list knows.
     const std::pair<const char16_t*, const char16_t*> documentData[] = {
-        {u"Quote No:", u"&DH_DocNo"},   {u"Date:", u"&DH_DocDate"},
-        {u"Sales Rep:", u"&DH_&SalesRepFullName"}, {u"Terms:", u"&DH_Terms"},
-        {u"FOB:", u"&DH_FOB"},
+        {u"Quote No:", u"&DH_DocNo"}, {u"Date:", u"&DH_DocDate"}, {u"Sales Rep:", u"&DH_&SalesRepFullName"},
+        {u"Terms:", u"&DH_Terms"},    {u"FOB:", u"&DH_FOB"},
     };
     int row = 3;
     for (const auto& [label, placeholder] : documentData) {
@@ -269,8 +289,7 @@ biff::Sheet QuoteSheet() {
     // Total = F23+F24.
     b.Text(totalRow, kUnitPriceCol, u"TOTAL", kGrandLabel);
     b.Formula(totalRow, kExtendedCol,
-              biff::ptg::Rgce{}.Ref(kSubtotalRow, kExtendedCol).Ref(kTaxRow, kExtendedCol).Add(),
-              kGrandMoney);
+              biff::ptg::Rgce{}.Ref(kSubtotalRow, kExtendedCol).Ref(kTaxRow, kExtendedCol).Add(), kGrandMoney);
 
     // Notes and signature, in the description column so they move with it.
     b.Text(totalRow + 2, kColB, u"Notes", kNotesHeader);

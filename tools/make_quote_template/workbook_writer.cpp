@@ -46,8 +46,7 @@ public:
     // position of every bucket's first string.
     void Write(RecordStream& out) const {
         // Excel's bucket size: at least 8 strings, and no more than 128 buckets.
-        const std::size_t perBucket =
-            std::max<std::size_t>(8, (strings_.size() + 127) / 128);
+        const std::size_t perBucket = std::max<std::size_t>(8, (strings_.size() + 127) / 128);
         struct BucketStart {
             std::uint32_t streamPos;
             std::uint16_t recordOffset;
@@ -57,7 +56,7 @@ public:
         Body body;
         body.U32(total_).U32(static_cast<std::uint32_t>(strings_.size()));
         std::uint16_t type = rt::kSst;
-        std::vector<std::pair<std::size_t, std::size_t>> pendingStarts;  // string, body offset
+        std::vector<std::pair<std::size_t, std::size_t>> pendingStarts; // string, body offset
 
         auto flush = [&] {
             const std::size_t at = out.Add(type, body);
@@ -107,9 +106,8 @@ std::uint16_t DiskFontIndex(std::uint16_t font) {
     return font < 4 ? font : static_cast<std::uint16_t>(font + 1);
 }
 
-Body Xf(std::uint16_t font, std::uint16_t numberFormat, bool isStyle, std::uint8_t alignment,
-        std::uint8_t indent, std::uint8_t usedAttributes, std::uint32_t border1,
-        std::uint32_t border2, std::uint16_t fill) {
+Body Xf(std::uint16_t font, std::uint16_t numberFormat, bool isStyle, std::uint8_t alignment, std::uint8_t indent,
+        std::uint8_t usedAttributes, std::uint32_t border1, std::uint32_t border2, std::uint16_t fill) {
     Body b;
     // fLocked, fStyle, ixfParent (0xFFF for a style, Normal = 0 for cells).
     const std::uint16_t protection = isStyle ? 0xFFF5 : 0x0001;
@@ -127,12 +125,12 @@ void WriteBuiltInXfs(RecordStream& out) {
     // Style XFs: a set bit means "this attribute is not part of the style".
     constexpr std::uint8_t kRowColStyle = 0xF4;
     constexpr std::uint8_t kNumberStyle = 0xF8;
-    out.Add(rt::kXf, Xf(0, 0, true, kAlignBottom, 0, 0x00, 0, 0, kNoFill));  // Normal
+    out.Add(rt::kXf, Xf(0, 0, true, kAlignBottom, 0, 0x00, 0, 0, kNoFill)); // Normal
     for (std::uint16_t i = 1; i <= 14; ++i) {
         const std::uint16_t font = i <= 2 ? 1 : (i <= 4 ? 2 : 0);
         out.Add(rt::kXf, Xf(font, 0, true, kAlignBottom, 0, kRowColStyle, 0, 0, kNoFill));
     }
-    out.Add(rt::kXf, Xf(0, 0, false, kAlignBottom, 0, 0x00, 0, 0, kNoFill));  // default cell XF 15
+    out.Add(rt::kXf, Xf(0, 0, false, kAlignBottom, 0, 0x00, 0, 0, kNoFill)); // default cell XF 15
     // Comma, Comma [0], Currency, Currency [0], Percent.
     for (std::uint16_t format : {43, 41, 44, 42, 9}) {
         out.Add(rt::kXf, Xf(1, format, true, kAlignBottom, 0, kNumberStyle, 0, 0, kNoFill));
@@ -140,8 +138,7 @@ void WriteBuiltInXfs(RecordStream& out) {
 }
 
 Body CellXf(const CellFormat& f) {
-    const auto alignment = static_cast<std::uint8_t>(static_cast<unsigned>(f.horizontal) |
-                                                     (f.wrap ? 0x08u : 0u) |
+    const auto alignment = static_cast<std::uint8_t>(static_cast<unsigned>(f.horizontal) | (f.wrap ? 0x08u : 0u) |
                                                      (static_cast<unsigned>(f.vertical) << 4));
     auto dg = [](Line l) { return static_cast<std::uint32_t>(l); };
     const std::uint32_t icv = f.borderColour;
@@ -151,14 +148,14 @@ Body CellXf(const CellFormat& f) {
     std::uint32_t border2 = (f.top != Line::None ? icv : 0) | ((f.bottom != Line::None ? icv : 0) << 7);
     std::uint16_t fill = kNoFill;
     if (f.fill != 0) {
-        border2 |= 1u << 26;  // fls = solid
+        border2 |= 1u << 26; // fls = solid
         fill = static_cast<std::uint16_t>(f.fill | (0x41 << 7));
     }
     // A cell XF names every attribute it sets; LibreOffice (rightly) takes
     // an attribute whose "used" bit is clear from the parent style instead.
     constexpr std::uint8_t kAllAttributesUsed = 0xFC;
-    return Xf(DiskFontIndex(f.font), f.numberFormat, false, alignment, f.indent & 0x0F,
-              kAllAttributesUsed, border1, border2, fill);
+    return Xf(DiskFontIndex(f.font), f.numberFormat, false, alignment, f.indent & 0x0F, kAllAttributesUsed, border1,
+              border2, fill);
 }
 
 void WriteFormats(RecordStream& out, const Workbook& book) {
@@ -190,8 +187,8 @@ void WriteFormats(RecordStream& out, const Workbook& book) {
 
 void WriteStyles(RecordStream& out) {
     // Built-in styles: (XF, style id). fBuiltIn = 0x8000; iLevel 0xFF.
-    const std::pair<std::uint16_t, std::uint8_t> styles[] = {
-        {0x00, 0}, {0x10, 3}, {0x11, 6}, {0x12, 4}, {0x13, 7}, {0x14, 5}};
+    const std::pair<std::uint16_t, std::uint8_t> styles[] = {{0x00, 0}, {0x10, 3}, {0x11, 6},
+                                                             {0x12, 4}, {0x13, 7}, {0x14, 5}};
     for (const auto& [xf, id] : styles) {
         Body b;
         b.U16(static_cast<std::uint16_t>(0x8000 | xf)).U8(id).U8(0xFF);
@@ -243,8 +240,8 @@ void WriteCell(RecordStream& out, const Cell& cell, SharedStrings& sst) {
 }
 
 struct RowInfo {
-    std::uint16_t colFirst = 0, colLast = 0;  // colLast is one past the last cell
-    std::uint16_t height = 0;                 // 0: default
+    std::uint16_t colFirst = 0, colLast = 0; // colLast is one past the last cell
+    std::uint16_t height = 0;                // 0: default
     std::vector<const Cell*> cells;
 };
 
@@ -267,8 +264,7 @@ void WriteSheet(RecordStream& out, const Sheet& sheet, bool selected, SharedStri
         rows[row].height = height;
     }
     for (auto& [row, info] : rows) {
-        std::sort(info.cells.begin(), info.cells.end(),
-                  [](const Cell* a, const Cell* b) { return a->col < b->col; });
+        std::sort(info.cells.begin(), info.cells.end(), [](const Cell* a, const Cell* b) { return a->col < b->col; });
         for (std::size_t i = 1; i < info.cells.size(); ++i) {
             if (info.cells[i]->col == info.cells[i - 1]->col) {
                 throw std::invalid_argument("two cells at one address");
@@ -297,9 +293,9 @@ void WriteSheet(RecordStream& out, const Sheet& sheet, bool selected, SharedStri
     const std::size_t indexAt = out.Add(rt::kIndex, index);
     const std::size_t indexData = indexAt + kRecordHeader;
 
-    out.Add(rt::kCalcMode, Body{}.U16(1));  // automatic
+    out.Add(rt::kCalcMode, Body{}.U16(1)); // automatic
     out.Add(rt::kCalcCount, Body{}.U16(100));
-    out.Add(rt::kRefMode, Body{}.U16(1));  // A1
+    out.Add(rt::kRefMode, Body{}.U16(1)); // A1
     out.Add(rt::kIteration, Body{}.U16(0));
     out.Add(rt::kDelta, Body{}.F64(0.001));
     out.Add(rt::kSaveRecalc, Body{}.U16(1));
@@ -491,7 +487,7 @@ std::vector<std::uint8_t> WriteWorkbookStream(const Workbook& book) {
         Body f;
         f.U16(font.twips).U16(font.italic ? 0x0002 : 0x0000).U16(font.colour);
         f.U16(font.bold ? 700 : 400).U16(0).U8(0);
-        f.U8(2).U8(0).U8(0);  // family: swiss; ANSI charset
+        f.U8(2).U8(0).U8(0); // family: swiss; ANSI charset
         f.ShortString(font.name);
         out.Add(rt::kFont, f);
     }
@@ -509,7 +505,7 @@ std::vector<std::uint8_t> WriteWorkbookStream(const Workbook& book) {
     std::vector<std::size_t> boundSheetAt;
     for (const auto& sheet : book.sheets) {
         Body b;
-        b.U32(0).U8(0).U8(0).ShortString(sheet.name);  // visible worksheet
+        b.U32(0).U8(0).U8(0).ShortString(sheet.name); // visible worksheet
         boundSheetAt.push_back(out.Add(rt::kBoundSheet8, b));
     }
     out.Add(rt::kCountry, Body{}.U16(1).U16(1));
@@ -527,8 +523,7 @@ std::vector<std::uint8_t> WriteWorkbookStream(const Workbook& book) {
         // offsets inside the sheet stream until rebased here.
         const std::size_t indexAt = kRecordHeader + 16;
         const std::size_t indexSize = sheetBytes[indexAt + 2] | (sheetBytes[indexAt + 3] << 8);
-        for (std::size_t at = indexAt + kRecordHeader + 12; at + 4 <= indexAt + kRecordHeader + indexSize;
-             at += 4) {
+        for (std::size_t at = indexAt + kRecordHeader + 12; at + 4 <= indexAt + kRecordHeader + indexSize; at += 4) {
             std::uint32_t v = 0;
             for (int k = 0; k < 4; ++k) {
                 v |= static_cast<std::uint32_t>(sheetBytes[at + k]) << (8 * k);

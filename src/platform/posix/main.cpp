@@ -92,7 +92,7 @@ int RunHeadless(const shell::Environment& environment) {
         std::fprintf(stderr, "%s\n", failure->what());
         return 1;
     }
-    if (form.IsLoaded()) {  // the run refused and the window would wait
+    if (form.IsLoaded()) { // the run refused and the window would wait
         std::fprintf(stderr, "%s\n", text::ToUtf8(view.StatusText()).c_str());
         return 1;
     }

@@ -13,14 +13,11 @@ namespace vi2zezir::posix {
 namespace {
 
 [[noreturn]] void CannotCreate(const std::u16string& className) {
-    throw Failure(kCannotCreateObject, u"ActiveX component can't create object: " + className,
-                  "ObjectServices");
+    throw Failure(kCannotCreateObject, u"ActiveX component can't create object: " + className, "ObjectServices");
 }
 
 // Class names are compared without regard to case, as the registry does.
-bool SameClass(const std::u16string& a, const char16_t* b) {
-    return text::LowerCase(a) == text::LowerCase(b);
-}
+bool SameClass(const std::u16string& a, const char16_t* b) { return text::LowerCase(a) == text::LowerCase(b); }
 
 } // namespace
 

@@ -8,9 +8,9 @@
 // last event ended in a refusal or an error (the window shows it and stays
 // open until closed). A GUI program has no console to print to, so this is
 // how scripts and the Wine tests read what the status bar said.
-#include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,8 +52,7 @@ int RunProgram(HINSTANCE instance) {
     using namespace vi2zezir;
     win32::MainWindow window(instance, EnvironmentValue(L"VI2ZEZIR_STATUS_LOG"));
     com::ComObjectServices services;
-    shell::Environment environment{win32::ProgramDirectory(),
-                                   win32::ArgumentText(com::FromWide(GetCommandLineW()))};
+    shell::Environment environment{win32::ProgramDirectory(), win32::ArgumentText(com::FromWide(GetCommandLineW()))};
     window.Create();
     // The form lives inside the window's lifetime and releases its
     // references (Form_Unload) before COM is torn down.
@@ -85,7 +84,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         std::wstring log = EnvironmentValue(L"VI2ZEZIR_STATUS_LOG");
         if (!log.empty()) {
             if (FILE* file = _wfopen(log.c_str(), L"ab")) {
-                std::fprintf(file, "failure: CoInitializeEx 0x%08lX\nexit: 2\n", static_cast<unsigned long>(apartment.Result()));
+                std::fprintf(file, "failure: CoInitializeEx 0x%08lX\nexit: 2\n",
+                             static_cast<unsigned long>(apartment.Result()));
                 std::fclose(file);
             }
         }

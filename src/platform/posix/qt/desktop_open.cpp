@@ -8,12 +8,10 @@
 
 namespace vi2zezir {
 
-void OpenWithDesktop(const std::filesystem::path& file)
-{
+void OpenWithDesktop(const std::filesystem::path& file) {
     const QString name = QString::fromStdString(file.string());
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(name))) {
-        throw Failure(kApplicationDefined,
-                      u"The desktop has no application to open " + name.toStdU16String(),
+        throw Failure(kApplicationDefined, u"The desktop has no application to open " + name.toStdU16String(),
                       "Application.Visible");
     }
 }

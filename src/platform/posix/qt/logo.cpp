@@ -9,8 +9,7 @@
 
 namespace vi2zezir::qtwindow {
 
-QPixmap LogoPixmap(QSize size)
-{
+QPixmap LogoPixmap(QSize size) {
     QPixmap pixmap(size);
     pixmap.fill(Qt::transparent);
 
@@ -52,8 +51,7 @@ QPixmap LogoPixmap(QSize size)
     return pixmap;
 }
 
-QIcon LogoIcon()
-{
+QIcon LogoIcon() {
     QIcon icon;
     for (int side : {16, 32, 48}) {
         icon.addPixmap(LogoPixmap(QSize(side, side)));

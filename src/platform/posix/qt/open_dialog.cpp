@@ -7,8 +7,7 @@
 
 namespace vi2zezir::qtwindow {
 
-QStringList NameFiltersFrom(const std::u16string& commonDialogFilter)
-{
+QStringList NameFiltersFrom(const std::u16string& commonDialogFilter) {
     const QStringList parts = QString::fromStdU16String(commonDialogFilter).split(u'|');
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
@@ -22,20 +21,18 @@ QStringList NameFiltersFrom(const std::u16string& commonDialogFilter)
         }
     }
     if (parts.size() % 2 == 1 && !parts.back().trimmed().isEmpty()) {
-        filters << parts.back().trimmed();  // a lone entry is both text and pattern
+        filters << parts.back().trimmed(); // a lone entry is both text and pattern
     }
     return filters;
 }
 
-void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& options)
-{
+void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& options) {
     // Qt's own dialog rather than the desktop's: its pattern matching can be
     // told to ignore case, and it behaves the same on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setWindowTitle(QString::fromStdU16String(options.dialogTitle));
-    dialog.setFileMode((options.flags & kFileMustExist) != 0 ? QFileDialog::ExistingFile
-                                                              : QFileDialog::AnyFile);
+    dialog.setFileMode((options.flags & kFileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilters(NameFiltersFrom(options.filter));
     // The filter text keeps the Windows spelling "*.XLS", but templates on a
     // Linux disk are mostly "*.xls": the patterns must match regardless of
@@ -47,8 +44,7 @@ void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& op
     dialog.selectFile(QString::fromStdU16String(options.fileName));
 }
 
-std::u16string ShowOpenFileDialog(QWidget* parent, const shell::OpenDialogOptions& options)
-{
+std::u16string ShowOpenFileDialog(QWidget* parent, const shell::OpenDialogOptions& options) {
     QFileDialog dialog(parent);
     ConfigureOpenDialog(dialog, options);
     if (dialog.exec() == QDialog::Accepted) {

@@ -18,8 +18,7 @@ namespace vi2zezir::qtwindow {
 // Shows a file-open dialog and returns the chosen name, or the empty text when
 // cancelled. The window takes one of these so tests can choose or cancel
 // without a real dialog.
-using OpenDialogFunction =
-    std::function<std::u16string(QWidget* parent, const shell::OpenDialogOptions& options)>;
+using OpenDialogFunction = std::function<std::u16string(QWidget* parent, const shell::OpenDialogOptions& options)>;
 
 // Common-dialog flag: the chosen file must exist.
 inline constexpr unsigned kFileMustExist = 0x1000;

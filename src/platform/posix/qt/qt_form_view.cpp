@@ -31,14 +31,12 @@ const QColor kApplicationWorkspace(0xAB, 0xAB, 0xAB);
 // where the two overlap.
 class LogoBox final : public QWidget {
 public:
-    explicit LogoBox(QWidget* parent) : QWidget(parent), logo_(LogoPixmap(QSize(150, 144)))
-    {
+    explicit LogoBox(QWidget* parent) : QWidget(parent), logo_(LogoPixmap(QSize(150, 144))) {
         setFocusPolicy(Qt::StrongFocus);
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override
-    {
+    void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.drawPixmap(0, 0, logo_);
     }
@@ -53,15 +51,13 @@ public:
     using QWidget::QWidget;
 
 protected:
-    void paintEvent(QPaintEvent*) override
-    {
+    void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.fillRect(rect(), palette().color(QPalette::WindowText));
     }
 };
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
@@ -69,8 +65,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
     return label;
 }
 
-void MakeWhite(QWidget* widget)
-{
+void MakeWhite(QWidget* widget) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
@@ -80,8 +75,7 @@ void MakeWhite(QWidget* widget)
 } // namespace
 
 QtFormView::QtFormView(OpenDialogFunction openDialog, QWidget* parent)
-    : QWidget(parent), openDialog_(std::move(openDialog))
-{
+    : QWidget(parent), openDialog_(std::move(openDialog)) {
     setObjectName(QStringLiteral("frmTX_To_ExcelLink"));
     setWindowTitle(QString::fromStdU16String(shell::kWindowTitle));
     setWindowIcon(LogoIcon());
@@ -90,8 +84,7 @@ QtFormView::QtFormView(OpenDialogFunction openDialog, QWidget* parent)
     // The layout was drawn for an 8-point dialog font (11 pixels): the
     // instructions must fit four lines of the band, the labels 17 pixels.
     QFont dialogFont = font();
-    dialogFont.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                            QStringLiteral("DejaVu Sans")});
+    dialogFont.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     dialogFont.setPixelSize(11);
     setFont(dialogFont);
 
@@ -104,8 +97,7 @@ QtFormView::QtFormView(OpenDialogFunction openDialog, QWidget* parent)
     picture->setObjectName(QStringLiteral("Picture1"));
     picture->setGeometry(0, 0, 153, 145);
 
-    QLabel* instructions = MakeLabel(this, "Label3", QString::fromStdU16String(kInstructions),
-                                     QRect(160, 8, 369, 57));
+    QLabel* instructions = MakeLabel(this, "Label3", QString::fromStdU16String(kInstructions), QRect(160, 8, 369, 57));
     instructions->setWordWrap(true);
     MakeWhite(instructions);
 
@@ -158,18 +150,11 @@ QtFormView::QtFormView(OpenDialogFunction openDialog, QWidget* parent)
     txtExcelFile_->setFocus();
 }
 
-void QtFormView::SetEvents(FormEvents events)
-{
-    events_ = std::move(events);
-}
+void QtFormView::SetEvents(FormEvents events) { events_ = std::move(events); }
 
-void QtFormView::Show()
-{
-    show();
-}
+void QtFormView::Show() { show(); }
 
-void QtFormView::SetTopMost(bool onTop)
-{
+void QtFormView::SetTopMost(bool onTop) {
     Qt::WindowFlags flags = windowFlags();
     flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
     if (QWindow* window = windowHandle()) {
@@ -182,18 +167,11 @@ void QtFormView::SetTopMost(bool onTop)
     }
 }
 
-std::u16string QtFormView::PathText() const
-{
-    return txtExcelFile_->text().toStdU16String();
-}
+std::u16string QtFormView::PathText() const { return txtExcelFile_->text().toStdU16String(); }
 
-void QtFormView::SetPathText(const std::u16string& text)
-{
-    txtExcelFile_->setText(QString::fromStdU16String(text));
-}
+void QtFormView::SetPathText(const std::u16string& text) { txtExcelFile_->setText(QString::fromStdU16String(text)); }
 
-void QtFormView::SetStatusText(const std::u16string& text)
-{
+void QtFormView::SetStatusText(const std::u16string& text) {
     if (text.empty()) {
         sb_->clearMessage();
     } else {
@@ -206,13 +184,11 @@ void QtFormView::SetStatusText(const std::u16string& text)
     }
 }
 
-std::u16string QtFormView::ShowOpenDialog(const shell::OpenDialogOptions& options)
-{
+std::u16string QtFormView::ShowOpenDialog(const shell::OpenDialogOptions& options) {
     return openDialog_(this, options);
 }
 
-void QtFormView::Close()
-{
+void QtFormView::Close() {
     if (closed_) {
         return;
     }
@@ -220,8 +196,7 @@ void QtFormView::Close()
     close();
 }
 
-void QtFormView::closeEvent(QCloseEvent* event)
-{
+void QtFormView::closeEvent(QCloseEvent* event) {
     // Closed by the user: the form unloads, which may call Close() back.
     if (!closed_) {
         closed_ = true;

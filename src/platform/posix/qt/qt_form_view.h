@@ -22,7 +22,7 @@ namespace vi2zezir::qtwindow {
 struct FormEvents {
     std::function<void()> cmdOtherFileClick;
     std::function<void()> cmdExport2ExcelClick;
-    std::function<void()> formUnload;  // the user closes the window
+    std::function<void()> formUnload; // the user closes the window
 };
 
 inline constexpr int kClientWidth = 541;

@@ -12,8 +12,7 @@ namespace vi2zezir {
 
 namespace {
 
-bool IsSet(const char* name)
-{
+bool IsSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
@@ -21,9 +20,7 @@ bool IsSet(const char* name)
 // One window event at the top level: RunEvent shows a failure in the status
 // bar and catches everything that must not cross Qt's event loop; the
 // terminal gets the failure too.
-std::optional<Failure> RunFormEvent(shell::frmTX_To_ExcelLink& form,
-                                    void (shell::frmTX_To_ExcelLink::*handler)())
-{
+std::optional<Failure> RunFormEvent(shell::frmTX_To_ExcelLink& form, void (shell::frmTX_To_ExcelLink::*handler)()) {
     std::optional<Failure> failure = shell::RunEvent(form, handler);
     if (failure) {
         std::cerr << "vi2zezir: " << failure->what() << '\n';
@@ -33,8 +30,7 @@ std::optional<Failure> RunFormEvent(shell::frmTX_To_ExcelLink& form,
 
 } // namespace
 
-void qtwindow::ConnectForm(QtFormView& view, shell::frmTX_To_ExcelLink& form)
-{
+void qtwindow::ConnectForm(QtFormView& view, shell::frmTX_To_ExcelLink& form) {
     using Form = shell::frmTX_To_ExcelLink;
     view.SetEvents({
         .cmdOtherFileClick = [&form] { RunFormEvent(form, &Form::cmdOtherFile_Click); },
@@ -43,20 +39,14 @@ void qtwindow::ConnectForm(QtFormView& view, shell::frmTX_To_ExcelLink& form)
     });
 }
 
-bool QtDisplayAvailable()
-{
-    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM");
-}
+bool QtDisplayAvailable() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM"); }
 
-int RunQtWindow(int argc, char** argv, ObjectServices& services, const shell::Environment& env)
-{
+int RunQtWindow(int argc, char** argv, ObjectServices& services, const shell::Environment& env) {
     QApplication application(argc, argv);
     return RunFormWindow(services, env);
 }
 
-int RunFormWindow(ObjectServices& services, const shell::Environment& env,
-                  qtwindow::OpenDialogFunction openDialog)
-{
+int RunFormWindow(ObjectServices& services, const shell::Environment& env, qtwindow::OpenDialogFunction openDialog) {
     qtwindow::QtFormView view(std::move(openDialog));
     shell::frmTX_To_ExcelLink form(view, services, env);
     qtwindow::ConnectForm(view, form);
@@ -72,7 +62,7 @@ int RunFormWindow(ObjectServices& services, const shell::Environment& env,
     // bar, so the user can read it, correct the path and try again.
     QApplication::exec();
     if (form.IsLoaded()) {
-        RunFormEvent(form, &Form::Form_Unload);  // the loop ended another way
+        RunFormEvent(form, &Form::Form_Unload); // the loop ended another way
     }
     return 0;
 }

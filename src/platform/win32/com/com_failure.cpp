@@ -29,17 +29,16 @@ const KnownError* FindKnown(HRESULT hr) {
 
 std::u16string SystemMessage(HRESULT hr) {
     wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0,
-                                  nullptr);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::u16string text;
     if (buffer) {
         text = FromWide(buffer, length);
         LocalFree(buffer);
     }
-    while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ' ||
-                             text.back() == u'.')) {
+    while (!text.empty() &&
+           (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ' || text.back() == u'.')) {
         text.pop_back();
     }
     if (text.empty()) {

@@ -3,8 +3,8 @@
 // mapping, kept together so a round trip through COM keeps code and text.
 #pragma once
 
-#include <windows.h>
 #include <oaidl.h>
+#include <windows.h>
 
 #include <string>
 

@@ -3,8 +3,8 @@
 // (a leaked reference keeps a spreadsheet process alive).
 #pragma once
 
-#include <windows.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <string>
 #include <string_view>
@@ -62,15 +62,9 @@ private:
 };
 
 // Windows' wchar_t is the same 16-bit code unit as char16_t.
-inline std::wstring ToWide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-inline std::u16string FromWide(std::wstring_view text) {
-    return std::u16string(text.begin(), text.end());
-}
-inline std::u16string FromWide(const wchar_t* text, std::size_t length) {
-    return std::u16string(text, text + length);
-}
+inline std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+inline std::u16string FromWide(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+inline std::u16string FromWide(const wchar_t* text, std::size_t length) { return std::u16string(text, text + length); }
 
 class Bstr {
 public:

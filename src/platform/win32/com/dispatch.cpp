@@ -7,7 +7,8 @@
 namespace vi2zezir::com {
 
 Dispatch::Dispatch(ComPtr<IDispatch> object, std::shared_ptr<NameCache> cache, std::string kind)
-    : object_(std::move(object)), cache_(cache ? std::move(cache) : std::make_shared<NameCache>()),
+    : object_(std::move(object)),
+      cache_(cache ? std::move(cache) : std::make_shared<NameCache>()),
       kind_(std::move(kind)) {
     if (!object_) ObjectRequired(kind_);
 }
@@ -28,8 +29,8 @@ std::vector<DISPID> Dispatch::Ids(std::u16string_view member, const std::vector<
     std::vector<LPOLESTR> pointers;
     for (std::wstring& n : names) pointers.push_back(n.data());
     std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
-    HRESULT hr = object_->GetIDsOfNames(IID_NULL, pointers.data(), static_cast<UINT>(pointers.size()), kUserLocale,
-                                        ids.data());
+    HRESULT hr =
+        object_->GetIDsOfNames(IID_NULL, pointers.data(), static_cast<UINT>(pointers.size()), kUserLocale, ids.data());
     if (FAILED(hr)) throw FailureFromHresult(hr, nullptr, kind_ + "." + text::ToUtf8(member));
     cache_->ids.emplace(std::move(key), ids);
     return ids;
@@ -90,24 +91,19 @@ Variant Dispatch::Default(Args args, LCID lcid) {
     return Invoke(DISPID_VALUE, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args, none, {}, lcid, u"Item");
 }
 
-void ObjectRequired(const char* source) {
-    throw Failure(424, u"Object required", source);
-}
+void ObjectRequired(const char* source) { throw Failure(424, u"Object required", source); }
 
 ComPtr<IDispatch> ObjectOf(Variant& result, const char* source) {
     VARIANT* v = result.Get();
     switch (V_VT(v)) {
     case VT_EMPTY:
-    case VT_NULL:
-        return {};
-    case VT_DISPATCH:
-        return ComPtr<IDispatch>(V_DISPATCH(v));
+    case VT_NULL: return {};
+    case VT_DISPATCH: return ComPtr<IDispatch>(V_DISPATCH(v));
     case VT_UNKNOWN:
         if (!V_UNKNOWN(v)) return {};
         if (auto object = ComPtr<IUnknown>(V_UNKNOWN(v)).Query<IDispatch>()) return object;
         break;
-    default:
-        break;
+    default: break;
     }
     ObjectRequired(source);
 }

@@ -40,8 +40,7 @@ public:
 
     Variant Get(std::u16string_view member, Args args = {}, LCID lcid = kUserLocale);
     void Put(std::u16string_view member, Variant value, LCID lcid = kUserLocale);
-    Variant Call(std::u16string_view member, Args args = {}, std::vector<NamedArg> named = {},
-                 LCID lcid = kUserLocale);
+    Variant Call(std::u16string_view member, Args args = {}, std::vector<NamedArg> named = {}, LCID lcid = kUserLocale);
     // object(args): the default member (DISPID_VALUE), as Workbooks(1) is.
     Variant Default(Args args, LCID lcid = kUserLocale);
 

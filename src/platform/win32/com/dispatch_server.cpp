@@ -14,13 +14,9 @@ std::function<void()>& LastObjectCallback() {
     return callback;
 }
 
-bool IsMissing(const VARIANT* v) {
-    return !v || (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND);
-}
+bool IsMissing(const VARIANT* v) { return !v || (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND); }
 
-[[noreturn]] void ArgumentNotOptional() {
-    throw Failure(449, u"Argument not optional", "DispatchObject");
-}
+[[noreturn]] void ArgumentNotOptional() { throw Failure(449, u"Argument not optional", "DispatchObject"); }
 
 } // namespace
 
@@ -30,9 +26,7 @@ bool SameName(std::u16string_view a, const wchar_t* b) {
     return CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.data()), length, b, length, TRUE) == CSTR_EQUAL;
 }
 
-bool InvokeArgs::Has(std::size_t index) const {
-    return index < byPosition_.size() && !IsMissing(byPosition_[index]);
-}
+bool InvokeArgs::Has(std::size_t index) const { return index < byPosition_.size() && !IsMissing(byPosition_[index]); }
 
 VARIANT* InvokeArgs::Raw(std::size_t index) const {
     if (!Has(index)) ArgumentNotOptional();

@@ -4,8 +4,8 @@
 // bounded time, then lets the call fail.
 #pragma once
 
-#include <windows.h>
 #include <objidl.h>
+#include <windows.h>
 
 namespace vi2zezir::com {
 

@@ -70,7 +70,8 @@ void UnregisterServerClass(const ClassRegistration& registration) {
         if (RegOpenKeyExW(root, (progIdKey + L"\\CLSID").c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
             wchar_t text[64] = {};
             DWORD size = sizeof(text) - sizeof(wchar_t);
-            if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS &&
+            if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) ==
+                    ERROR_SUCCESS &&
                 SUCCEEDED(CLSIDFromString(text, &registered))) {
                 ours = registered == registration.clsid;
             }

@@ -9,8 +9,8 @@
 namespace vi2zezir::com {
 
 struct ClassRegistration {
-    const wchar_t* progId;       // "Tendrix.Application"
-    const wchar_t* description;  // the class's friendly name
+    const wchar_t* progId;      // "Tendrix.Application"
+    const wchar_t* description; // the class's friendly name
     CLSID clsid;
     // The local server's command line; empty for a class only ever found in
     // the running object table.

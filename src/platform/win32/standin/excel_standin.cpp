@@ -14,8 +14,8 @@
 // Quit. When VI2ZEZIR_EXCEL_LOG names a file, the calls that matter for a
 // transfer's outcome (start, Open, Visible, the save, Quit, the end) are
 // appended to it.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <memory>
@@ -52,24 +52,25 @@ class RangeObject final : public DispatchObject {
 public:
     explicit RangeObject(std::shared_ptr<sheet::Range> range) : DispatchObject(kServerName), range_(std::move(range)) {
         AddMember(Method(u"Find", {u"What"}, [this](InvokeArgs& args) {
-                       std::shared_ptr<sheet::Range> found = range_->Find(args.Text(0));
-                       if (!found) return Variant::Dispatch({});  // Nothing
-                       return Variant::Dispatch(MakeDispatch<RangeObject>(std::move(found)));
-                   }));
+            std::shared_ptr<sheet::Range> found = range_->Find(args.Text(0));
+            if (!found) return Variant::Dispatch({}); // Nothing
+            return Variant::Dispatch(MakeDispatch<RangeObject>(std::move(found)));
+        }));
         AddMember(Method(u"Replace", {u"What", u"Replacement"}, [this](InvokeArgs& args) {
-                       range_->Replace(args.Text(0), args.Text(1));
-                       return Variant::Boolean(true);
-                   }));
+            range_->Replace(args.Text(0), args.Text(1));
+            return Variant::Boolean(true);
+        }));
         AddMember(Property(u"Address", [this](InvokeArgs&) { return Variant::Text(range_->Address()); }));
         AddMember(Method(u"Insert", {u"Shift"}, [this](InvokeArgs& args) {
-                       range_->Insert(args.Has(0) ? args.Int32(0) : sheet::xlShiftDown);
-                       return Variant::Boolean(true);
-                   }));
-        AddMember(Property(u"Cells", [this](InvokeArgs&) { return Variant::Dispatch(MakeDispatch<RangeObject>(range_->Cells())); }));
-        AddMember(PutOnlyProperty(u"Value", [this](InvokeArgs& args) { range_->SetValue(com::FromVariant(args.PutValue())); }));
-        AddMember(PutOnlyProperty(u"Formula", [this](InvokeArgs& args) {
-                       range_->SetFormula(ToText(com::FromVariant(args.PutValue())));
-                   }));
+            range_->Insert(args.Has(0) ? args.Int32(0) : sheet::xlShiftDown);
+            return Variant::Boolean(true);
+        }));
+        AddMember(Property(
+            u"Cells", [this](InvokeArgs&) { return Variant::Dispatch(MakeDispatch<RangeObject>(range_->Cells())); }));
+        AddMember(PutOnlyProperty(u"Value",
+                                  [this](InvokeArgs& args) { range_->SetValue(com::FromVariant(args.PutValue())); }));
+        AddMember(PutOnlyProperty(
+            u"Formula", [this](InvokeArgs& args) { range_->SetFormula(ToText(com::FromVariant(args.PutValue()))); }));
     }
 
 private:
@@ -80,11 +81,12 @@ class WorksheetObject final : public DispatchObject {
 public:
     explicit WorksheetObject(std::shared_ptr<sheet::Worksheet> sheet)
         : DispatchObject(kServerName), sheet_(std::move(sheet)) {
-        AddMember(Property(u"Cells", [this](InvokeArgs&) { return Variant::Dispatch(MakeDispatch<RangeObject>(sheet_->Cells())); }));
+        AddMember(Property(
+            u"Cells", [this](InvokeArgs&) { return Variant::Dispatch(MakeDispatch<RangeObject>(sheet_->Cells())); }));
         AddMember(Method(u"Range", {u"Cell1", u"Cell2"}, [this](InvokeArgs& args) {
-                       if (args.Has(1)) NotSupported("Range(Cell1, Cell2)");
-                       return Variant::Dispatch(MakeDispatch<RangeObject>(sheet_->Range(args.Text(0))));
-                   }));
+            if (args.Has(1)) NotSupported("Range(Cell1, Cell2)");
+            return Variant::Dispatch(MakeDispatch<RangeObject>(sheet_->Range(args.Text(0))));
+        }));
     }
 
 private:
@@ -96,8 +98,8 @@ public:
     explicit WorksheetsObject(std::shared_ptr<sheet::Workbook> workbook)
         : DispatchObject(kServerName), workbook_(std::move(workbook)) {
         AddMember(DefaultMethod(u"Item", {u"Index"}, [this](InvokeArgs& args) {
-                       return Variant::Dispatch(MakeDispatch<WorksheetObject>(workbook_->Worksheets(args.Int16(0))));
-                   }));
+            return Variant::Dispatch(MakeDispatch<WorksheetObject>(workbook_->Worksheets(args.Int16(0))));
+        }));
     }
 
 private:
@@ -111,11 +113,11 @@ public:
         // Worksheets or Worksheets(index): a late-bound caller may pass the
         // index to the property itself.
         AddMember(Method(u"Worksheets", {u"Index"}, [this](InvokeArgs& args) {
-                       if (args.Has(0)) {
-                           return Variant::Dispatch(MakeDispatch<WorksheetObject>(workbook_->Worksheets(args.Int16(0))));
-                       }
-                       return Variant::Dispatch(MakeDispatch<WorksheetsObject>(workbook_));
-                   }));
+            if (args.Has(0)) {
+                return Variant::Dispatch(MakeDispatch<WorksheetObject>(workbook_->Worksheets(args.Int16(0))));
+            }
+            return Variant::Dispatch(MakeDispatch<WorksheetsObject>(workbook_));
+        }));
     }
 
 private:
@@ -127,15 +129,15 @@ public:
     explicit WorkbooksObject(std::shared_ptr<sheet::Workbooks> workbooks)
         : DispatchObject(kServerName), workbooks_(std::move(workbooks)) {
         AddMember(Method(u"Open", {u"Filename", u"UpdateLinks", u"ReadOnly"}, [this](InvokeArgs& args) {
-                       if (args.Has(1)) NotSupported("Workbooks.Open(UpdateLinks)");
-                       std::u16string filename = args.Text(0);
-                       bool readOnly = args.Has(2) && args.Boolean(2);
-                       Log("open " + text::ToUtf8(filename) + (readOnly ? " read-only" : " read-write"));
-                       return Variant::Dispatch(MakeDispatch<WorkbookObject>(workbooks_->Open(filename, readOnly)));
-                   }));
+            if (args.Has(1)) NotSupported("Workbooks.Open(UpdateLinks)");
+            std::u16string filename = args.Text(0);
+            bool readOnly = args.Has(2) && args.Boolean(2);
+            Log("open " + text::ToUtf8(filename) + (readOnly ? " read-only" : " read-write"));
+            return Variant::Dispatch(MakeDispatch<WorkbookObject>(workbooks_->Open(filename, readOnly)));
+        }));
         AddMember(DefaultMethod(u"Item", {u"Index"}, [this](InvokeArgs& args) {
-                       return Variant::Dispatch(MakeDispatch<WorkbookObject>(workbooks_->Item(args.Int16(0))));
-                   }));
+            return Variant::Dispatch(MakeDispatch<WorkbookObject>(workbooks_->Item(args.Int16(0))));
+        }));
     }
 
 private:
@@ -147,24 +149,25 @@ public:
     explicit ApplicationObject(std::shared_ptr<sheet::Application> application)
         : DispatchObject(kServerName), application_(std::move(application)) {
         AddMember(Property(u"Workbooks", [this](InvokeArgs&) {
-                       return Variant::Dispatch(MakeDispatch<WorkbooksObject>(application_->Workbooks()));
-                   }));
-        AddMember(Property(u"Visible", [this](InvokeArgs&) { return Variant::Boolean(visible_); },
-                   [this](InvokeArgs& args) {
-                       Variant flag;
-                       if (FAILED(VariantChangeTypeEx(flag.Get(), const_cast<VARIANT*>(&args.PutValue()), 1033, 0, VT_BOOL))) {
-                           ThrowTypeMismatch("Application.Visible");
-                       }
-                       visible_ = V_BOOL(flag.Get()) != VARIANT_FALSE;
-                       Log(visible_ ? "visible" : "hidden");
-                       application_->SetVisible(visible_);
-                   }));
+            return Variant::Dispatch(MakeDispatch<WorkbooksObject>(application_->Workbooks()));
+        }));
+        AddMember(Property(
+            u"Visible", [this](InvokeArgs&) { return Variant::Boolean(visible_); },
+            [this](InvokeArgs& args) {
+                Variant flag;
+                if (FAILED(VariantChangeTypeEx(flag.Get(), const_cast<VARIANT*>(&args.PutValue()), 1033, 0, VT_BOOL))) {
+                    ThrowTypeMismatch("Application.Visible");
+                }
+                visible_ = V_BOOL(flag.Get()) != VARIANT_FALSE;
+                Log(visible_ ? "visible" : "hidden");
+                application_->SetVisible(visible_);
+            }));
         AddMember(Property(u"Quit", [this](InvokeArgs&) {
-                       Log("quit");
-                       application_->Quit();
-                       PostThreadMessageW(g_mainThread, WM_QUIT, 0, 0);
-                       return Variant();
-                   }));
+            Log("quit");
+            application_->Quit();
+            PostThreadMessageW(g_mainThread, WM_QUIT, 0, 0);
+            return Variant();
+        }));
     }
 
 private:
@@ -184,7 +187,7 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // a static object
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // a static object
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {

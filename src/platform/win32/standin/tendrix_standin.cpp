@@ -11,9 +11,9 @@
 // a script can wait for it. The members and parameter types are the quoting
 // application's: the line index is a 16-bit integer by reference, the macro
 // placeholder a text by reference; other arguments are coerced.
-#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <memory>
@@ -36,8 +36,8 @@ public:
     explicit DocFunctionsObject(std::shared_ptr<quote::DocFunctions> functions)
         : DispatchObject(kServerName), functions_(std::move(functions)) {
         AddMember(Method(u"GetDocumentHeaderValue", {u"FieldName"}, [this](InvokeArgs& args) {
-                       return ToVariant(functions_->GetDocumentHeaderValue(args.Text(0)));
-                   }));
+            return ToVariant(functions_->GetDocumentHeaderValue(args.Text(0)));
+        }));
     }
 
 private:
@@ -50,16 +50,16 @@ public:
         : DispatchObject(kServerName), functions_(std::move(functions)) {
         AddMember(Property(u"LineItemCount", [this](InvokeArgs&) { return ToVariant(functions_->LineItemCount()); }));
         AddMember(Method(u"LineItemGetValue", {u"LineIndex", u"FieldName"}, [this](InvokeArgs& args) {
-                       // Declared "ByRef Integer": only a 16-bit integer by
-                       // reference binds to it.
-                       VARIANT* index = args.Raw(0);
-                       if (V_VT(index) != (VT_BYREF | VT_I2) || !V_I2REF(index)) ThrowTypeMismatch("LineItemGetValue");
-                       std::int16_t line = *V_I2REF(index);
-                       std::u16string field = args.Text(1);
-                       Value value = functions_->LineItemGetValue(line, field);
-                       *V_I2REF(index) = line;
-                       return ToVariant(value);
-                   }));
+            // Declared "ByRef Integer": only a 16-bit integer by
+            // reference binds to it.
+            VARIANT* index = args.Raw(0);
+            if (V_VT(index) != (VT_BYREF | VT_I2) || !V_I2REF(index)) ThrowTypeMismatch("LineItemGetValue");
+            std::int16_t line = *V_I2REF(index);
+            std::u16string field = args.Text(1);
+            Value value = functions_->LineItemGetValue(line, field);
+            *V_I2REF(index) = line;
+            return ToVariant(value);
+        }));
     }
 
 private:
@@ -72,19 +72,19 @@ public:
         : DispatchObject(kServerName), application_(std::move(application)) {
         AddMember(Property(u"VersionMajor", [this](InvokeArgs&) { return ToVariant(application_->VersionMajor()); }));
         AddMember(Property(u"DocFunctions", [this](InvokeArgs&) {
-                       return Variant::Dispatch(MakeDispatch<DocFunctionsObject>(application_->DocFunctions()));
-                   }));
+            return Variant::Dispatch(MakeDispatch<DocFunctionsObject>(application_->DocFunctions()));
+        }));
         AddMember(Property(u"ItemFunctions", [this](InvokeArgs&) {
-                       return Variant::Dispatch(MakeDispatch<ItemFunctionsObject>(application_->ItemFunctions()));
-                   }));
+            return Variant::Dispatch(MakeDispatch<ItemFunctionsObject>(application_->ItemFunctions()));
+        }));
         AddMember(Method(u"GetMacro", {u"Macro"}, [this](InvokeArgs& args) {
-                       // Declared "ByRef String".
-                       VARIANT* macro = args.Raw(0);
-                       if (V_VT(macro) != (VT_BYREF | VT_BSTR) || !V_BSTRREF(macro)) ThrowTypeMismatch("GetMacro");
-                       BSTR text = *V_BSTRREF(macro);
-                       std::u16string placeholder = text ? com::FromWide(text, SysStringLen(text)) : std::u16string();
-                       return ToVariant(application_->GetMacro(placeholder));
-                   }));
+            // Declared "ByRef String".
+            VARIANT* macro = args.Raw(0);
+            if (V_VT(macro) != (VT_BYREF | VT_BSTR) || !V_BSTRREF(macro)) ThrowTypeMismatch("GetMacro");
+            BSTR text = *V_BSTRREF(macro);
+            std::u16string placeholder = text ? com::FromWide(text, SysStringLen(text)) : std::u16string();
+            return ToVariant(application_->GetMacro(placeholder));
+        }));
     }
 
 private:
@@ -160,7 +160,7 @@ int Main(int argc, wchar_t** argv) {
     if (HandleRegistrationSwitch(argument, Registration())) return 0;
     if (_wcsicmp(argument.c_str(), L"/quit") == 0) {
         HANDLE quit = OpenEventW(EVENT_MODIFY_STATE, FALSE, kTendrixQuitEvent);
-        if (!quit) return 1;  // none running
+        if (!quit) return 1; // none running
         SetEvent(quit);
         CloseHandle(quit);
         return 0;

@@ -48,13 +48,9 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         EndPaint(hwnd, &ps);
         return 0;
     }
-    case WM_LBUTTONDOWN:
-        SetFocus(hwnd);
-        return 0;
-    case WM_GETDLGCODE:
-        return DLGC_STATIC;
-    default:
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+    case WM_LBUTTONDOWN: SetFocus(hwnd); return 0;
+    case WM_GETDLGCODE: return DLGC_STATIC;
+    default: return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
@@ -90,21 +86,23 @@ void MainWindow::Create() {
     CreateWindowExW(kWindowExStyle, kMainWindowClass, ToWide(shell::kWindowTitle).c_str(), kWindowStyle, CW_USEDEFAULT,
                     CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_,
                     this);
-    if (!hwnd_) throw Failure(static_cast<std::int32_t>(HRESULT_FROM_WIN32(GetLastError())), u"Cannot create the window");
+    if (!hwnd_)
+        throw Failure(static_cast<std::int32_t>(HRESULT_FROM_WIN32(GetLastError())), u"Cannot create the window");
     // Set on the window too, so the title bar and task switcher need not
     // fall back to the class.
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    HICON smallIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_VI2ZEZIR), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    HICON smallIcon =
+        static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_VI2ZEZIR), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon ? smallIcon : icon));
     CreateControls();
 }
 
 HWND MainWindow::AddControl(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle, int x, int y,
                             int width, int height, int id) {
-    HWND control = CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, x, y,
-                                   width, height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
-                                   nullptr);
+    HWND control =
+        CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, x, y, width, height,
+                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return control;
 }
@@ -140,9 +138,7 @@ void MainWindow::CreateControls() {
     focus_ = txtExcelFile_;
 }
 
-bool MainWindow::PreTranslate(MSG& message) {
-    return hwnd_ && IsDialogMessageW(hwnd_, &message);
-}
+bool MainWindow::PreTranslate(MSG& message) { return hwnd_ && IsDialogMessageW(hwnd_, &message); }
 
 void MainWindow::RunFormEvent(void (shell::frmTX_To_ExcelLink::*handler)()) {
     if (!form_ || running_) return;
@@ -210,11 +206,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         DestroyWindow(hwnd_);
         return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        break;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
@@ -274,7 +267,7 @@ std::u16string MainWindow::ShowOpenDialog(const shell::OpenDialogOptions& option
     ofn.Flags = options.flags;
     if (GetOpenFileNameW(&ofn)) return FromWide(file.data(), wcslen(file.data()));
     DWORD error = CommDlgExtendedError();
-    if (error == 0) return {};  // cancelled: an empty name, no failure
+    if (error == 0) return {}; // cancelled: an empty name, no failure
     throw Failure(static_cast<std::int32_t>(error), u"The file dialog could not be shown", "CMDialog.ShowOpen");
 }
 
