@@ -38,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Failure&) {}
     for (std::int32_t i = 0; i < count && i < 64; ++i) {
         auto line = static_cast<std::int16_t>(i);
-        for (const auto& [name, value] : shared->items[static_cast<std::size_t>(i)])
-            toText(items->LineItemGetValue(line, name));
+        for (const std::u16string& name : shared->items.FieldNames()) toText(items->LineItemGetValue(line, name));
     }
     return 0;
 }
