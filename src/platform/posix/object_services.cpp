@@ -23,20 +23,26 @@ bool SameClass(const std::u16string& a, const char16_t* b) { return text::LowerC
 
 std::shared_ptr<quote::Application> PortableObjectServices::GetObject(const std::u16string& className) {
     if (!SameClass(className, kQuotingAppClass)) CannotCreate(className);
-    // The stand-in "runs" while its document can be read; it is read anew on
-    // every attach, as a running Tendrix would serve the quote open now.
+    // The stand-in runs while its document can be read. Like a running
+    // Tendrix it is one server: the first attach that finds the document
+    // starts it, it reads the document then and only then, and every later
+    // attach gets that same instance.
     const char* documentPath = std::getenv(standin::kDocumentVariable);
     if (!documentPath || !*documentPath) CannotCreate(className);
+    if (tendrix_ && tendrixDocument_ == documentPath) return tendrix_;
     const std::filesystem::path path(documentPath);
-    if (!std::ifstream(path, std::ios::binary) || std::filesystem::is_directory(path)) CannotCreate(className);
+    std::ifstream document(path, std::ios::binary);
+    if (!document || std::filesystem::is_directory(path)) CannotCreate(className);
     try {
-        return standin::MakeQuoteApplication(
-            std::make_shared<const standin::QuoteDocument>(standin::LoadQuoteDocument(path)));
+        tendrix_ = standin::MakeQuoteApplication(
+            std::make_shared<const standin::QuoteDocument>(standin::ReadQuoteDocument(document, path)));
     } catch (const Failure& failure) {
         // A broken document is a server that runs but cannot answer: every
         // request reports why, so it is never mistaken for "not running".
-        return standin::MakeFailingQuoteApplication(failure);
+        tendrix_ = standin::MakeFailingQuoteApplication(failure);
     }
+    tendrixDocument_ = documentPath;
+    return tendrix_;
 }
 
 std::shared_ptr<sheet::Application> PortableObjectServices::CreateObject(const std::u16string& className) {

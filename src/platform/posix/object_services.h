@@ -1,9 +1,13 @@
 // The portable object services: "Tendrix.Application" is the quote-document
 // stand-in named by TENDRIX_DOCUMENT, "EXCEL.APPLICATION" the embedded engine.
+// The services are the machine the servers run on: the stand-in, once
+// started, runs as long as they do.
 #pragma once
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "servers/object_services.h"
 
@@ -20,6 +24,8 @@ public:
 
 private:
     std::function<void(const std::filesystem::path&)> onSaved_;
+    std::shared_ptr<quote::Application> tendrix_; // the running stand-in
+    std::string tendrixDocument_;                 // the document it serves
 };
 
 } // namespace vi2zezir::posix
