@@ -226,6 +226,7 @@ void MemoryRange::SetFormula(const std::u16string& formula) {
 }
 
 std::shared_ptr<sheet::Range> MemorySheet::Cells() {
+    log->push_back("Worksheet.Cells");
     return std::make_shared<MemoryRange>(shared_from_this(), std::nullopt);
 }
 
@@ -256,6 +257,7 @@ std::u16string MemorySheet::Text(const std::string& address) const {
 }
 
 std::shared_ptr<sheet::Workbooks> MemoryApp::Workbooks() {
+    log->push_back("Application.Workbooks");
     return std::make_shared<MemoryWorkbooks>(shared_from_this());
 }
 

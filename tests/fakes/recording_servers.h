@@ -1,8 +1,9 @@
-// Recording fakes of both automation servers. Every call is logged by name so
-// tests can check what the order and count of calls must be; the sheet has
-// the spreadsheet semantics the writers rely on (case-insensitive substring
-// find by rows after A1 with A1 last, replace-all, insert shifting one column
-// down, ranges that follow their cell).
+// Recording fakes of both automation servers. Every call is logged by name,
+// property gets that hand out objects included (each is a round trip to the
+// server), so tests can check what the order and count of calls must be; the
+// sheet has the spreadsheet semantics the writers rely on (case-insensitive
+// substring find by rows after A1 with A1 last, replace-all, insert shifting
+// one column down, ranges that follow their cell).
 #pragma once
 
 #include <map>
