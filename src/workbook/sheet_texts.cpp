@@ -6,16 +6,34 @@
 
 namespace vi2zezir::workbook {
 
-std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet) {
+std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet, std::optional<char16_t> containing) {
+    const auto wanted = [&](const std::u16string& text) {
+        return !text.empty() && (!containing || text.find(*containing) != std::u16string::npos);
+    };
     std::vector<SheetText> texts;
     if (sheet >= sheets_.size()) return texts;
     if (sheet == editable_) {
+        // A cell's signature holds every character of its text, so a cell
+        // whose signature lacks the character is passed over unmade.
+        const std::uint64_t required = containing ? CharSig(std::u16string_view(&*containing, 1)) : 0;
+        // By rows: the positions are sorted first (row, column, the cell's
+        // place in its column), and each text is made once, in its place.
+        std::vector<std::uint64_t> order;
         for (std::uint16_t col = 0; col < formula::kMaxCols; ++col) {
-            for (const Cell& cell : columns_[col].cells) {
-                std::u16string text = TextOf(cell);
-                if (!text.empty()) texts.push_back({cell.row, col, std::move(text)});
-            }
+            const std::vector<Cell>& cells = columns_[col].cells;
+            for (std::size_t i = 0; i < cells.size(); ++i)
+                if ((cells[i].sig & required) == required)
+                    order.push_back((std::uint64_t{cells[i].row} << 40) | (std::uint64_t{col} << 24) | i);
         }
+        std::sort(order.begin(), order.end());
+        texts.reserve(order.size());
+        for (const std::uint64_t key : order) {
+            const auto col = static_cast<std::uint16_t>((key >> 24) & 0xFFFF);
+            const Cell& cell = columns_[col].cells[key & 0xFFFFFF];
+            std::u16string text = TextOf(cell);
+            if (wanted(text)) texts.push_back({cell.row, col, std::move(text)});
+        }
+        return texts;
     } else {
         // Only the sheet's own cells: records inside an embedded chart's
         // BOF..EOF belong to the chart.
@@ -39,7 +57,7 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet) {
             } else {
                 continue;
             }
-            if (!text.empty()) texts.push_back({row, col, std::move(text)});
+            if (wanted(text)) texts.push_back({row, col, std::move(text)});
         }
     }
     std::sort(texts.begin(), texts.end(),

@@ -177,8 +177,9 @@ public:
     const std::u16string& SheetNameAt(std::size_t sheet) const { return sheets_.at(sheet).name; }
     // The non-empty cells of a sheet, by rows: for the editable sheet the
     // formula-bar text of every cell (what Find searches), for the others the
-    // text of their text cells as read.
-    std::vector<SheetText> SheetTexts(std::size_t sheet);
+    // text of their text cells as read. With `containing`, only the texts
+    // that hold that character, found without making the others.
+    std::vector<SheetText> SheetTexts(std::size_t sheet, std::optional<char16_t> containing = std::nullopt);
 
 private:
     Workbook();
