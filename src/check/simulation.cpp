@@ -1,14 +1,18 @@
 #include "check/simulation.h"
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "export/writers.h"
 #include "servers/failure.h"
 #include "servers/quote_source.h"
 #include "servers/sheet_host.h"
+#include "text/utf.h"
 #include "workbook/workbook_model.h"
 
 namespace vi2zezir::check {
@@ -17,15 +21,16 @@ namespace {
 constexpr std::size_t kNoTemplateCell = std::numeric_limits<std::size_t>::max();
 constexpr std::int64_t kNotTemplateText = -1;
 
-// A cell of the simulated sheet. Each character remembers where in the
-// template text it came from, so a replacement can be traced back to the
-// template characters it took.
+// A cell of the simulated sheet that a search can reach. Each character
+// remembers where in the template text it came from, so a replacement can be
+// traced back to the template characters it took.
 struct SimCell {
     std::size_t templateCell = kNoTemplateCell;
     CellPos pos;
     std::u16string text;
     std::u16string folded;            // text without letter case, for the searches
     std::vector<std::int64_t> origin; // per character: template offset or kNotTemplateText
+    bool changed = false;             // the run changed the text
     bool formula = false;
     // For a cell the item writer wrote a line into.
     std::size_t lineOf = kNoTemplateCell;
@@ -33,14 +38,14 @@ struct SimCell {
     int line = 0;
 };
 
-using CellRef = std::shared_ptr<SimCell>;
+using CellRef = SimCell*; // cells never move in memory while the sheet lives
 
 class SimSheet;
 
 class SimRange : public sheet::Range {
 public:
     // cell == nullptr: all cells of the sheet.
-    SimRange(SimSheet& sheet, CellRef cell) : sheet_(sheet), cell_(std::move(cell)) {}
+    SimRange(SimSheet& sheet, CellRef cell) : sheet_(sheet), cell_(cell) {}
 
     std::shared_ptr<sheet::Range> Find(const std::u16string& what) override;
     void Replace(const std::u16string& what, const std::u16string& replacement) override;
@@ -61,17 +66,15 @@ private:
 
 class SimSheet : public sheet::Worksheet {
 public:
-    SimSheet(std::span<const TemplateCell> cells, SimulatedRun& run) : run_(run) {
+    SimSheet(std::span<const TemplateCell> cells, SimulatedRun& run) : templateCells_(cells), run_(run) {
         for (std::size_t i = 0; i < cells.size(); ++i) {
-            auto cell = std::make_shared<SimCell>();
-            cell->templateCell = i;
-            cell->pos = {cells[i].row, cells[i].col};
-            cell->text = cells[i].text;
-            cell->folded = workbook::Fold(cell->text);
-            cell->origin.resize(cell->text.size());
-            for (std::size_t k = 0; k < cell->origin.size(); ++k) cell->origin[k] = static_cast<std::int64_t>(k);
-            all_.push_back(cell);
-            templateCells_.push_back(cell);
+            SimCell& cell = cells_.emplace_back();
+            cell.templateCell = i;
+            cell.pos = {cells[i].row, cells[i].col};
+            cell.text = cells[i].text;
+            cell.folded = workbook::Fold(cell.text);
+            cell.origin.resize(cell.text.size());
+            for (std::size_t k = 0; k < cell.origin.size(); ++k) cell.origin[k] = static_cast<std::int64_t>(k);
         }
     }
 
@@ -91,41 +94,44 @@ public:
         lastFindWhat_ = what;
         lastFound_ = nullptr;
         if (what.empty()) return nullptr;
+        RequireAmpersand(what);
         const std::u16string needle = workbook::Fold(what);
         const auto key = [](CellPos p) {
             return (p.row == 0 && p.col == 0) ? UINT64_MAX : (std::uint64_t{p.row} << 16) | p.col;
         };
-        for (const auto& cell : all_) {
-            if (cell->folded.size() < needle.size() || cell->folded.find(needle) == std::u16string::npos) continue;
-            if (!lastFound_ || key(cell->pos) < key(lastFound_->pos)) lastFound_ = cell;
+        for (SimCell& cell : cells_) {
+            if (cell.folded.size() < needle.size() || cell.folded.find(needle) == std::u16string::npos) continue;
+            if (!lastFound_ || key(cell.pos) < key(lastFound_->pos)) lastFound_ = &cell;
         }
         return lastFound_;
     }
 
     void Replace(const std::u16string& what, const std::u16string& replacement) {
         if (what.empty()) return;
+        RequireAmpersand(what);
         const std::u16string needle = workbook::Fold(what);
-        for (const auto& cell : all_) {
-            const std::u16string folded = cell->folded;
+        for (SimCell& cell : cells_) {
+            const std::u16string folded = cell.folded;
             std::size_t at = folded.find(needle);
             if (at == std::u16string::npos) continue;
             std::u16string text;
             std::vector<std::int64_t> origin;
             std::size_t from = 0;
             for (; at != std::u16string::npos; at = folded.find(needle, from)) {
-                text.append(cell->text, from, at - from);
-                origin.insert(origin.end(), cell->origin.begin() + static_cast<std::ptrdiff_t>(from),
-                              cell->origin.begin() + static_cast<std::ptrdiff_t>(at));
-                NoteClaims(*cell, at, at + needle.size(), what, replacement);
+                text.append(cell.text, from, at - from);
+                origin.insert(origin.end(), cell.origin.begin() + static_cast<std::ptrdiff_t>(from),
+                              cell.origin.begin() + static_cast<std::ptrdiff_t>(at));
+                NoteClaims(cell, at, at + needle.size(), what, replacement);
                 text.append(replacement);
                 origin.insert(origin.end(), replacement.size(), kNotTemplateText);
                 from = at + needle.size();
             }
-            text.append(cell->text, from);
-            origin.insert(origin.end(), cell->origin.begin() + static_cast<std::ptrdiff_t>(from), cell->origin.end());
-            cell->text = std::move(text);
-            cell->folded = workbook::Fold(cell->text);
-            cell->origin = std::move(origin);
+            text.append(cell.text, from);
+            origin.insert(origin.end(), cell.origin.begin() + static_cast<std::ptrdiff_t>(from), cell.origin.end());
+            cell.text = std::move(text);
+            cell.folded = workbook::Fold(cell.text);
+            cell.origin = std::move(origin);
+            cell.changed = true;
         }
     }
 
@@ -135,14 +141,15 @@ public:
         if (pos.row >= workbook::kLastRow)
             throw Failure(kApplicationDefined, u"Insert method of Range class failed: the sheet is full.",
                           "Range.Insert");
-        for (const auto& cell : all_)
-            if (cell->pos.col == pos.col && cell->pos.row >= pos.row) ++cell->pos.row;
+        for (SimCell& cell : cells_)
+            if (cell.pos.col == pos.col && cell.pos.row >= pos.row) ++cell.pos.row;
     }
 
     void Write(const CellRef& cell, std::u16string content, bool formula) {
         cell->text = std::move(content);
         cell->folded = workbook::Fold(cell->text);
         cell->origin.assign(cell->text.size(), kNotTemplateText);
+        cell->changed = true;
         cell->formula = formula;
         if (writer_ == Family::Item && lastFound_ && lastFound_->templateCell != kNoTemplateCell) {
             // The item writer writes the line it has just inserted a cell for,
@@ -154,23 +161,22 @@ public:
     }
 
     CellRef CellAt(CellPos pos) {
-        for (const auto& cell : all_)
-            if (cell->pos == pos) return cell;
-        auto cell = std::make_shared<SimCell>();
-        cell->pos = pos;
-        all_.push_back(cell);
-        return cell;
+        for (SimCell& cell : cells_)
+            if (cell.pos == pos) return &cell;
+        SimCell& cell = cells_.emplace_back();
+        cell.pos = pos;
+        return &cell;
     }
 
     void Collect() {
-        for (const auto& cell : templateCells_) {
-            run_.finalPos.push_back(cell->pos);
-            run_.finalText.push_back(cell->text);
-        }
-        for (const auto& cell : all_) {
-            if (cell->lineOf == kNoTemplateCell) continue;
-            run_.lines.push_back(
-                {cell->lineOf, cell->linePlaceholder, cell->line, cell->pos, cell->text, cell->formula});
+        run_.finalPos.resize(templateCells_.size());
+        for (const SimCell& cell : cells_) {
+            if (cell.templateCell != kNoTemplateCell) {
+                run_.finalPos[cell.templateCell] = cell.pos;
+                if (cell.changed) run_.changedText.emplace(cell.templateCell, cell.text);
+            }
+            if (cell.lineOf == kNoTemplateCell) continue;
+            run_.lines.push_back({cell.lineOf, cell.linePlaceholder, cell.line, cell.pos, cell.text, cell.formula});
         }
         std::sort(run_.lines.begin(), run_.lines.end(), [](const LineWrite& a, const LineWrite& b) {
             return a.pos.col != b.pos.col ? a.pos.col < b.pos.col : a.pos.row < b.pos.row;
@@ -178,6 +184,13 @@ public:
     }
 
 private:
+    // Only cells that hold an "&" are simulated (see SimulateTransfer).
+    static void RequireAmpersand(const std::u16string& what) {
+        if (what.find(u'&') == std::u16string::npos)
+            throw std::logic_error("the simulated sheet holds only cells with \"&\"; it cannot search for \"" +
+                                   text::ToUtf8(what) + "\"");
+    }
+
     // The template characters among [from, to) of the cell's text, as runs.
     void NoteClaims(const SimCell& cell, std::size_t from, std::size_t to, const std::u16string& what,
                     const std::u16string& replacement) {
@@ -216,18 +229,18 @@ private:
         return CellPos{static_cast<std::uint32_t>(row - 1), static_cast<std::uint16_t>(col - 1)};
     }
 
+    std::span<const TemplateCell> templateCells_;
     SimulatedRun& run_;
-    std::vector<CellRef> all_;
-    std::vector<CellRef> templateCells_;
+    std::deque<SimCell> cells_; // the template cells, then those the run made
     Family writer_ = Family::Header;
     std::u16string lastFindWhat_;
-    CellRef lastFound_;
+    CellRef lastFound_ = nullptr;
     std::map<std::u16string, int> linesWritten_;
 };
 
 std::shared_ptr<sheet::Range> SimRange::Find(const std::u16string& what) {
     if (cell_) throw Failure(kApplicationDefined, u"Find is used on the worksheet's Cells only.", "Range.Find");
-    auto found = sheet_.Find(what);
+    const CellRef found = sheet_.Find(what);
     return found ? std::make_shared<SimRange>(sheet_, found) : nullptr;
 }
 

@@ -8,11 +8,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "workbook/workbook_model.h"
 
 namespace vi2zezir::check {
 
@@ -29,11 +32,8 @@ std::u16string HeaderMarker(std::u16string_view fieldName);
 std::u16string ItemMarker(std::u16string_view fieldName, int line); // line from 1
 std::u16string MacroMarker(std::u16string_view placeholder);
 
-struct TemplateCell {
-    std::uint32_t row = 0;
-    std::uint16_t col = 0;
-    std::u16string text;
-};
+// A cell of the template and its formula-bar text, as the engine reads it.
+using TemplateCell = workbook::Workbook::SheetText;
 
 struct CellPos {
     std::uint32_t row = 0;
@@ -66,13 +66,20 @@ struct SimulatedRun {
     std::u16string versionMajor;
     std::vector<Claim> claims;
     std::vector<LineWrite> lines;
-    // Per template cell: where it stands after the run and what it shows.
+    // Per template cell: where it stands after the run. What a cell shows
+    // then is its template text, unless the run changed it: changedText, by
+    // template cell.
     std::vector<CellPos> finalPos;
-    std::vector<std::u16string> finalText;
+    std::map<std::size_t, std::u16string> changedText;
     // The writers' failure, when the run did not reach its end.
     std::optional<std::u16string> failure;
 };
 
+// `cells`: the template cells that hold an "&", by rows. The others take no
+// part: every text the writers search for holds one (the placeholders begin
+// with it, and the markers need no second replace), so no other cell can be
+// found or changed, and an insert moves a column's cells alike whether they
+// are there or not.
 SimulatedRun SimulateTransfer(std::span<const TemplateCell> cells, std::u16string_view versionMajor);
 
 // "C12" for a zero-based position.

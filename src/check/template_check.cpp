@@ -106,7 +106,8 @@ Fate FateIn(const SimulatedRun& run, std::size_t cell, const std::u16string& cel
     const std::u16string_view text = std::u16string_view(cellText).substr(token.start, token.end - token.start);
     Fate fate;
     fate.finalPos = run.finalPos[cell];
-    fate.cellShows = run.finalText[cell];
+    const auto changed = run.changedText.find(cell);
+    fate.cellShows = changed == run.changedText.end() ? cellText : changed->second;
     const Claim* claim = nullptr;
     for (const Claim& c : run.claims) {
         if (c.cell == cell && c.start < token.end && c.end > token.start) {
@@ -418,15 +419,15 @@ Report CheckWorkbook(workbook::Workbook& book) {
     for (std::size_t s = 0; s < book.SheetCount(); ++s) report.sheetNames.push_back(book.SheetNameAt(s));
     report.filledSheet = book.EditableSheet();
 
-    std::vector<TemplateCell> cells;
-    for (auto& t : book.SheetTexts(report.filledSheet)) cells.push_back({t.row, t.col, std::move(t.text)});
+    // Placeholders begin with "&": the cells without one play no part, and on
+    // a filled workbook they are nearly all.
+    const std::vector<TemplateCell> cells = book.SheetTexts(report.filledSheet, u'&');
     std::array<SimulatedRun, kVersions.size()> runs;
     for (std::size_t v = 0; v < kVersions.size(); ++v) runs[v] = SimulateTransfer(cells, kVersions[v]);
 
     for (std::size_t s = 0; s < book.SheetCount(); ++s) {
         std::vector<TemplateCell> other;
-        if (s != report.filledSheet)
-            for (auto& t : book.SheetTexts(s)) other.push_back({t.row, t.col, std::move(t.text)});
+        if (s != report.filledSheet) other = book.SheetTexts(s, u'&');
         const std::vector<TemplateCell>& sheetCells = s == report.filledSheet ? cells : other;
         for (std::size_t c = 0; c < sheetCells.size(); ++c) {
             for (const Token token : Tokens(sheetCells[c].text)) {
