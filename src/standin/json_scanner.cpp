@@ -5,16 +5,14 @@
 #include <charconv>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace vi2zezir::standin {
 
 std::string_view JsonInput::Next() {
     if (!in_) return std::exchange(text_, std::string_view());
-    // Pieces of a quarter megabyte: a long document never needs its whole
-    // text in memory, and the piece is the same memory every time.
-    constexpr std::uintmax_t kPiece = 256 * 1024;
     if (left_ == 0) return {};
-    piece_.resize(static_cast<std::size_t>(std::min(left_, kPiece)));
+    piece_.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(left_, std::max<std::size_t>(pieceSize_, 1))));
     in_->read(piece_.data(), static_cast<std::streamsize>(piece_.size()));
     const auto got = static_cast<std::size_t>(in_->gcount());
     left_ -= got;

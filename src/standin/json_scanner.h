@@ -20,8 +20,13 @@ namespace vi2zezir::standin {
 // The text to read: whole, or `size` bytes of a stream, a piece at a time.
 class JsonInput {
 public:
+    // Pieces of a quarter megabyte: a long document never needs its whole
+    // text in memory, and the piece is the same memory every time.
+    static constexpr std::size_t kPieceSize = 256 * 1024;
+
     explicit JsonInput(std::string_view text) : text_(text) {}
-    JsonInput(std::istream& in, std::uintmax_t size) : in_(&in), left_(size) {}
+    JsonInput(std::istream& in, std::uintmax_t size, std::size_t pieceSize = kPieceSize)
+        : in_(&in), left_(size), pieceSize_(pieceSize) {}
 
     // The next piece of the text; empty at its end.
     std::string_view Next();
@@ -32,6 +37,7 @@ private:
     std::string_view text_;
     std::istream* in_ = nullptr;
     std::uintmax_t left_ = 0;
+    std::size_t pieceSize_ = kPieceSize;
     std::vector<char> piece_;
     bool cutShort_ = false;
 };
