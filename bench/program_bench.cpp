@@ -16,8 +16,11 @@
 // With --libreoffice, the same work for 1,000 lines x 8 columns is also
 // done by LibreOffice Calc over UNO (bench/uno_fill.py), which takes minutes.
 //
-//   program_bench [--program vi2zezir] [--check vi2zezir-check] [--runs N]
-//                 [--libreoffice] [LINES ...]
+//   program_bench [--baseline BUILD_DIR] [--runs N] [--libreoffice] [LINES ...]
+//
+// --baseline measures another build's vi2zezir and vi2zezir-check the same
+// way, taking turns with this one's, and tells whether their workbooks are
+// byte for byte the same.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -192,18 +195,6 @@ ProcessRun RunProcess(const std::vector<std::string>& argv, const std::map<std::
     return run;
 }
 
-// The best of `runs` runs, by wall clock: on a machine shared with other
-// work the slower runs measure the neighbours.
-ProcessRun BestOf(int runs, const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
-    std::optional<ProcessRun> best;
-    for (int i = 0; i < runs; ++i) {
-        const ProcessRun run = RunProcess(argv, env);
-        if (run.status != 0 && run.status != 1) return run; // 1: the check found something to mention
-        if (!best || run.seconds < best->seconds) best = run;
-    }
-    return *best;
-}
-
 // ---------------------------------------------------------------- in process
 
 struct Timing {
@@ -343,27 +334,50 @@ std::optional<double> LibreOfficeSeconds(const fs::path& script, const fs::path&
     return seconds;
 }
 
-fs::path Sibling(const char* self, const char* name) {
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) exe = fs::absolute(self);
-    return exe.parent_path().parent_path() / name;
+// A build to measure: its program and its template check.
+struct Build {
+    std::string name;
+    fs::path program, check;
+};
+
+// The figures of one build for one size.
+struct Figures {
+    std::optional<ProcessRun> whole, floor, checked;
+    double outputMiB = 0;
+    fs::path filled;
+};
+
+bool SameBytes(const fs::path& a, const fs::path& b) {
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    return std::equal(std::istreambuf_iterator<char>(x), std::istreambuf_iterator<char>(),
+                      std::istreambuf_iterator<char>(y), std::istreambuf_iterator<char>());
+}
+
+// Exit status 1 is no failure for the check: it found something to mention.
+bool Failed(const ProcessRun& run) { return run.status != 0 && run.status != 1; }
+
+// Keeps the faster run (on a machine shared with other work the slower runs
+// measure the neighbours); a failed run is kept, to be reported.
+void KeepBest(std::optional<ProcessRun>& best, const ProcessRun& run) {
+    if (!best || (!Failed(*best) && (Failed(run) || run.seconds < best->seconds))) best = run;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string program = Sibling(argv[0], "vi2zezir").string();
-    std::string check = Sibling(argv[0], "vi2zezir-check").string();
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) self = fs::absolute(argv[0]);
+    const fs::path buildDir = self.parent_path().parent_path();
+    std::vector<Build> builds = {{"this", buildDir / "vi2zezir", buildDir / "vi2zezir-check"}};
     int runs = 3;
     bool libreOffice = false;
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--program" && i + 1 < argc) {
-            program = argv[++i];
-        } else if (arg == "--check" && i + 1 < argc) {
-            check = argv[++i];
+        if (arg == "--baseline" && i + 1 < argc) {
+            const fs::path other = argv[++i];
+            builds.push_back({"baseline", other / "vi2zezir", other / "vi2zezir-check"});
         } else if (arg == "--runs" && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--libreoffice") {
@@ -372,8 +386,7 @@ int main(int argc, char** argv) {
             sizes.push_back(std::atoi(arg.c_str()));
         } else {
             std::fprintf(stderr,
-                         "usage: program_bench [--program vi2zezir] [--check vi2zezir-check] [--runs N] "
-                         "[--libreoffice] [LINES ...]\n");
+                         "usage: program_bench [--baseline BUILD_DIR] [--runs N] [--libreoffice] [LINES ...]\n");
             return 2;
         }
     }
@@ -383,11 +396,19 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     const fs::path templ = MakeTemplate(dir / "quote-20.xls", kColumns);
     const fs::path emptyQuote = WriteFile(dir / "quote-empty.json", "{}");
+    const auto fill = [&](const Build& build, const fs::path& document, const fs::path& templatePath,
+                          const fs::path& output) {
+        return RunProcess({build.program.string(), "/f:" + templatePath.string()},
+                          {{standin::kDocumentVariable, document.string()},
+                           {"VI2ZEZIR_OUTPUT", output.string()},
+                           {"VI2ZEZIR_HEADLESS", "1"}});
+    };
 
     struct Row {
         int lines = 0;
-        double documentMiB = 0, outputMiB = 0;
-        ProcessRun whole, floor, checked;
+        double documentMiB = 0;
+        std::vector<Figures> figures; // by build
+        bool sameOutput = true;
         Timing engine;
         std::vector<double> stages;
     };
@@ -397,31 +418,41 @@ int main(int argc, char** argv) {
         Row row;
         row.lines = lines;
         const fs::path document = WriteFile(dir / ("quote-" + std::to_string(lines) + ".json"), QuoteDocument(lines));
-        const fs::path filled = dir / ("filled-" + std::to_string(lines) + ".xls");
-        const fs::path resaved = dir / "resaved.xls";
-        row.whole = BestOf(runs, {program, "/f:" + templ.string()},
-                           {{standin::kDocumentVariable, document.string()},
-                            {"VI2ZEZIR_OUTPUT", filled.string()},
-                            {"VI2ZEZIR_HEADLESS", "1"}});
-        if (row.whole.status != 0 || !fs::exists(filled)) {
-            std::fprintf(stderr, "%s failed on %d lines (exit status %d)\n", program.c_str(), lines, row.whole.status);
-            return 1;
+        row.documentMiB = static_cast<double>(fs::file_size(document)) / (1 << 20);
+        row.figures.resize(builds.size());
+        // The builds take turns, so that the load of a shared machine falls
+        // on all of them alike.
+        for (int i = 0; i < runs; ++i) {
+            for (std::size_t b = 0; b < builds.size(); ++b) {
+                Figures& f = row.figures[b];
+                f.filled = dir / ("filled-" + std::to_string(lines) + "-" + builds[b].name + ".xls");
+                KeepBest(f.whole, fill(builds[b], document, templ, f.filled));
+            }
         }
-        // The floor: the same program re-opening the filled workbook and
-        // saving it, with a quote that fills nothing.
-        row.floor = BestOf(runs, {program, "/f:" + filled.string()},
-                           {{standin::kDocumentVariable, emptyQuote.string()},
-                            {"VI2ZEZIR_OUTPUT", resaved.string()},
-                            {"VI2ZEZIR_HEADLESS", "1"}});
+        for (std::size_t b = 0; b < builds.size(); ++b) {
+            Figures& f = row.figures[b];
+            if (f.whole->status != 0 || !fs::exists(f.filled)) {
+                std::fprintf(stderr, "%s failed on %d lines (exit status %d)\n", builds[b].program.c_str(), lines,
+                             f.whole->status);
+                return 1;
+            }
+            f.outputMiB = static_cast<double>(fs::file_size(f.filled)) / (1 << 20);
+            row.sameOutput = row.sameOutput && SameBytes(f.filled, row.figures[0].filled);
+        }
+        // The floor: the program re-opening the filled workbook and saving it,
+        // with a quote that fills nothing; and the check on the workbook.
+        for (int i = 0; i < runs; ++i) {
+            for (std::size_t b = 0; b < builds.size(); ++b) {
+                Figures& f = row.figures[b];
+                KeepBest(f.floor, fill(builds[b], emptyQuote, f.filled, dir / "resaved.xls"));
+                KeepBest(f.checked, RunProcess({builds[b].check.string(), f.filled.string()}, {}));
+            }
+        }
         row.engine.seconds = 1e9;
         for (int i = 0; i < runs; ++i) {
-            const Timing t = OpenAndSave(filled, resaved);
+            const Timing t = OpenAndSave(row.figures[0].filled, dir / "resaved.xls");
             if (t.seconds < row.engine.seconds) row.engine = t;
         }
-        row.checked = BestOf(runs, {check, filled.string()}, {});
-        row.documentMiB = static_cast<double>(fs::file_size(document)) / (1 << 20);
-        row.outputMiB = static_cast<double>(fs::file_size(filled)) / (1 << 20);
-
         ::setenv(standin::kDocumentVariable, document.c_str(), 1);
         ::setenv("VI2ZEZIR_OUTPUT", (dir / "in-process.xls").c_str(), 1);
         row.stages = TimeStages(templ);
@@ -429,27 +460,42 @@ int main(int argc, char** argv) {
         rows.push_back(std::move(row));
     }
 
-    std::printf("%s, %d item columns, best of %d runs\n", program.c_str(), kColumns, runs);
+    std::printf("%d item columns, best of %d runs", kColumns, runs);
+    for (const Build& b : builds) std::printf("; %s: %s", b.name.c_str(), b.program.parent_path().c_str());
     std::printf(
-        "seconds of wall clock (CPU seconds of the run); re-open+save: the program given the filled\n"
+        "\nseconds of wall clock (CPU seconds of that run); re-open+save: the program given the filled\n"
         "workbook as its template and an empty quote; engine: opening and saving it in this process\n\n");
-    std::printf("%7s %8s | %17s | %17s %6s | %8s\n", "lines", "doc MiB", "whole process", "re-open+save", "ratio",
-                "engine");
-    for (const Row& r : rows)
-        std::printf("%7d %8.1f | %7.3f (%7.3f) | %7.3f (%7.3f) %6.2f | %8.3f\n", r.lines, r.documentMiB,
-                    r.whole.seconds, r.whole.cpu, r.floor.seconds, r.floor.cpu, r.whole.seconds / r.floor.seconds,
-                    r.engine.seconds);
+    std::printf("%7s %8s %9s | %17s | %17s %6s | %8s\n", "lines", "doc MiB", "build", "whole process", "re-open+save",
+                "ratio", "engine");
+    for (const Row& r : rows) {
+        for (std::size_t b = 0; b < builds.size(); ++b) {
+            const Figures& f = r.figures[b];
+            std::printf("%7d %8.1f %9s | %7.3f (%7.3f) | %7.3f (%7.3f) %6.2f | ", r.lines, r.documentMiB,
+                        builds[b].name.c_str(), f.whole->seconds, f.whole->cpu, f.floor->seconds, f.floor->cpu,
+                        f.whole->seconds / f.floor->seconds);
+            if (b == 0)
+                std::printf("%8.3f\n", r.engine.seconds);
+            else
+                std::printf("%8s\n", r.sameOutput ? "" : "(output differs)");
+        }
+    }
 
     std::printf(
         "\npeak memory of the whole process beside the workbook written, and the template check\n"
         "(vi2zezir-check) on that workbook\n\n");
-    std::printf("%7s | %8s %8s %9s | %17s %8s\n", "lines", "peak MiB", "out MiB", "peak/out", "check", "peak MiB");
-    for (const Row& r : rows)
-        std::printf("%7d | %8.1f %8.1f %9.2f | %7.3f (%7.3f) %8.1f\n", r.lines, r.whole.peakKiB / 1024.0, r.outputMiB,
-                    r.whole.peakKiB / 1024.0 / r.outputMiB, r.checked.seconds, r.checked.cpu,
-                    r.checked.peakKiB / 1024.0);
+    std::printf("%7s %9s | %8s %8s %9s | %17s %8s\n", "lines", "build", "peak MiB", "out MiB", "peak/out", "check",
+                "peak MiB");
+    for (const Row& r : rows) {
+        for (std::size_t b = 0; b < builds.size(); ++b) {
+            const Figures& f = r.figures[b];
+            std::printf("%7d %9s | %8.1f %8.1f %9.2f | %7.3f (%7.3f) %8.1f\n", r.lines, builds[b].name.c_str(),
+                        f.whole->peakKiB / 1024.0, f.outputMiB, f.whole->peakKiB / 1024.0 / f.outputMiB,
+                        f.checked->seconds, f.checked->cpu, f.checked->peakKiB / 1024.0);
+        }
+    }
 
-    std::printf("\nwhere the time goes: the export run in this process, CPU seconds by stage\n\n%7s", "lines");
+    std::printf("\nwhere the time goes: the export run of this build in this process, CPU seconds by stage\n\n%7s",
+                "lines");
     for (const Stage& stage : kStages) std::printf(" %11s", stage.name);
     std::printf(" %11s\n", "release");
     for (const Row& row : rows) {
@@ -463,21 +509,21 @@ int main(int argc, char** argv) {
     if (libreOffice) {
         const fs::path templ8 = MakeTemplate(dir / "quote-8.xls", kLibreOfficeColumns);
         const fs::path document = WriteFile(dir / "quote-lo.json", QuoteDocument(kLibreOfficeLines));
-        const fs::path filled = dir / "filled-8.xls";
-        const ProcessRun ours = BestOf(runs, {program, "/f:" + templ8.string()},
-                                       {{standin::kDocumentVariable, document.string()},
-                                        {"VI2ZEZIR_OUTPUT", filled.string()},
-                                        {"VI2ZEZIR_HEADLESS", "1"}});
         std::fprintf(stderr, "LibreOffice ...\n");
         const auto theirs = LibreOfficeSeconds(fs::path(VZ_SOURCE_DIR) / "bench" / "uno_fill.py", templ8, document,
                                                dir / "filled-8-libreoffice.xls");
-        if (!theirs) {
+        if (!theirs)
             std::printf(
                 "\nLibreOffice over UNO: not measured (soffice and /usr/bin/python3 with python3-uno needed)\n");
-        } else {
-            std::printf(
-                "\n%d lines x %d columns: whole process %.3f s, LibreOffice Calc over UNO %.1f s: %.0fx faster\n",
-                kLibreOfficeLines, kLibreOfficeColumns, ours.seconds, *theirs, *theirs / ours.seconds);
+        else
+            std::printf("\n%d lines x %d columns, LibreOffice Calc over UNO: %.1f s\n", kLibreOfficeLines,
+                        kLibreOfficeColumns, *theirs);
+        for (const Build& build : builds) {
+            std::optional<ProcessRun> ours;
+            for (int i = 0; i < runs; ++i) KeepBest(ours, fill(build, document, templ8, dir / "filled-8.xls"));
+            std::printf("%9s: whole process %.3f s (%.3f CPU)", build.name.c_str(), ours->seconds, ours->cpu);
+            if (theirs) std::printf(", %.0fx faster", *theirs / ours->seconds);
+            std::printf("\n");
         }
     }
     if (!std::getenv("VZ_BENCH_KEEP")) fs::remove_all(dir);
