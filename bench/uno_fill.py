@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The line-item transfer done by LibreOffice Calc over UNO, for comparison.
 
-    uno_fill.py TEMPLATE.xls QUOTE.json OUTPUT.xls SECONDS.txt
+    uno_fill.py TEMPLATE.xls QUOTE.json OUTPUT.xls TIMES.txt
 
 Starts a private headless soffice, then times what the program does with the
 same template and quote document: open the template, replace the
@@ -9,7 +9,8 @@ header placeholders, for every item placeholder and every line find the
 placeholder, insert a cell above it (shifting down) and write the line's value
 or the extended-price formula, clear the placeholder, replace the macros, and
 save as .xls. The seconds of that work (soffice's start-up not included) go
-to SECONDS.txt. Needs /usr/bin/python3 with python3-uno.
+to TIMES.txt: the wall clock, then the CPU time of soffice and of this
+client together. Needs /usr/bin/python3 with python3-uno.
 """
 import datetime
 import json
@@ -52,6 +53,22 @@ def text(value):
     if isinstance(value, dict):
         return str(next(iter(value.values())))
     return "" if value is None else str(value)
+
+
+def office_cpu(pipe):
+    """CPU seconds so far of the soffice processes listening on `pipe`."""
+    total = 0.0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if pipe.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        except OSError:
+            continue
+    return total
 
 
 def connect(pipe):
@@ -135,7 +152,7 @@ def fill(desktop, template, quote, output):
 
 
 def main():
-    template, quote_path, output, seconds_path = (os.path.abspath(a) for a in sys.argv[1:5])
+    template, quote_path, output, times_path = (os.path.abspath(a) for a in sys.argv[1:5])
     with open(quote_path, encoding="utf-8") as f:
         quote = json.load(f)
     profile = tempfile.mkdtemp(prefix="lo-longquotes-")
@@ -146,11 +163,11 @@ def main():
     try:
         context = connect(pipe)
         desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
-        start = time.monotonic()
+        start, cpu = time.monotonic(), office_cpu(pipe) + time.process_time()
         fill(desktop, template, quote, output)
-        seconds = time.monotonic() - start
-        with open(seconds_path, "w") as f:
-            f.write(f"{seconds:.3f}\n")
+        seconds, cpu = time.monotonic() - start, office_cpu(pipe) + time.process_time() - cpu
+        with open(times_path, "w") as f:
+            f.write(f"{seconds:.3f} {cpu:.3f}\n")
         try:
             desktop.terminate()
         except Exception:  # the bridge goes down with soffice
