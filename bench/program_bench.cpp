@@ -201,7 +201,8 @@ struct Timing {
     double seconds = 0, cpu = 0;
 };
 
-// The floor: the engine opening the filled workbook and saving it again.
+// The engine alone opening the filled workbook and saving it again, in this
+// process: a reference beside the floor, which is a whole process.
 Timing OpenAndSave(const fs::path& in, const fs::path& out) {
     const auto t0 = Clock::now();
     const double cpu0 = CpuSeconds();
@@ -245,8 +246,8 @@ constexpr Stage kStages[] = {
     {"save", u""},
 };
 
-// The real export run in this process; the seconds of every stage, then the
-// release of the references and of the running stand-in.
+// The real export run in this process; the CPU seconds of every stage, then
+// of the release of the references and of the running stand-in.
 std::vector<double> TimeStages(const fs::path& templ) {
     TimingWindow window(templ.u16string());
     std::vector<double> seconds;
@@ -293,7 +294,7 @@ std::map<std::string, double> CountCalls(const fs::path& templ, int lines, int c
         services.sheet->Put(fakes::ToA1(5, c + 1), U16(std::string("&DI_") + kItemFields[c]));
     services.sheet->Put("B10", u"Prepared by &APP_LoggedInUserFullName");
 
-    TimingWindow window(templ.u16string()); // read by nothing but the existence test
+    TimingWindow window(templ.u16string()); // a file that exists; the fakes do not read it
     transfer::References refs;
     transfer::CmdExport2Excel_Click(window, services, refs);
     std::map<std::string, double> calls;
