@@ -520,8 +520,10 @@ int main(int argc, char** argv) {
             std::printf("\n%d lines x %d columns, LibreOffice Calc over UNO: %.1f s (%.1f s CPU)\n", kLibreOfficeLines,
                         kLibreOfficeColumns, theirs->seconds, theirs->cpu);
         for (const Build& build : builds) {
+            // A run of some 50 ms is at the mercy of the scheduler: ten of them.
             std::optional<ProcessRun> ours;
-            for (int i = 0; i < runs; ++i) KeepBest(ours, fill(build, document, templ8, dir / "filled-8.xls"));
+            for (int i = 0; i < std::max(runs, 10); ++i)
+                KeepBest(ours, fill(build, document, templ8, dir / "filled-8.xls"));
             std::printf("%9s: whole process %.3f s (%.3f CPU)", build.name.c_str(), ours->seconds, ours->cpu);
             if (theirs)
                 std::printf(", %.0fx faster by the clock, %.0fx by CPU time", theirs->seconds / ours->seconds,
