@@ -8,6 +8,7 @@
 
 #include "workbook/cfb.h"
 #include "workbook/workbook_model.h"
+#include "workbook/xls_crypto.h"
 
 namespace vi2zezir::workbook {
 
@@ -111,7 +112,6 @@ void XlsReader::ReadGlobals() {
         const auto& rec = reader.Current();
         const auto data = rec.data;
         switch (rec.opcode) {
-        case op::kFilePass: Bad("the workbook is encrypted (password-protected)");
         case op::kSst: {
             if (sawSst) Bad("the workbook has two shared-string tables");
             sawSst = true;
@@ -597,7 +597,8 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     }
     std::unique_ptr<Workbook> wb(new Workbook());
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
-    const auto* ws = wb->file_->FindStream(u"Workbook");
+    auto* ws = wb->file_->FindStream(u"Workbook");
+    DecryptWorkbookStream(ws->data);
     {
         XlsReader reader(*wb, ws->data);
         reader.ReadGlobals();

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "workbook/workbook_model.h"
+#include "workbook/xls_crypto.h"
 
 namespace vi2zezir::workbook {
 
@@ -237,6 +238,7 @@ std::vector<std::uint8_t> XlsWriter::Write() {
     cfb::CompoundFile file = *wb_.file_;
     cfb::Entry* stream = file.FindStream(u"Workbook");
     stream->data = std::move(out_.Data());
+    EncryptWorkbookStream(stream->data);
     return cfb::Write(file);
 }
 

@@ -8,9 +8,13 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <span>
 #include <sstream>
+#include <vector>
 
 #include "support/libreoffice.h"
+#include "workbook/biff.h"
+#include "workbook/cfb.h"
 
 namespace {
 
@@ -147,6 +151,60 @@ TEST_F(HeadlessProgram, ThirtyTwoThousandSevenHundredSixtyEightLinesOverflow) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Error 6: Overflow\n");
     EXPECT_FALSE(fs::exists(output));
+}
+
+// The FILEPASS payload of a workbook's globals, empty when it has none.
+std::vector<std::uint8_t> FilePass(const fs::path& workbook) {
+    const std::string bytes = Slurp(workbook);
+    const auto file =
+        vi2zezir::workbook::cfb::Read(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    const auto* stream = file.FindStream(u"Workbook");
+    if (!stream) return {};
+    vi2zezir::workbook::biff::RecordReader reader(stream->data);
+    while (reader.Next() && reader.Current().opcode != vi2zezir::workbook::biff::op::kEof) {
+        const auto& rec = reader.Current();
+        if (rec.opcode == vi2zezir::workbook::biff::op::kFilePass) return {rec.data.begin(), rec.data.end()};
+    }
+    return {};
+}
+
+// A template encrypted under Excel's default password opens, fills and saves
+// encrypted as it came: LibreOffice reads every cell of the output as it
+// reads the template, and the output's FILEPASS is the template's.
+TEST_F(HeadlessProgram, EncryptedTemplatesAreSavedEncryptedAsTheyCame) {
+    for (const char* name : {"50833.xls", "pwtest3.xls"}) {
+        SCOPED_TRACE(name);
+        fs::copy_file(fs::path(VZ_SOURCE_DIR) / "tests/data/corpus/encrypted" / name, templatePath,
+                      fs::copy_options::overwrite_existing);
+        fs::remove(output);
+        ProgramRun run = Start(Example("quote-typical.json"), Switch());
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_FALSE(FilePass(templatePath).empty());
+        EXPECT_EQ(FilePass(output), FilePass(templatePath));
+
+        std::string whyNot;
+        const auto before = vi2zezir::test::ReadAllSheetsWithLibreOffice(templatePath, &whyNot);
+        if (!before) GTEST_SKIP() << whyNot;
+        const auto after = vi2zezir::test::ReadAllSheetsWithLibreOffice(output);
+        ASSERT_TRUE(after);
+        ASSERT_EQ(after->size(), before->size());
+        std::size_t cells = 0;
+        for (std::size_t s = 0; s < before->size(); ++s) {
+            const auto& a = (*before)[s];
+            const auto& b = (*after)[s];
+            EXPECT_EQ(b.name, a.name);
+            EXPECT_EQ(b.cells.size(), a.cells.size()) << a.name;
+            for (const auto& [address, cell] : a.cells) {
+                const auto* other = b.At(address);
+                ASSERT_NE(other, nullptr) << a.name << "!" << address;
+                EXPECT_EQ(other->value, cell.value) << a.name << "!" << address;
+                EXPECT_EQ(other->formula, cell.formula) << a.name << "!" << address;
+                EXPECT_EQ(other->numberFormat, cell.numberFormat) << a.name << "!" << address;
+                cells += !cell.value.empty();
+            }
+        }
+        EXPECT_GT(cells, 0u); // LibreOffice decrypted the template, not an empty reading
+    }
 }
 
 TEST_F(HeadlessProgram, WithoutTheSwitchTheDefaultTemplateBesideTheProgramIsUsed) {

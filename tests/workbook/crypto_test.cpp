@@ -1,11 +1,17 @@
-// The primitives under workbook encryption, against published test vectors.
+// The primitives under workbook encryption, against published test vectors,
+// and an encrypted workbook through the engine's load and save.
 #include "workbook/crypto_primitives.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include "workbook/workbook_model.h"
 
 namespace vi2zezir::workbook {
 namespace {
@@ -67,6 +73,28 @@ TEST(CryptoPrimitives, Rc4KeystreamMatchesTheRfc6229Vectors) {
         rc4.Apply(block);
         EXPECT_EQ(Hex(block), v.keystream);
     }
+}
+
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The engine reads the text of a workbook encrypted under the default
+// password, and what it saves holds that text only encrypted.
+TEST(EncryptedWorkbook, SavesNoTextInTheClear) {
+    const auto file = ReadFile(std::filesystem::path(VZ_TEST_DATA_DIR) / "corpus/encrypted/50833.xls");
+    const auto book = Workbook::Load(file);
+    const auto texts = book->SheetTexts(0);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0].text, u"test cell value");
+
+    const auto saved = book->Save();
+    const std::string clear = "test cell value";
+    EXPECT_EQ(std::search(saved.begin(), saved.end(), clear.begin(), clear.end()), saved.end());
+    const auto again = Workbook::Load(saved)->SheetTexts(0);
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again[0].text, u"test cell value");
 }
 
 } // namespace
