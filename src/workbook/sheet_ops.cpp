@@ -148,6 +148,14 @@ std::optional<std::uint16_t> Workbook::SheetOfIxti(std::uint16_t ixti) const {
     return static_cast<std::uint16_t>(xti_[ixti].first);
 }
 
+std::optional<std::pair<std::uint16_t, std::uint16_t>> Workbook::SheetsOfIxti(std::uint16_t ixti) const {
+    const auto first = SheetOfIxti(ixti);
+    if (!first) return std::nullopt;
+    const auto last = xti_[ixti].last;
+    if (last < xti_[ixti].first || static_cast<std::size_t>(last) >= sheets_.size()) return std::nullopt;
+    return std::pair{*first, static_cast<std::uint16_t>(last)};
+}
+
 std::optional<std::uint16_t> Workbook::IxtiOfSheet(std::uint16_t sheet) const {
     for (std::size_t i = 0; i < xti_.size(); ++i)
         if (internalSupBook_ && xti_[i].supBook == *internalSupBook_ && xti_[i].first == sheet && xti_[i].last == sheet)
@@ -366,7 +374,7 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     if (content.kind == CellKind::Formula) FormulaText(cell.index);
     cell.sig = SigOf(cell);
     column.sigUnion |= cell.sig;
-    column.changed = true;
+    column.NoteChanged(row);
     const Cell* stored = nullptr;
     if (content.kind == CellKind::Blank && cell.xf == kDefaultXf) {
         if (exists) cells.erase(it);
@@ -641,7 +649,7 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
             cells.insert(it, blank);
         }
     }
-    column.changed = true;
+    column.NoteChanged(row);
     for (auto& e : findCache_) {
         for (auto& hit : e.hits)
             if (hit.second == col && hit.first >= row) ++hit.first;

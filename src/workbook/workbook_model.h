@@ -60,7 +60,9 @@ static_assert(sizeof(Cell) == 24);
 struct Column {
     std::vector<Cell> cells; // ascending rows
     std::uint64_t sigUnion = 0;
-    bool changed = false; // any edit or insert since load
+    // The lowest row written, or moved or added by an insert, since load.
+    std::uint32_t changedFrom = UINT32_MAX;
+    void NoteChanged(std::uint32_t row) { changedFrom = row < changedFrom ? row : changedFrom; }
 };
 
 struct FormulaCell {
@@ -131,7 +133,8 @@ public:
     ~Workbook() override;
 
     // The new .xls file. Formulas whose inputs changed get fresh cached
-    // results (or are flagged for recalculation when they cannot be computed).
+    // results (or are flagged for recalculation when they cannot be computed);
+    // the others keep the results they were read with.
     std::vector<std::uint8_t> Save();
 
     std::size_t SheetCount() const { return sheets_.size(); }
@@ -184,10 +187,11 @@ private:
     Workbook();
     friend class XlsReader;
     friend class XlsWriter;
-    friend class SheetEvaluator;
+    friend class Recalculation;
 
     // formula::WorkbookContext
     std::optional<std::uint16_t> SheetOfIxti(std::uint16_t ixti) const override;
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> SheetsOfIxti(std::uint16_t ixti) const override;
     std::optional<std::uint16_t> IxtiOfSheet(std::uint16_t sheet) const override;
     std::optional<std::u16string> SheetName(std::uint16_t sheet) const override;
     std::optional<std::uint16_t> SheetByName(std::u16string_view name) const override;
@@ -247,6 +251,9 @@ private:
     std::vector<Xti> xti_;
     std::optional<std::uint16_t> internalSupBook_;
     std::vector<std::u16string> names_; // by one-based index - 1
+    // Some formula result could not be computed: the file asks Excel to
+    // recalculate every formula on opening.
+    bool recalcOnOpen_ = false;
 
     // ---- other sheets, raw (index by sheets_ order; the editable one empty)
     std::vector<std::vector<RawRecord>> sheetRecords_;

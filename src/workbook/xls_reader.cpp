@@ -12,6 +12,7 @@
 
 namespace vi2zezir::workbook {
 
+using biff::DecodeRk;
 using biff::GetU16;
 using biff::GetU32;
 using biff::RecordCursor;
@@ -27,16 +28,6 @@ std::string Hex(std::size_t v) {
 }
 
 [[noreturn]] void Bad(const std::string& why) { throw XlsError(why); }
-
-double DecodeRk(std::uint32_t rk) {
-    double v;
-    if (rk & 0x02) {
-        v = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
-    } else {
-        v = std::bit_cast<double>(static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32);
-    }
-    return (rk & 0x01) ? v / 100.0 : v;
-}
 
 bool IsCellTableRecord(std::uint16_t opcode) {
     switch (opcode) {
