@@ -343,7 +343,8 @@ private:
         const auto* ref = std::get_if<RefValue>(&value);
         if (ref == nullptr) return value;
         switch (static_cast<OperandClass>(ptg & 0x60)) {
-        case OperandClass::kValue: return ToValue(Scalar(*ref));
+        // In an array formula a value is wanted of every cell.
+        case OperandClass::kValue: return arrayFormula_ ? Value(ArrayOf(*ref)) : ToValue(Scalar(*ref));
         case OperandClass::kArray: return ArrayOf(*ref);
         default: return value;
         }
@@ -692,6 +693,43 @@ private:
         });
     }
 
+    ArrayValue ArrayArg(std::size_t index) {
+        const Value value = Eval(index);
+        if (const auto* array = std::get_if<ArrayValue>(&value)) return *array;
+        if (const auto* ref = std::get_if<RefValue>(&value)) return ArrayOf(*ref);
+        return ArrayValue{1, 1, {ToCell(value)}};
+    }
+
+    static Value Transpose(const ArrayValue& a) {
+        ArrayValue out{a.cols, a.rows, {}};
+        out.values.reserve(a.values.size());
+        for (std::size_t c = 0; c < a.cols; ++c)
+            for (std::size_t r = 0; r < a.rows; ++r) out.values.push_back(a.values[r * a.cols + c]);
+        return out;
+    }
+
+    // MMULT: numbers only, and as many columns in the first as rows in the
+    // second.
+    static Value MatrixProduct(const ArrayValue& a, const ArrayValue& b) {
+        const auto numeric = [](const ArrayValue& m) {
+            return std::all_of(m.values.begin(), m.values.end(),
+                               [](const CellValue& v) { return std::holds_alternative<double>(v); });
+        };
+        if (a.cols != b.rows || !numeric(a) || !numeric(b)) return ErrorValue{kErrValue};
+        if (a.rows * b.cols > kMaxCellsVisited || a.cols > kMaxCellsVisited / std::max<std::size_t>(1, a.rows * b.cols))
+            throw CannotEvaluate{};
+        ArrayValue out{a.rows, b.cols, {}};
+        for (std::size_t r = 0; r < a.rows; ++r) {
+            for (std::size_t c = 0; c < b.cols; ++c) {
+                double sum = 0;
+                for (std::size_t k = 0; k < a.cols; ++k)
+                    sum += std::get<double>(a.values[r * a.cols + k]) * std::get<double>(b.values[k * b.cols + c]);
+                out.values.push_back(Checked(sum));
+            }
+        }
+        return out;
+    }
+
     static CellValue Round(std::span<const CellValue> v, RoundMode mode) {
         const CellValue x = ToNumber(v[0]);
         if (IsError(x)) return x;
@@ -714,6 +752,8 @@ private:
         case 37: return Logical(node);
         case 34: return true;
         case 35: return false;
+        case 83: return Transpose(ArrayArg(node.children[0]));
+        case 165: return MatrixProduct(ArrayArg(node.children[0]), ArrayArg(node.children[1]));
         default: break;
         }
         const std::uint16_t id = node.functionId;

@@ -605,11 +605,12 @@ StoredResultsCheck Recalculation::Check() {
     StoredResultsCheck check;
     const auto compare = [&](const FormulaCell& f, const std::optional<CellValue>& computed, std::uint32_t host) {
         ++check.formulas;
+        const CellValue stored = StoredValue(f.cached, f.cachedText);
         if (!computed) {
             ++check.declined;
+            check.declinedCells.push_back({f.row, f.col, wb_.FormulaText(host), Describe(stored), {}});
             return;
         }
-        const CellValue stored = StoredValue(f.cached, f.cachedText);
         if (SameResult(*computed, stored)) {
             ++check.agreeing;
             return;

@@ -35,6 +35,7 @@ struct StoredResultsCheck {
         std::u16string computed;
     };
     std::vector<Disagreement> disagreements;
+    std::vector<Disagreement> declinedCells; // stored result only
 };
 StoredResultsCheck CheckStoredResults(Workbook& wb);
 

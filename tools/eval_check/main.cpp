@@ -4,7 +4,9 @@
 // its own stored result. Prints each disagreement and the counts per file and
 // in all; exits 1 when any formula disagrees.
 //
-//     eval_check [--quiet] FILE_OR_FOLDER...
+//     eval_check [--quiet | --declined] FILE_OR_FOLDER...
+//
+// --declined lists the formulas the evaluator declines as well.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -48,11 +50,15 @@ std::string CellName(std::uint32_t row, std::uint16_t col) {
 } // namespace
 
 int main(int argc, char** argv) {
-    bool quiet = false;
+    bool quiet = false, declined = false;
     std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quiet") == 0) {
             quiet = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--declined") == 0) {
+            declined = true;
             continue;
         }
         const fs::path arg = argv[i];
@@ -84,6 +90,10 @@ int main(int argc, char** argv) {
             for (const auto& d : check.disagreements)
                 std::printf("    %s %s stored %s computed %s\n", CellName(d.row, d.col).c_str(),
                             Utf8(d.formula).c_str(), Utf8(d.stored).c_str(), Utf8(d.computed).c_str());
+        if (declined)
+            for (const auto& d : check.declinedCells)
+                std::printf("    %s %s stored %s declined\n", CellName(d.row, d.col).c_str(), Utf8(d.formula).c_str(),
+                            Utf8(d.stored).c_str());
         total.formulas += check.formulas;
         total.agreeing += check.agreeing;
         total.declined += check.declined;
