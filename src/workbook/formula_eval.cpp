@@ -730,6 +730,30 @@ private:
         return out;
     }
 
+    // SUMPRODUCT: arrays of one size; what is no number counts as zero.
+    Value SumProduct(const Node& node) {
+        std::vector<ArrayValue> arrays;
+        for (std::size_t child : node.children) {
+            arrays.push_back(ArrayArg(child));
+            if (arrays.back().rows != arrays.front().rows || arrays.back().cols != arrays.front().cols)
+                return ErrorValue{kErrValue};
+        }
+        Errors errors;
+        double sum = 0;
+        for (std::size_t i = 0; i < arrays.front().values.size(); ++i) {
+            double product = 1;
+            for (const auto& a : arrays) {
+                const CellValue& v = a.values[i];
+                if (IsError(v)) errors.Add(v);
+                const double* d = std::get_if<double>(&v);
+                product *= d ? *d : 0;
+            }
+            sum += product;
+        }
+        if (errors.first) return ToValue(*errors.first);
+        return ToValue(Checked(sum));
+    }
+
     static CellValue Round(std::span<const CellValue> v, RoundMode mode) {
         const CellValue x = ToNumber(v[0]);
         if (IsError(x)) return x;
@@ -754,6 +778,7 @@ private:
         case 35: return false;
         case 83: return Transpose(ArrayArg(node.children[0]));
         case 165: return MatrixProduct(ArrayArg(node.children[0]), ArrayArg(node.children[1]));
+        case 228: return SumProduct(node);
         default: break;
         }
         const std::uint16_t id = node.functionId;
