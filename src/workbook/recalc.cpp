@@ -120,8 +120,8 @@ private:
         std::uint16_t sheet = 0;
         std::uint16_t colFirst = 0, colLast = 0;
         std::uint32_t rowFirst = 0, rowLast = 0;
-        std::uint32_t index = 0; // formula id, record index or one-based name index
-        std::vector<formula::Reference> areas;
+        std::uint32_t index = 0;                    // formula id, record index or one-based name index
+        std::uint32_t areasBegin = 0, areasEnd = 0; // in areas_
     };
 
     // Another sheet's cells, read from its records when first asked for.
@@ -168,6 +168,7 @@ private:
     bool nameRecordsRead_ = false;
 
     std::vector<Node> nodes_;
+    std::vector<formula::Reference> areas_;
     std::vector<std::uint32_t> nodeOfFormula_;                // by formula id
     std::vector<std::vector<std::uint32_t>> readersOfColumn_; // by sheet * 256 + col
     std::vector<std::vector<std::uint32_t>> readersOfName_;   // by one-based name index
@@ -422,8 +423,10 @@ std::optional<CellValue> Recalculation::Result(std::uint32_t id) {
 
 void Recalculation::AddNode(Node node, const formula::References& refs) {
     const auto id = static_cast<std::uint32_t>(nodes_.size());
-    node.areas = refs.areas;
-    for (const auto& a : node.areas)
+    node.areasBegin = static_cast<std::uint32_t>(areas_.size());
+    areas_.insert(areas_.end(), refs.areas.begin(), refs.areas.end());
+    node.areasEnd = static_cast<std::uint32_t>(areas_.size());
+    for (const auto& a : refs.areas)
         for (std::uint32_t s = a.sheetFirst; s <= a.sheetLast && s < wb_.sheets_.size(); ++s)
             for (std::uint32_t c = a.colFirst; c <= a.colLast; ++c) {
                 auto& readers = readersOfColumn_[s * formula::kMaxCols + c];
@@ -467,9 +470,13 @@ void Recalculation::BuildNodes() {
             node.rowFirst = range.r1, node.rowLast = range.r2;
             node.colFirst = range.c1, node.colLast = std::min<std::uint16_t>(range.c2, formula::kMaxCols - 1);
         }
-        collect(f.tokens, wb_.editable_, {f.row, f.col}, false);
         nodeOfFormula_[id] = static_cast<std::uint32_t>(nodes_.size());
-        if (f.dirty) nodeQueue_.push_back(static_cast<std::uint32_t>(nodes_.size()));
+        // A formula written or shifted is evaluated whatever it reads.
+        refs = {};
+        if (f.dirty)
+            nodeQueue_.push_back(static_cast<std::uint32_t>(nodes_.size()));
+        else
+            collect(f.tokens, wb_.editable_, {f.row, f.col}, false);
         AddNode(std::move(node), refs);
     }
     for (std::uint16_t name = 1; name <= wb_.names_.size() && name != 0; ++name) {
@@ -543,7 +550,8 @@ void Recalculation::Propagate() {
         for (std::uint32_t reader : readersOfColumn_[key]) {
             const Node& node = nodes_[reader];
             if (node.affected) continue;
-            const bool reads = std::any_of(node.areas.begin(), node.areas.end(), [&](const formula::Reference& a) {
+            const auto begin = areas_.begin() + node.areasBegin, end = areas_.begin() + node.areasEnd;
+            const bool reads = std::any_of(begin, end, [&](const formula::Reference& a) {
                 return a.sheetFirst <= sheet && sheet <= a.sheetLast && a.colFirst <= col && col <= a.colLast &&
                        a.rowLast >= from;
             });
