@@ -115,6 +115,9 @@ struct Content {
     // dates, is no date format); 0 = keep the cell's format.
     std::uint16_t numberFormat = 0;
     bool onlyWhenNoDateFormat = false;
+    // Text entered with a leading apostrophe: the cell keeps Excel's quote
+    // prefix, which is no part of the content. Any other entry clears it.
+    bool quotePrefix = false;
 };
 
 // Positions that follow their cell when an insert moves it (Range objects).
@@ -144,6 +147,9 @@ public:
     // Excel's Find with a new instance's settings: formulas, part, by rows,
     // case-insensitive; the search starts after A1 and ends with A1.
     std::optional<TrackedPos> Find(std::u16string_view what);
+    // Each changed cell is entered again as typed, or kept text where it has
+    // the quote prefix; a result that cannot be entered throws EditRefused
+    // naming its cell.
     void Replace(std::u16string_view what, std::u16string_view replacement);
     void InsertShiftDown(std::uint32_t row, std::uint16_t col);
     void PutContent(std::uint32_t row, std::uint16_t col, const Content& content);
@@ -159,6 +165,9 @@ public:
     std::u16string CellText(std::uint32_t row, std::uint16_t col);
     const Cell* CellAt(std::uint32_t row, std::uint16_t col) const;
     std::uint16_t NumberFormatOfXf(std::uint16_t xf) const;
+    // Whether cells of that format carry the quote prefix: their text stays
+    // text through a Replace, and the formula bar shows it after an apostrophe.
+    bool HasQuotePrefix(std::uint16_t xf) const;
     std::u16string FormatCode(std::uint16_t ifmt) const;
     std::span<const Area> Merges() const { return merges_; }
 
@@ -205,6 +214,7 @@ private:
     void IndexFormula(std::uint32_t id);
     std::uint32_t InternString(std::u16string_view text) { return sst_.Intern(text); }
     std::uint16_t XfWithFormat(std::uint16_t xf, std::uint16_t ifmt);
+    std::uint16_t XfWithQuotePrefix(std::uint16_t xf, bool prefix);
     bool IsDateXf(std::uint16_t xf) const;
     bool IsTimeXf(std::uint16_t xf) const; // a date format that shows times too
     bool IsTextXf(std::uint16_t xf) const;
@@ -234,7 +244,8 @@ private:
     std::vector<std::vector<std::uint8_t>> xfs_; // XF payloads, original then added
     std::size_t originalXfCount_ = 0;
     std::unordered_map<std::uint32_t, std::uint16_t> xfWithFormat_;
-    std::unordered_map<std::uint16_t, std::u16string> formats_; // custom FORMAT records
+    std::unordered_map<std::uint32_t, std::uint16_t> xfWithQuotePrefix_; // (xf << 1 | prefix) -> xf
+    std::unordered_map<std::uint16_t, std::u16string> formats_;          // custom FORMAT records
     std::vector<std::pair<std::uint16_t, std::u16string>> addedFormats_;
     struct SheetInfo {
         std::u16string name;

@@ -274,6 +274,62 @@ TEST_F(EngineTest, AnApostrophePrefixIsNoPartOfTheContent) {
     EXPECT_EQ(wb->CellText(2, 1), u" +49 30 0074321");
 }
 
+// A text entered after an apostrophe keeps the quote prefix in its cell's
+// format, as Excel does, and stays text through every later Replace: the
+// writers' calls below (the value behind an apostrophe, a second Replace that
+// takes the apostrophe out where it shows) cannot complete a formula in a
+// cell several placeholders share. A new entry without one clears it.
+TEST_F(EngineTest, TheQuotePrefixKeepsACellTextThroughReplace) {
+    BuilderOptions o = Cells({{0, 1, u"&A&B"},
+                              {1, 1, u"&A&C"},
+                              {2, 1, u"&D &E"},
+                              {3, 1, u"=&E", 17}, // prefixed in the template
+                              {4, 1, u"&A"},
+                              {5, 1, u"was text", 17}});
+    o.extraXfs = 2;
+    auto ws = Open(o);
+    const auto replace = [&](const char16_t* what, const char16_t* text) { ws->Cells()->Replace(what, text); };
+    replace(u"&A", u"'=");
+    replace(u"'=", u"=");
+    replace(u"&B", u"HYPERLINK(\"http://evil.example\",\"click\")");
+    replace(u"&C", u"1+1");
+    replace(u"&D", u"'=1+1");
+    replace(u"'=1+1", u"=1+1");
+    replace(u"&E", u"x");
+    ws->Range(u"A1")->SetValue(Value(u"'12"));
+    ws->Range(u"B6")->SetValue(Value(u"12"));
+    EXPECT_EQ(ws->Cells()->Find(u"'"), nullptr); // the prefix is no part of any content
+    auto wb = SaveAndReload();
+    const std::pair<std::uint32_t, std::u16string> texts[] = {
+        {0, u"=HYPERLINK(\"http://evil.example\",\"click\")"}, {1, u"=1+1"}, {2, u"=1+1 x"}, {3, u"=x"}, {4, u"="}};
+    for (const auto& [row, text] : texts) {
+        const Cell* cell = wb->CellAt(row, 1);
+        ASSERT_NE(cell, nullptr) << row;
+        EXPECT_EQ(cell->kind, CellKind::Text) << row;
+        EXPECT_EQ(wb->CellText(row, 1), text) << row;
+        EXPECT_TRUE(wb->HasQuotePrefix(cell->xf)) << row;
+    }
+    // One clone of the default format serves every cell prefixed from it.
+    EXPECT_EQ(wb->CellAt(0, 1)->xf, wb->CellAt(2, 1)->xf);
+    EXPECT_EQ(wb->CellAt(0, 0)->xf, wb->CellAt(0, 1)->xf);
+    EXPECT_EQ(wb->CellAt(0, 0)->kind, CellKind::Text);
+    EXPECT_EQ(wb->CellAt(5, 1)->kind, CellKind::Number);
+    EXPECT_FALSE(wb->HasQuotePrefix(wb->CellAt(5, 1)->xf));
+}
+
+// A Replace never leaves a placeholder behind without a word: a result that
+// is no formula is refused with Excel's message and the cell it was in.
+TEST_F(EngineTest, AReplaceThatMakesAnInvalidFormulaFailsNamingTheCell) {
+    auto ws = Open(Cells({{2, 3, u"=1+&P"}}));
+    try {
+        ws->Cells()->Replace(u"&P", u")");
+        ADD_FAILURE() << "the invalid formula was not reported";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.Code(), 1004);
+        EXPECT_EQ(f.Description(), u"There's a problem with this formula. (cell $D$3)");
+    }
+}
+
 TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     auto ws = Open(Cells({{0, 1, u"&V1"},
                           {1, 1, u"&V2"},
