@@ -14,8 +14,9 @@
 // Quit. When VI2ZEZIR_EXCEL_LOG names a file, the calls that matter for a
 // transfer's outcome (start, Open, Visible, the save, Quit, the end) are
 // appended to it.
-#include <objbase.h>
 #include <windows.h>
+
+#include <objbase.h>
 
 #include <cstdio>
 #include <memory>
