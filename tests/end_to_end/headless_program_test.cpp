@@ -1,5 +1,6 @@
 // vi2zezir run as a user runs it without a display: TENDRIX_DOCUMENT names the
-// quote, "/f:" the template, VI2ZEZIR_OUTPUT where the filled workbook goes.
+// quote, "/f:" the template, VI2ZEZIR_OUTPUT where the filled workbook goes
+// (unset: a new file in the temporary folder).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <span>
 #include <sstream>
 #include <vector>
@@ -50,7 +52,10 @@ protected:
     ProgramRun Start(const std::string& document, const std::string& arguments) {
         std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM";
         command += document.empty() ? " -u TENDRIX_DOCUMENT" : " TENDRIX_DOCUMENT='" + document + "'";
-        command += " VI2ZEZIR_OUTPUT='" + output.string() + "' '" VZ_PROGRAM "' " + arguments + " > out.txt 2> err.txt";
+        // Without an output file the program claims a new one in TMPDIR.
+        command += output.empty() ? " -u VI2ZEZIR_OUTPUT TMPDIR='" + dir.string() + "'"
+                                  : " VI2ZEZIR_OUTPUT='" + output.string() + "'";
+        command += " '" VZ_PROGRAM "' " + arguments + " > out.txt 2> err.txt";
         ProgramRun run;
         const int status = std::system(command.c_str());
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -108,6 +113,44 @@ TEST_F(HeadlessProgram, FillsTheTemplateAndLeavesItUntouched) {
     EXPECT_EQ(notesTexts, (std::map<std::string, std::string>{
                               {"A1", "Internal notes"},
                               {"A3", "This sheet is not filled by the transfer: only the Quote sheet is."}}));
+}
+
+// The template is never the output: not by its name, nor through a link.
+TEST_F(HeadlessProgram, RefusesToWriteOverTheTemplate) {
+    const std::string before = Slurp(templatePath);
+    fs::create_symlink(templatePath, dir / "link.xls");
+    fs::create_hard_link(templatePath, dir / "hard.xls");
+    for (const fs::path& target : {templatePath, dir / "link.xls", dir / "hard.xls"}) {
+        output = target;
+        ProgramRun run = Start(Example("quote-typical.json"), Switch());
+        EXPECT_EQ(run.exitCode, 1) << target;
+        EXPECT_NE(run.err.find("Error 1004: The filled workbook cannot be written to"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find("Writing Header Fields"), std::string::npos) << run.out;
+        EXPECT_EQ(Slurp(templatePath), before);
+    }
+}
+
+// Without VI2ZEZIR_OUTPUT, transfers at the same moment each claim a new file
+// named after the template, never one that exists.
+TEST_F(HeadlessProgram, TransfersAtOnceEachClaimANewFile) {
+    std::ofstream(dir / "quote template-filled-1.xls") << "someone else's";
+    std::string command = "cd '" + dir.string() + "' && for i in 1 2 3 4 5 6; do env -u DISPLAY -u WAYLAND_DISPLAY" +
+                          " -u QT_QPA_PLATFORM -u VI2ZEZIR_OUTPUT TMPDIR='" + dir.string() + "' TENDRIX_DOCUMENT='" +
+                          Example("quote-typical.json") + "' '" VZ_PROGRAM "' " + Switch() +
+                          " > out$i.txt 2>&1 & done; wait";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::set<std::string> written;
+    for (int i = 1; i <= 6; ++i) {
+        const std::string out = Slurp(dir / ("out" + std::to_string(i) + ".txt"));
+        const auto at = out.find("Workbook written to ");
+        ASSERT_NE(at, std::string::npos) << out;
+        written.insert(out.substr(at + 20, out.find('\n', at) - at - 20));
+    }
+    std::set<std::string> expected;
+    for (int n = 2; n <= 7; ++n)
+        expected.insert((dir / ("quote template-filled-" + std::to_string(n) + ".xls")).string());
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(Slurp(dir / "quote template-filled-1.xls"), "someone else's");
 }
 
 TEST_F(HeadlessProgram, RefusesWithoutTendrix) {

@@ -158,11 +158,9 @@ protected:
         documentPath_ = dir_ / "quote.json";
         outputPath_ = dir_ / "filled.xls";
         setenv(standin::kDocumentVariable, documentPath_.c_str(), 1);
-        setenv("VI2ZEZIR_OUTPUT", outputPath_.c_str(), 1);
     }
     void TearDown() override {
         unsetenv(standin::kDocumentVariable);
-        unsetenv("VI2ZEZIR_OUTPUT");
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -181,7 +179,7 @@ protected:
     Failure RunOnFiles(const Bytes& templateBytes) {
         const long before = PeakRssKb();
         RecordingWindow window(templatePath_.u16string());
-        posix::PortableObjectServices services;
+        posix::PortableObjectServices services({.outputPath = outputPath_, .onSaved = {}, .newFileFolder = {}});
         transfer::References refs;
         std::optional<Failure> failure;
         try {
@@ -232,7 +230,7 @@ TEST_F(BadInput, TheUnmutatedTemplateAndDocumentGoThrough) {
     WriteBytes(templatePath_, GoodTemplate());
     std::ofstream(documentPath_) << kSmallDocument;
     RecordingWindow window(templatePath_.u16string());
-    posix::PortableObjectServices services;
+    posix::PortableObjectServices services({.outputPath = outputPath_, .onSaved = {}, .newFileFolder = {}});
     transfer::References refs;
     transfer::CmdExport2Excel_Click(window, services, refs);
     refs.Release();
@@ -417,7 +415,7 @@ protected:
         std::ofstream(documentPath_) << kSmallDocument;
         const long before = PeakRssKb();
         RecordingWindow window(templatePath_.u16string());
-        posix::PortableObjectServices services;
+        posix::PortableObjectServices services({.outputPath = outputPath_, .onSaved = {}, .newFileFolder = {}});
         transfer::References refs;
         transfer::CmdExport2Excel_Click(window, services, refs);
         refs.Release();

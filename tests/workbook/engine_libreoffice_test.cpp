@@ -35,7 +35,7 @@ protected:
         const auto bytes = test::BuildXls(options);
         std::ofstream(templ, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        app_ = CreateApplication({Filled(), {}});
+        app_ = CreateApplication({Filled(), {}, {}});
         app_->Workbooks()->Open(templ.u16string(), true);
         return app_->Workbooks()->Item(1)->Worksheets(1);
     }

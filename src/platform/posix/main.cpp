@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -75,9 +76,20 @@ void OpenOnDesktop(const std::filesystem::path& path) {
 }
 #endif
 
+// Where the filled workbook goes: the file VI2ZEZIR_OUTPUT names, or a new
+// one in the temporary folder.
+workbook::EngineOptions EngineOutput(std::function<void(const std::filesystem::path&)> onSaved) {
+    workbook::EngineOptions options;
+    if (const char* output = std::getenv("VI2ZEZIR_OUTPUT"); output && *output) options.outputPath = output;
+    std::error_code ec;
+    options.newFileFolder = std::filesystem::temp_directory_path(ec);
+    options.onSaved = std::move(onSaved);
+    return options;
+}
+
 int RunHeadless(const shell::Environment& environment) {
     posix::HeadlessView view;
-    posix::PortableObjectServices services(PrintSaved);
+    posix::PortableObjectServices services(EngineOutput(PrintSaved));
     shell::frmTX_To_ExcelLink form(view, services, environment);
 
     std::optional<Failure> failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
@@ -105,7 +117,7 @@ int main(int argc, char** argv) {
     shell::Environment environment{ProgramDirectory(argv[0]), ArgumentText(argc, argv)};
 #ifdef VI2ZEZIR_HAVE_QT
     if (HasDisplay()) {
-        posix::PortableObjectServices services(OpenOnDesktop);
+        posix::PortableObjectServices services(EngineOutput(OpenOnDesktop));
         return RunQtWindow(argc, argv, services, environment);
     }
 #else
