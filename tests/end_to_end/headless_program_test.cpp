@@ -153,6 +153,14 @@ TEST_F(HeadlessProgram, TransfersAtOnceEachClaimANewFile) {
     EXPECT_EQ(Slurp(dir / "quote template-filled-1.xls"), "someone else's");
 }
 
+// One argument that carries its own double quotes, as a launcher or a script
+// written for Windows passes it.
+TEST_F(HeadlessProgram, ASwitchArgumentWithItsOwnQuotes) {
+    ProgramRun run = Start(Example("quote-empty.json"), "'/f:\"" + templatePath.string() + "\"'");
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(fs::exists(output));
+}
+
 TEST_F(HeadlessProgram, RefusesWithoutTendrix) {
     ProgramRun run = Start("", Switch());
     EXPECT_EQ(run.exitCode, 1);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/posix/headless_view.h"
 #include "platform/posix/object_services.h"
@@ -29,22 +30,12 @@ std::u16string ProgramDirectory(const char* argv0) {
     return text::FromUtf8(exe.parent_path().string());
 }
 
-// The shell has already split the arguments and removed their quotes. They
-// are joined with single spaces, and each space inside an argument is
-// quoted on its own ("a" "b" becomes a" "b): the splitter keeps it, the
-// switch lookup drops the quotes, and no argument starts with a quote.
+// The shell has already split the arguments and removed its quotes; they
+// are written back as the argument text that splits into them again.
 std::u16string ArgumentText(int argc, char** argv) {
-    std::u16string text;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) text += u' ';
-        for (char16_t c : text::FromUtf8(argv[i])) {
-            if (c == u' ')
-                text += u"\" \"";
-            else
-                text += c;
-        }
-    }
-    return text;
+    std::vector<std::u16string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.push_back(text::FromUtf8(argv[i]));
+    return modCommandLine::JoinArguments(arguments);
 }
 
 bool HasDisplay() {
