@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "quote_template.h"
 #include "support/libreoffice.h"
 #include "workbook/biff.h"
 #include "workbook/cfb.h"
@@ -113,6 +114,41 @@ TEST_F(HeadlessProgram, FillsTheTemplateAndLeavesItUntouched) {
     EXPECT_EQ(notesTexts, (std::map<std::string, std::string>{
                               {"A1", "Internal notes"},
                               {"A3", "This sheet is not filled by the transfer: only the Quote sheet is."}}));
+}
+
+// Two placeholders in one cell: a formula-like first value keeps the whole
+// cell text, whatever the values after it make of it.
+TEST_F(HeadlessProgram, DocumentTextNeverBecomesALiveFormula) {
+    using namespace vi2zezir::tools;
+    biff::Workbook book = quote_template::BuildQuoteTemplate();
+    auto& cells = book.sheets.front().cells;
+    cells.push_back({0, 7, 0, u"&DH_DocType&DH_DocNo"});
+    cells.push_back({1, 7, 0, u"&DH_DocType&APP_LoggedInUserName"});
+    cells.push_back({2, 7, 0, u"&DH_CustomText01 &DH_CustomText02"});
+    vi2zezir::workbook::cfb::CompoundFile file;
+    file.entries.push_back(
+        {u"Workbook", vi2zezir::workbook::cfb::Entry::Type::Stream, {}, 0, 0, 0, biff::WriteWorkbookStream(book), {}});
+    const auto bytes = vi2zezir::workbook::cfb::Write(file);
+    std::ofstream(templatePath, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ProgramRun run = Start(Document("q.json", R"json({"VersionMajor": "4",
+        "Header": {"DocType": "=", "DocNo": "HYPERLINK(\"http://evil.example\",\"click\")",
+                   "CustomText01": "=1+1", "CustomText02": "x"},
+        "Macros": {"&APP_LoggedInUserName": "1+1"}})json"),
+                           Switch());
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+    std::string whyNot;
+    auto sheet = vi2zezir::test::ReadWithLibreOffice(output, &whyNot);
+    if (!sheet) GTEST_SKIP() << whyNot;
+    for (const auto& [address, text] : std::map<std::string, std::string>{
+             {"H1", R"x(=HYPERLINK("http://evil.example","click"))x"}, {"H2", "=1+1"}, {"H3", "=1+1 x"}}) {
+        const vi2zezir::test::LoCell* cell = sheet->At(address);
+        ASSERT_NE(cell, nullptr) << address;
+        EXPECT_EQ(cell->type, "s") << address;
+        EXPECT_EQ(cell->value, text) << address;
+        EXPECT_EQ(cell->formula, "") << address;
+    }
 }
 
 // The template is never the output: not by its name, nor through a link.
