@@ -387,7 +387,11 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     Cell cell;
     cell.row = row;
     if (exists) cell.xf = it->xf;
-    // Refused (too many formats) before anything changes.
+    // The prefix belongs to the entry made with the apostrophe: any other
+    // entry clears it, as typing over a cell does in Excel (the prefix is
+    // read-only there and follows what was typed last; that a Value put acts
+    // like typing is the plausible reading, not a documented rule). Refused
+    // (too many formats) before anything changes.
     cell.xf = XfWithQuotePrefix(cell.xf, content.kind == CellKind::Text && content.quotePrefix);
     if (exists) ClearFormula(*it);
     if (content.numberFormat) {
