@@ -248,11 +248,13 @@ constexpr Stage kStages[] = {
 
 // The real export run in this process; the CPU seconds of every stage, then
 // of the release of the references and of the running stand-in.
-std::vector<double> TimeStages(const fs::path& templ) {
+std::vector<double> TimeStages(const fs::path& templ, const fs::path& out) {
     TimingWindow window(templ.u16string());
     std::vector<double> seconds;
     {
-        posix::PortableObjectServices services;
+        workbook::EngineOptions options;
+        options.outputPath = out;
+        posix::PortableObjectServices services(options);
         transfer::References refs;
         transfer::CmdExport2Excel_Click(window, services, refs);
         window.marks.emplace_back(u"released", CpuSeconds());
@@ -455,8 +457,7 @@ int main(int argc, char** argv) {
             if (t.seconds < row.engine.seconds) row.engine = t;
         }
         ::setenv(standin::kDocumentVariable, document.c_str(), 1);
-        ::setenv("VI2ZEZIR_OUTPUT", (dir / "in-process.xls").c_str(), 1);
-        row.stages = TimeStages(templ);
+        row.stages = TimeStages(templ, dir / "in-process.xls");
         fs::remove(dir / "in-process.xls");
         rows.push_back(std::move(row));
     }

@@ -8,9 +8,11 @@
 
 #include "workbook/cfb.h"
 #include "workbook/workbook_model.h"
+#include "workbook/xls_crypto.h"
 
 namespace vi2zezir::workbook {
 
+using biff::DecodeRk;
 using biff::GetU16;
 using biff::GetU32;
 using biff::RecordCursor;
@@ -26,16 +28,6 @@ std::string Hex(std::size_t v) {
 }
 
 [[noreturn]] void Bad(const std::string& why) { throw XlsError(why); }
-
-double DecodeRk(std::uint32_t rk) {
-    double v;
-    if (rk & 0x02) {
-        v = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
-    } else {
-        v = std::bit_cast<double>(static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32);
-    }
-    return (rk & 0x01) ? v / 100.0 : v;
-}
 
 bool IsCellTableRecord(std::uint16_t opcode) {
     switch (opcode) {
@@ -111,7 +103,6 @@ void XlsReader::ReadGlobals() {
         const auto& rec = reader.Current();
         const auto data = rec.data;
         switch (rec.opcode) {
-        case op::kFilePass: Bad("the workbook is encrypted (password-protected)");
         case op::kSst: {
             if (sawSst) Bad("the workbook has two shared-string tables");
             sawSst = true;
@@ -597,7 +588,8 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     }
     std::unique_ptr<Workbook> wb(new Workbook());
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
-    const auto* ws = wb->file_->FindStream(u"Workbook");
+    auto* ws = wb->file_->FindStream(u"Workbook");
+    DecryptWorkbookStream(ws->data);
     {
         XlsReader reader(*wb, ws->data);
         reader.ReadGlobals();

@@ -22,6 +22,7 @@ import hashlib
 import json
 import math
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -130,19 +131,23 @@ def libreoffice_formulas(paths, outdir):
 
 def read_csvs(outdir, stem):
     sheets = {}
-    for path in sorted(glob.glob(glob.escape(os.path.join(outdir, stem)) + "*.csv")):
+    for path in sorted(glob.glob(glob.escape(os.path.join(outdir, stem)) + "-*.csv")):
         with open(path, newline="", encoding="utf-8", errors="replace") as f:
-            sheets[os.path.basename(path)[len(stem):]] = [row for row in csv.reader(f)]
+            sheets[os.path.basename(path)[len(stem) + 1:]] = [row for row in csv.reader(f)]
     return sheets
 
 
 def check_one(args, template, index):
     name = os.path.relpath(template)
-    output = os.path.join(args.out, "%04d-%s" % (index, os.path.basename(template)))
+    # Input and output side by side under numbered names: links to other
+    # files resolve alike, and equal base names from two suites never meet.
+    copy = os.path.join(args.out, "%04d-in.xls" % index)
+    output = os.path.join(args.out, "%04d-out.xls" % index)
+    shutil.copyfile(template, copy)
     if os.path.exists(output):
         os.remove(output)
-    status, message = run_program(args.program, template, output, args.quote)
-    result = {"file": name, "status": status, "message": message, "output": output, "diffs": []}
+    status, message = run_program(args.program, copy, output, args.quote)
+    result = {"file": name, "copy": copy, "status": status, "message": message, "output": output, "diffs": []}
     if status != "ok":
         return result
     if not os.path.exists(output):
@@ -195,10 +200,10 @@ def main():
         ok = [r for r in results if r["status"] in ("ok", "changed")]
         lo_in = os.path.join(args.out, "lo-in")
         lo_out = os.path.join(args.out, "lo-out")
-        libreoffice_formulas([os.path.abspath(r["file"]) for r in ok], lo_in)
+        libreoffice_formulas([r["copy"] for r in ok], lo_in)
         libreoffice_formulas([r["output"] for r in ok], lo_out)
         for r in ok:
-            stem_in = os.path.splitext(os.path.basename(r["file"]))[0]
+            stem_in = os.path.splitext(os.path.basename(r["copy"]))[0]
             stem_out = os.path.splitext(os.path.basename(r["output"]))[0]
             a, b = read_csvs(lo_in, stem_in), read_csvs(lo_out, stem_out)
             if not a:

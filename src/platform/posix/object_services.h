@@ -4,26 +4,26 @@
 // started, runs as long as they do.
 #pragma once
 
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "servers/object_services.h"
+#include "workbook/engine.h"
 
 namespace vi2zezir::posix {
 
 class PortableObjectServices final : public ObjectServices {
 public:
-    // Run after the engine has written a workbook it hands to the user.
-    explicit PortableObjectServices(std::function<void(const std::filesystem::path&)> onSaved = {})
-        : onSaved_(std::move(onSaved)) {}
+    // Every engine made gets these options: where it writes the workbook it
+    // hands to the user, and what runs after.
+    explicit PortableObjectServices(workbook::EngineOptions engineOptions = {})
+        : engineOptions_(std::move(engineOptions)) {}
 
     std::shared_ptr<quote::Application> GetObject(const std::u16string& className) override;
     std::shared_ptr<sheet::Application> CreateObject(const std::u16string& className) override;
 
 private:
-    std::function<void(const std::filesystem::path&)> onSaved_;
+    workbook::EngineOptions engineOptions_;
     std::shared_ptr<quote::Application> tendrix_; // the running stand-in
     std::string tendrixDocument_;                 // the document it serves
 };
