@@ -16,6 +16,7 @@ import datetime
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -55,14 +56,22 @@ def text(value):
     return "" if value is None else str(value)
 
 
-def office_cpu(pipe):
-    """CPU seconds so far of the soffice processes listening on `pipe`."""
-    total = 0.0
+def office_pids(pipe):
+    """The soffice processes listening on `pipe`: this script's own."""
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
-                if pipe.encode() not in f.read():
-                    continue
+                if pipe.encode() in f.read():
+                    yield int(pid)
+        except OSError:
+            continue
+
+
+def office_cpu(pipe):
+    """CPU seconds so far of the soffice processes listening on `pipe`."""
+    total = 0.0
+    for pid in office_pids(pipe):
+        try:
             with open(f"/proc/{pid}/stat") as f:
                 fields = f.read().rsplit(")", 1)[1].split()
             total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
@@ -160,6 +169,7 @@ def main():
     office = subprocess.Popen(["soffice", "--headless", "--invisible", "--norestore", "--nologo",
                                "-env:UserInstallation=" + uno.systemPathToFileUrl(profile),
                                f"--accept=pipe,name={pipe};urp;"])
+    terminated = False
     try:
         context = connect(pipe)
         desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
@@ -172,8 +182,19 @@ def main():
             desktop.terminate()
         except Exception:  # the bridge goes down with soffice
             pass
+        terminated = True
         office.wait(timeout=60)
     finally:
+        # The launcher may be gone while soffice.bin lingers: after a
+        # terminate, wait for every process on this pipe; end what is left.
+        deadline = time.monotonic() + (30 if terminated else 0)
+        while list(office_pids(pipe)) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        for pid in office_pids(pipe):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         if office.poll() is None:
             office.kill()
         shutil.rmtree(profile, ignore_errors=True)
