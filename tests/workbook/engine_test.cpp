@@ -159,24 +159,6 @@ TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
     EXPECT_EQ(wb->Merges()[1].r2, 22u);
 }
 
-// The records of the first sheet of a saved file, in order.
-std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> FirstSheetRecords(
-    const std::vector<std::uint8_t>& file) {
-    const cfb::CompoundFile compound = cfb::Read(file);
-    const cfb::Entry* stream = compound.FindStream(u"Workbook");
-    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> records;
-    if (!stream) return records;
-    biff::RecordReader reader(stream->data);
-    int bofs = 0;
-    while (reader.Next()) {
-        const biff::Record& r = reader.Current();
-        if (r.opcode == biff::op::kBof) ++bofs;
-        if (bofs == 2) records.emplace_back(r.opcode, std::vector<std::uint8_t>(r.data.begin(), r.data.end()));
-        if (bofs == 2 && r.opcode == biff::op::kEof) break;
-    }
-    return records;
-}
-
 // A cell shift moves comments, conditional formats, validations and hyperlinks in
 // the shifted column with their cells, and rewrites their references to moved
 // cells, as it does for formulas; ranges spanning other columns stay.
@@ -205,7 +187,7 @@ TEST_F(EngineTest, InsertMovesCommentsFormatsValidationsAndLinksWithTheirCells) 
     auto ws = Open(o);
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
     SaveAndReload();
-    const auto saved = FirstSheetRecords(ReadAll(dir_ / "out.xls"));
+    const auto saved = test::SubstreamRecords(ReadAll(dir_ / "out.xls"), 1);
     std::vector<std::vector<std::uint8_t>> condFmts, cfs, dvs, dvals, links, notes;
     for (const auto& [opcode, data] : saved) {
         if (opcode == 0x01B0) condFmts.push_back(data);
