@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <string>
+#include <unordered_map>
 
 #include "workbook/cfb.h"
 #include "workbook/workbook_model.h"
@@ -36,6 +37,8 @@ double DecodeRk(std::uint32_t rk) {
     }
     return (rk & 0x01) ? v / 100.0 : v;
 }
+
+std::uint32_t CellKey(std::uint32_t row, std::uint16_t col) { return (row << 8) | (col & 0xFF); }
 
 bool IsCellTableRecord(std::uint16_t opcode) {
     switch (opcode) {
@@ -79,12 +82,10 @@ private:
     std::span<const std::uint8_t> stream_;
     std::vector<std::uint32_t> nameRecords_;
 
-    // shared formulas of the editable sheet, by their first cell
-    struct Shared {
-        Area range;
-        formula::Tokens tokens;
-    };
-    std::vector<Shared> shared_;
+    // Shared formulas of the editable sheet by their anchor: the cell whose
+    // FORMULA record the SHRFMLA follows, which is the cell its members'
+    // PtgExp names. Ranges of different shared formulas may overlap.
+    std::unordered_map<std::uint32_t, formula::Tokens> shared_;
     struct PendingShared {
         std::uint32_t id;
         std::uint32_t hostRow;
@@ -372,7 +373,10 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
             const std::uint32_t row = d.size() >= 2 ? GetU16(d) : 0;
             const std::uint16_t col = d.size() >= 4 ? GetU16(d.subspan(2)) : 0;
             const std::uint16_t xf = d.size() >= 6 ? GetU16(d.subspan(4)) : 0;
-            if (rec.opcode != op::kString && rec.opcode != op::kArray && rec.opcode != op::kTable)
+            // A formula's ARRAY, TABLE or SHRFMLA and then its STRING follow
+            // its FORMULA record; any other record ends the group.
+            if (rec.opcode != op::kString && rec.opcode != op::kArray && rec.opcode != op::kTable &&
+                rec.opcode != op::kShrFmla)
                 lastFormula = rec.opcode == op::kFormula ? lastFormula : UINT32_MAX;
             Cell cell;
             cell.xf = xf;
@@ -495,7 +499,12 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
                 formula::Tokens tokens;
                 tokens.rgce.assign(d.begin() + 10, d.begin() + 10 + static_cast<std::ptrdiff_t>(cce));
                 tokens.rgcb.assign(d.begin() + 10 + static_cast<std::ptrdiff_t>(cce), d.end());
-                shared_.push_back({{GetU16(d), GetU16(d.subspan(2)), d[4], d[5]}, std::move(tokens)});
+                // Without a FORMULA before it (malformed), the range's first
+                // cell is the only anchor it can have.
+                const std::uint32_t anchor =
+                    lastFormula != UINT32_MAX ? CellKey(wb_.formulas_[lastFormula].row, wb_.formulas_[lastFormula].col)
+                                              : CellKey(GetU16(d), d[4]);
+                shared_.insert_or_assign(anchor, std::move(tokens));
                 break;
             }
             case op::kArray:
@@ -556,16 +565,13 @@ void XlsReader::FinishCells() {
     for (const auto& p : pendingShared_) {
         auto& f = wb_.formulas_[p.id];
         if (f.arrayHost) continue;
-        const auto it = std::find_if(shared_.begin(), shared_.end(), [&](const Shared& s) {
-            return s.range.r1 <= p.hostRow && p.hostRow <= s.range.r2 && s.range.c1 <= p.hostCol &&
-                   p.hostCol <= s.range.c2;
-        });
+        const auto it = shared_.find(CellKey(p.hostRow, p.hostCol));
         if (it == shared_.end()) {
             f.expMember = true; // a member of an array formula keeps its PtgExp
             continue;
         }
         try {
-            f.tokens = formula::Unshare(it->tokens, {f.row, f.col});
+            f.tokens = formula::Unshare(it->second, {f.row, f.col});
         } catch (const formula::FormulaError& e) {
             Bad(std::string("a shared formula cannot be expanded: ") + e.what());
         }

@@ -1,0 +1,86 @@
+// Templates come from many writers. What one holds comes back from a load and
+// save unchanged, and a workbook is refused only for what cannot be kept.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "workbook/workbook_model.h"
+#include "workbook/xls_builder.h"
+
+namespace vi2zezir::workbook {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::BuilderOptions;
+using test::Formula;
+using test::PtgExp;
+using test::SharedOrArray;
+using test::StringResult;
+using test::SubstreamRecords;
+
+constexpr std::uint16_t kShrFmla = 0x04BC;
+constexpr std::uint16_t kArray = 0x0221;
+
+const Bytes kOnePlusOne = {0x1E, 1, 0, 0x1E, 1, 0, 0x03};
+const Bytes kOnePlusTwo = {0x1E, 1, 0, 0x1E, 2, 0, 0x03};
+const Bytes kTwoPlusTwo = {0x1E, 2, 0, 0x1E, 2, 0, 0x03};
+
+// =INFO("directory"): a text only Excel can compute, so what is saved is the
+// result that was read.
+Bytes InfoDirectory() {
+    biff::Bytes b;
+    b.U8(0x17).U8(9).U8(0);
+    for (char c : std::string("directory")) b.U8(static_cast<std::uint8_t>(c));
+    b.U8(0x41).U16(244);
+    return b.Data();
+}
+
+std::uint32_t Key(std::uint16_t row, std::uint16_t col) { return (std::uint32_t{row} << 16) | col; }
+
+// A FORMULA's STRING record follows any SHRFMLA or ARRAY record after it, and
+// a PtgExp names the anchor of its shared or array formula: ranges of
+// different shared formulas may overlap, and an array inside one keeps its
+// members.
+TEST(XlsFidelity, FormulaGroupsKeepTheirTextResultsAndAnchors) {
+    BuilderOptions o;
+    auto& r = o.sheets[0].cellRecords;
+    r.emplace_back(0x0006, Formula(0, 0, PtgExp(0, 0), u""));
+    r.emplace_back(kShrFmla, SharedOrArray(kShrFmla, 0, 1, 0, 0, InfoDirectory()));
+    r.emplace_back(0x0207, StringResult(u"Ok."));
+    r.emplace_back(0x0006, Formula(0, 1, PtgExp(0, 1), 2.0));
+    r.emplace_back(kShrFmla, SharedOrArray(kShrFmla, 0, 3, 1, 2, kOnePlusOne)); // B1:C4, over the array
+    r.emplace_back(0x0006, Formula(0, 2, PtgExp(0, 2), 3.0));
+    r.emplace_back(kArray, SharedOrArray(kArray, 0, 1, 2, 2, kOnePlusTwo)); // C1:C2
+    r.emplace_back(0x0006, Formula(1, 0, PtgExp(0, 0), u""));
+    r.emplace_back(0x0207, StringResult(u"Fine"));
+    r.emplace_back(0x0006, Formula(1, 1, PtgExp(0, 1), 2.0));
+    r.emplace_back(0x0006, Formula(1, 2, PtgExp(0, 2), 3.0));
+    r.emplace_back(0x0006, Formula(2, 1, PtgExp(2, 1), 4.0));
+    r.emplace_back(kShrFmla, SharedOrArray(kShrFmla, 2, 3, 1, 1, kTwoPlusTwo)); // B3:B4
+    r.emplace_back(0x0006, Formula(3, 1, PtgExp(2, 1), 4.0));
+    const Bytes file = test::BuildXls(o);
+
+    const auto wb = Workbook::Load(file);
+    EXPECT_EQ(wb->CellText(1, 1), u"=1+1");
+    EXPECT_EQ(wb->CellText(2, 1), u"=2+2");
+    EXPECT_EQ(wb->CellText(3, 1), u"=2+2");
+
+    std::map<std::uint32_t, Bytes> rgce, texts;
+    std::uint32_t last = 0;
+    bool arrayAfterC1 = false;
+    for (const auto& [opcode, data] : SubstreamRecords(wb->Save(), 1)) {
+        if (opcode == 0x0006) {
+            last = Key(biff::GetU16(data), biff::GetU16(std::span(data).subspan(2)));
+            rgce[last].assign(data.begin() + 22, data.end());
+        }
+        if (opcode == 0x0207) texts[last] = data;
+        if (opcode == kArray) arrayAfterC1 = last == Key(0, 2);
+    }
+    EXPECT_EQ(texts[Key(0, 0)], StringResult(u"Ok."));
+    EXPECT_EQ(texts[Key(1, 0)], StringResult(u"Fine"));
+    EXPECT_TRUE(arrayAfterC1);
+    EXPECT_EQ(rgce[Key(1, 2)], PtgExp(0, 2)); // still a member of the array
+}
+
+} // namespace
+} // namespace vi2zezir::workbook
