@@ -222,6 +222,7 @@ private:
     void NoteCellChanged(std::uint32_t row, std::uint16_t col, const Cell* cell);
 
     std::unique_ptr<cfb::CompoundFile> file_; // the other streams, passed on unchanged
+    std::u16string streamName_;               // of the workbook stream, kept as read
 
     // ---- globals
     std::vector<RawRecord> globals_; // SST and EXTSST appear as empty markers

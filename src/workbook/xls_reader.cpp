@@ -38,6 +38,11 @@ double DecodeRk(std::uint32_t rk) {
     return (rk & 0x01) ? v / 100.0 : v;
 }
 
+// Excel 2.1 to 4.0 files start with BOF records of their own opcodes, in a
+// compound file or (mostly) without one.
+bool IsOlderBof(std::uint16_t opcode) { return opcode == 0x0009 || opcode == 0x0209 || opcode == 0x0409; }
+constexpr const char* kOlderFormat = "it is an Excel 4.0 or older workbook; only Excel 97-2003 workbooks can be opened";
+
 std::uint32_t CellKey(std::uint32_t row, std::uint16_t col) { return (row << 8) | (col & 0xFF); }
 
 bool IsCellTableRecord(std::uint16_t opcode) {
@@ -96,12 +101,15 @@ private:
 
 void XlsReader::ReadGlobals() {
     RecordReader reader(stream_);
-    if (!reader.Next() || reader.Current().opcode != op::kBof || reader.Current().data.size() < 4)
+    if (reader.Next() && IsOlderBof(reader.Current().opcode)) Bad(kOlderFormat);
+    if (!reader.Valid() || reader.Current().opcode != op::kBof || reader.Current().data.size() < 4)
         Bad("the Workbook stream does not start with a BOF record");
     {
         const auto bof = reader.Current().data;
         const std::uint16_t vers = GetU16(bof);
         const std::uint16_t dt = GetU16(bof.subspan(2));
+        if ((vers & 0xFF00) == 0x0500)
+            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
         if (vers != 0x0600) Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")");
         if (dt != 0x0005) Bad("the Workbook stream does not start with the workbook globals");
         wb_.globals_.push_back({op::kBof, {bof.begin(), bof.end()}});
@@ -594,16 +602,21 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     try {
         file = cfb::Read(fileBytes);
     } catch (const cfb::CfbError& e) {
+        if (fileBytes.size() >= 4 && IsOlderBof(GetU16(fileBytes)) && GetU16(fileBytes.subspan(2)) <= 16)
+            Bad(kOlderFormat);
         Bad(std::string("it is not an Excel workbook (") + e.what() + ")");
     }
-    const cfb::Entry* stream = file.FindStream(u"Workbook");
-    if (!stream) {
-        if (file.FindStream(u"Book")) Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
-        Bad("it holds no Workbook stream");
-    }
+    // Excel 97 and later write "Workbook", Excel 5.0/95 "Book"; some writers
+    // put the newer records in a stream of the older name. The BOF record,
+    // not the name, tells which format the stream holds.
+    std::u16string streamName = u"Workbook";
+    if (!file.FindStream(streamName)) streamName = u"Book";
+    const cfb::Entry* stream = file.FindStream(streamName);
+    if (!stream) Bad("it holds no Workbook stream");
     std::unique_ptr<Workbook> wb(new Workbook());
+    wb->streamName_ = stream->name;
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
-    const auto* ws = wb->file_->FindStream(u"Workbook");
+    const auto* ws = wb->file_->FindStream(streamName);
     {
         XlsReader reader(*wb, ws->data);
         reader.ReadGlobals();
@@ -612,7 +625,7 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     // Every record is now held by the model; the stream's bytes would only
     // double the memory and be copied again on save, where the stream is
     // written anew.
-    std::vector<std::uint8_t>().swap(wb->file_->FindStream(u"Workbook")->data);
+    std::vector<std::uint8_t>().swap(wb->file_->FindStream(streamName)->data);
     return wb;
 }
 

@@ -235,7 +235,7 @@ std::vector<std::uint8_t> XlsWriter::Write() {
     }
 
     cfb::CompoundFile file = *wb_.file_;
-    cfb::Entry* stream = file.FindStream(u"Workbook");
+    cfb::Entry* stream = file.FindStream(wb_.streamName_);
     stream->data = std::move(out_.Data());
     return cfb::Write(file);
 }

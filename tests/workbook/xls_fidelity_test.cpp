@@ -37,6 +37,17 @@ Bytes InfoDirectory() {
 
 std::uint32_t Key(std::uint16_t row, std::uint16_t col) { return (std::uint32_t{row} << 16) | col; }
 
+Bytes SaveAgain(const Bytes& file) { return Workbook::Load(file)->Save(); }
+
+std::string LoadError(const Bytes& file) {
+    try {
+        Workbook::Load(file);
+    } catch (const XlsError& e) {
+        return e.what();
+    }
+    return "opened";
+}
+
 // A FORMULA's STRING record follows any SHRFMLA or ARRAY record after it, and
 // a PtgExp names the anchor of its shared or array formula: ranges of
 // different shared formulas may overlap, and an array inside one keeps its
@@ -80,6 +91,27 @@ TEST(XlsFidelity, FormulaGroupsKeepTheirTextResultsAndAnchors) {
     EXPECT_EQ(texts[Key(1, 0)], StringResult(u"Fine"));
     EXPECT_TRUE(arrayAfterC1);
     EXPECT_EQ(rgce[Key(1, 2)], PtgExp(0, 2)); // still a member of the array
+}
+
+// Some writers keep Excel 97 records in a stream named as Excel 5.0's ("Book",
+// "BOOK"): the BOF record tells the format, and the stream keeps its name.
+// Excel 5.0 and older stay refused, saying which they are.
+TEST(XlsFidelity, TheBofNotTheStreamNameTellsTheFormat) {
+    BuilderOptions o;
+    o.sheets[0].cells = {{0, 0, u"kept"}};
+    const Bytes stream = test::BuildXlsStream(o);
+    for (const char16_t* name : {u"Book", u"BOOK"}) {
+        const auto saved = SaveAgain(test::WrapStream(stream, name));
+        EXPECT_EQ(cfb::Read(saved).entries.at(0).name, name);
+        EXPECT_EQ(Workbook::Load(saved)->CellText(0, 0), u"kept");
+    }
+    Bytes biff5 = stream;
+    biff::PutU16(std::span(biff5).subspan(4), 0x0500);
+    EXPECT_NE(LoadError(test::WrapStream(biff5, u"Book")).find("Excel 5.0/95"), std::string::npos);
+    Bytes biff4 = stream;
+    biff::PutU16(biff4, 0x0409);
+    EXPECT_NE(LoadError(test::WrapStream(biff4)).find("Excel 4.0 or older"), std::string::npos);
+    EXPECT_NE(LoadError(biff4).find("Excel 4.0 or older"), std::string::npos); // no compound file around it
 }
 
 } // namespace
