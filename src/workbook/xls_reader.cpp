@@ -148,15 +148,20 @@ void XlsReader::ReadGlobals() {
             break;
         }
         case op::kXf:
-            if (data.size() < 20) Bad("an XF record is too short");
+            // A short XF is kept as read; the engine reads the fields it
+            // lacks as zeros (the first font, General).
             wb_.xfs_.emplace_back(data.begin(), data.end());
+            if (wb_.xfs_.back().size() < 20) wb_.xfs_.back().resize(20, 0);
             break;
         case op::kFormat: {
+            if (data.size() < 2) break;
             RecordCursor cursor(data);
             const std::uint16_t ifmt = cursor.U16();
             std::u16string code = biff::ReadUnicodeString(cursor);
-            if (!cursor.Ok()) Bad("a FORMAT record is malformed");
-            wb_.formats_[ifmt] = std::move(code);
+            // A code whose length disagrees with its record is kept as read
+            // and shown as General, as other readers do; its number stays
+            // taken.
+            wb_.formats_[ifmt] = cursor.Ok() ? std::move(code) : u"General";
             break;
         }
         case op::kSupBook:

@@ -114,5 +114,29 @@ TEST(XlsFidelity, TheBofNotTheStreamNameTellsTheFormat) {
     EXPECT_NE(LoadError(biff4).find("Excel 4.0 or older"), std::string::npos); // no compound file around it
 }
 
+// A FORMAT record whose text runs past its end, an XF record cut short: kept
+// byte for byte, the format's number taken, and cells formatted with them
+// read as General.
+TEST(XlsFidelity, UnreadableFormatsAreKeptAndReadAsGeneral) {
+    BuilderOptions o;
+    biff::Bytes format;
+    format.U16(164).U16(20).U8(0);
+    for (char c : std::string("0.000")) format.U8(static_cast<std::uint8_t>(c));
+    biff::Bytes xf, shortXf; // XF 17 with number format 164, XF 18 of six bytes
+    xf.U16(0).U16(164).U16(0x0001).U8(0x20).U8(0).U8(0).U8(0).U32(0).U32(0).U16(0x20C0);
+    shortXf.U16(0).U16(14).U16(0x0001);
+    o.globalRecords = {{0x041E, format.Data()}, {biff::op::kXf, xf.Data()}, {biff::op::kXf, shortXf.Data()}};
+    o.sheets[0].cells = {{0, 0, 1.5, 17}, {1, 0, 46362.0, 18}};
+
+    const auto wb = Workbook::Load(test::BuildXls(o));
+    EXPECT_EQ(wb->CellText(0, 0), u"1.5");
+    EXPECT_EQ(wb->CellText(1, 0), u"12/6/2026"); // the short XF's format is there
+    EXPECT_NE(wb->CustomFormat(u"0.000"), 164);
+    int kept = 0;
+    for (const auto& [opcode, data] : SubstreamRecords(wb->Save(), 0))
+        kept += (opcode == 0x041E && data == format.Data()) || (opcode == biff::op::kXf && data == shortXf.Data());
+    EXPECT_EQ(kept, 2);
+}
+
 } // namespace
 } // namespace vi2zezir::workbook
