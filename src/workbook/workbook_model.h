@@ -251,6 +251,7 @@ private:
 
     // ---- other sheets, raw (index by sheets_ order; the editable one empty)
     std::vector<std::vector<RawRecord>> sheetRecords_;
+    std::vector<std::uint8_t> trailing_; // the stream's bytes after the last sheet
     std::vector<FormulaSite> sites_;
     std::array<std::vector<std::uint32_t>, formula::kMaxCols> sitesByColumn_;
 
@@ -258,6 +259,7 @@ private:
     std::vector<RawRecord> prefix_; // up to the cell table (INDEX/DIMENSIONS markers)
     std::vector<RawRecord> suffix_; // after it (MERGECELLS marker)
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> rowRecords_;
+    std::optional<std::array<std::uint16_t, 2>> defaultRowHeight_; // DEFAULTROWHEIGHT's flags and height
     std::array<Column, formula::kMaxCols> columns_;
     std::vector<FormulaCell> formulas_;
     std::array<std::vector<std::uint32_t>, formula::kMaxCols> formulasByColumn_;

@@ -78,14 +78,16 @@ public:
 
 private:
     void ReadSst(RecordCursor& cursor);
-    void ReadEditableSheet(std::size_t start);
-    void ReadOtherSheet(std::uint16_t sheet, std::size_t start);
+    // Each returns where its substream ends.
+    std::size_t ReadEditableSheet(std::size_t start);
+    std::size_t ReadOtherSheet(std::uint16_t sheet, std::size_t start);
     void FinishCells();
     void AddCell(std::uint32_t row, std::uint16_t col, Cell cell);
 
     Workbook& wb_;
     std::span<const std::uint8_t> stream_;
     std::vector<std::uint32_t> nameRecords_;
+    std::size_t globalsEnd_ = 0;
 
     // Shared formulas of the editable sheet by their anchor: the cell whose
     // FORMULA record the SHRFMLA follows, which is the cell its members'
@@ -214,6 +216,7 @@ void XlsReader::ReadGlobals() {
         }
     }
     if (!reader.Valid()) Bad("a record of the workbook globals runs past the end of the stream");
+    globalsEnd_ = reader.Position();
     if (!sawEof) Bad("the workbook globals end without an EOF record");
     if (wb_.sheets_.empty()) Bad("the workbook has no sheets");
     if (wb_.xfs_.size() <= kDefaultXf) Bad("the workbook has too few XF (cell format) records");
@@ -264,18 +267,20 @@ void XlsReader::ReadSheets() {
     }
     if (!found) Bad("the workbook has no worksheet");
     wb_.sheetRecords_.resize(wb_.sheets_.size());
+    std::size_t end = globalsEnd_;
     for (std::size_t i = 0; i < wb_.sheets_.size(); ++i) {
         const std::uint32_t start = wb_.sheets_[i].originalOffset;
         if (start >= stream_.size())
             Bad("sheet " + std::to_string(i + 1) + " starts past the end of the Workbook stream");
-        if (i == wb_.editable_)
-            ReadEditableSheet(start);
-        else
-            ReadOtherSheet(static_cast<std::uint16_t>(i), start);
+        end = std::max(
+            end, i == wb_.editable_ ? ReadEditableSheet(start) : ReadOtherSheet(static_cast<std::uint16_t>(i), start));
     }
+    // What follows the last sheet (a substream no BOUNDSHEET names, as some
+    // writers leave) goes back after the sheets as it was.
+    wb_.trailing_.assign(stream_.begin() + static_cast<std::ptrdiff_t>(end), stream_.end());
 }
 
-void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
+std::size_t XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
     RecordReader reader(stream_, start);
     auto& records = wb_.sheetRecords_[sheet];
     int depth = 0;
@@ -322,6 +327,7 @@ void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
     }
     if (!reader.Valid()) Bad("a record of sheet " + std::to_string(sheet + 1) + " runs past the end of the stream");
     if (depth != 0) Bad("sheet " + std::to_string(sheet + 1) + " ends without an EOF record");
+    return reader.Position();
 }
 
 void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
@@ -350,7 +356,7 @@ void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
     }
 }
 
-void XlsReader::ReadEditableSheet(std::size_t start) {
+std::size_t XlsReader::ReadEditableSheet(std::size_t start) {
     RecordReader reader(stream_, start);
     int depth = 0;
     bool inCells = false;
@@ -547,6 +553,12 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
         }
         switch (rec.opcode) {
         case op::kIndex: wb_.prefix_.push_back({op::kIndex, {}}); break;
+        case op::kDefaultRowHeight:
+            // Rows without a ROW record have this height; the writer gives
+            // those it must list (they have cells) a ROW record saying so.
+            if (d.size() >= 4) wb_.defaultRowHeight_ = {GetU16(d), GetU16(d.subspan(2))};
+            wb_.prefix_.push_back({rec.opcode, {d.begin(), d.end()}});
+            break;
         case op::kDimensions: (inCells ? wb_.suffix_ : wb_.prefix_).push_back({op::kDimensions, {}}); break;
         case op::kMergeCells: {
             RecordCursor cursor(d);
@@ -572,6 +584,7 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
     if (depth != 0) Bad("the first worksheet ends without an EOF record");
     if (!mergeMarker && !wb_.merges_.empty()) wb_.suffix_.insert(wb_.suffix_.end() - 1, {op::kMergeCells, {}});
     FinishCells();
+    return reader.Position();
 }
 
 void XlsReader::FinishCells() {

@@ -37,6 +37,12 @@ Bytes InfoDirectory() {
 
 std::uint32_t Key(std::uint16_t row, std::uint16_t col) { return (std::uint32_t{row} << 16) | col; }
 
+Bytes Bof(std::uint16_t version, std::uint16_t type) {
+    biff::Bytes b;
+    b.U16(version).U16(type).U16(0x0DBB).U16(0x07CC).U32(0).U32(0x0006);
+    return b.Data();
+}
+
 Bytes SaveAgain(const Bytes& file) { return Workbook::Load(file)->Save(); }
 
 std::string LoadError(const Bytes& file) {
@@ -91,6 +97,63 @@ TEST(XlsFidelity, FormulaGroupsKeepTheirTextResultsAndAnchors) {
     EXPECT_EQ(texts[Key(1, 0)], StringResult(u"Fine"));
     EXPECT_TRUE(arrayAfterC1);
     EXPECT_EQ(rgce[Key(1, 2)], PtgExp(0, 2)); // still a member of the array
+}
+
+// Rows the writer lists because they hold cells keep the height they showed:
+// the sheet's default for a row that had no ROW record (the default font's
+// when the sheet states none), and a ROW record as read but for the column
+// bounds.
+TEST(XlsFidelity, RowsKeepTheirHeights) {
+    struct Case {
+        std::optional<std::array<std::uint16_t, 2>> defaultRow; // flags, height
+        std::array<std::uint16_t, 3> invented;                  // height, options, xf and borders
+    };
+    const Case cases[] = {
+        {{{0x0001, 1026}}, {1026, 0x0140, 15}},   // set by hand
+        {{{0x000E, 300}}, {300, 0x0120, 0x300F}}, // hidden, thick borders above and below
+        {std::nullopt, {0x80FF, 0x0100, 15}},     // the font's height
+    };
+    for (const auto& c : cases) {
+        BuilderOptions o;
+        o.sheets[0].cells = {{0, 0, 1.0}, {2, 1, 2.0}};
+        if (c.defaultRow) {
+            biff::Bytes d;
+            d.U16((*c.defaultRow)[0]).U16((*c.defaultRow)[1]);
+            o.sheets[0].headRecords.emplace_back(0x0225, d.Data());
+        }
+        biff::Bytes custom; // row 3: 30 pt, hidden, set by hand, columns A:I claimed
+        custom.U16(2).U16(0).U16(9).U16(600).U16(0).U16(0).U16(0x0160).U16(15);
+        o.sheets[0].cellRecords.emplace_back(0x0208, custom.Data());
+
+        std::map<std::uint16_t, Bytes> rows;
+        for (const auto& [opcode, data] : SubstreamRecords(SaveAgain(test::BuildXls(o)), 1))
+            if (opcode == 0x0208) rows[biff::GetU16(data)] = data;
+        biff::Bytes invented;
+        invented.U16(0).U16(0).U16(1).U16(c.invented[0]).U16(0).U16(0).U16(c.invented[1]).U16(c.invented[2]);
+        EXPECT_EQ(rows[0], invented.Data());
+        Bytes kept = custom.Data();
+        biff::PutU16(std::span(kept).subspan(2), 1); // B3 only
+        biff::PutU16(std::span(kept).subspan(4), 2);
+        EXPECT_EQ(rows[2], kept);
+    }
+}
+
+// A substream no BOUNDSHEET names, after the last sheet, goes back after the
+// sheets as it was.
+TEST(XlsFidelity, ASubstreamAfterTheLastSheetIsKept) {
+    BuilderOptions o;
+    o.sheets[0].cells = {{0, 0, u"a"}};
+    Bytes stream = test::BuildXlsStream(o);
+    biff::StreamWriter tail;
+    tail.Write(biff::op::kBof, Bof(0x0600, 0x0010));
+    tail.Write(biff::op::kEof, {});
+    stream.insert(stream.end(), tail.Data().begin(), tail.Data().end());
+
+    const auto rest = SubstreamRecords(SaveAgain(test::WrapStream(stream)), 1, true);
+    ASSERT_GE(rest.size(), 2u);
+    EXPECT_EQ(rest[rest.size() - 2].first, biff::op::kBof);
+    EXPECT_EQ(rest[rest.size() - 2].second, Bof(0x0600, 0x0010));
+    EXPECT_EQ(rest.back().first, biff::op::kEof);
 }
 
 // Some writers keep Excel 97 records in a stream named as Excel 5.0's ("Book",

@@ -54,6 +54,19 @@ def same_number(a, b):
     return a == b
 
 
+def row_look(sheet, r):
+    """A row's height and hidden state as a reader shows them. A row without
+    a ROW record, or with one that says "default height" (the top bit of its
+    height), takes the sheet's default (None: the default font's)."""
+    info = sheet.rowinfo_map.get(r)
+    default_hidden = bool(getattr(sheet, "default_row_hidden", 0))
+    if info is None:
+        return sheet.default_row_height, default_hidden
+    if info.has_default_height and sheet.default_row_height is None:
+        return None, bool(info.hidden)
+    return info.height, bool(info.hidden)
+
+
 def describe(book_a, book_b):
     """Differences between two workbooks as read by xlrd."""
     diffs = []
@@ -84,16 +97,13 @@ def describe(book_a, book_b):
         if a.default_row_height != b.default_row_height:
             diffs.append("%s default row height %s -> %s" % (where, a.default_row_height, b.default_row_height))
         for r in range(rows):
-            ha = a.rowinfo_map.get(r)
-            hb = b.rowinfo_map.get(r)
-            height_a = ha.height if ha else a.default_row_height
-            height_b = hb.height if hb else b.default_row_height
-            hidden_a = bool(ha.hidden) if ha else False
-            hidden_b = bool(hb.hidden) if hb else False
+            height_a, hidden_a = row_look(a, r)
+            height_b, hidden_b = row_look(b, r)
             if height_a != height_b or hidden_a != hidden_b:
-                diffs.append("%s row %d height %s -> %s" % (where, r + 1, height_a, height_b))
     names_a = [(n.name, n.scope, n.raw_formula) for n in book_a.name_obj_list]
     names_b = [(n.name, n.scope, n.raw_formula) for n in book_b.name_obj_list]
+                diffs.append("%s row %d height %s%s -> %s%s" % (where, r + 1, height_a, " hidden" if hidden_a else "",
+                                                                 height_b, " hidden" if hidden_b else ""))
     if names_a != names_b:
         diffs.append("names %s -> %s" % (names_a[:3], names_b[:3]))
     return diffs
