@@ -92,9 +92,11 @@ struct Area {
     std::uint16_t c1 = 0, c2 = 0;
 };
 
+inline constexpr std::uint16_t kNameSite = 0xFFFF;
+
 // A record of another sheet or of the globals whose formula follows inserts.
 struct FormulaSite {
-    std::uint16_t sheet = 0;  // index into sheets_ order, or 0xFFFF for a NAME
+    std::uint16_t sheet = 0;  // index into sheets_ order, or kNameSite for a NAME
     std::uint32_t record = 0; // index in that record list
     std::size_t rgceOffset = 0;
     std::size_t cce = 0;
@@ -208,6 +210,8 @@ private:
     std::u16string TextOf(const Cell& cell);
     std::uint64_t SigOf(const Cell& cell);
     void ShiftFormulaSites(const formula::InsertShift& shift);
+    // A site's formula; a long NAME's runs on into the CONTINUE records after it.
+    formula::Tokens SiteTokens(const FormulaSite& site) const;
 
     // Find cache
     struct FindEntry {

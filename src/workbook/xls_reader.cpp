@@ -84,9 +84,14 @@ private:
     void FinishCells();
     void AddCell(std::uint32_t row, std::uint16_t col, Cell cell);
 
+    // Indexes a formula of the globals or another sheet by the columns of
+    // the editable sheet it refers to, so that inserts there rewrite it.
+    void AddSite(const FormulaSite& site, std::vector<std::pair<std::uint16_t, std::uint16_t>>& cols);
+
     Workbook& wb_;
     std::span<const std::uint8_t> stream_;
     std::vector<std::uint32_t> nameRecords_;
+    std::vector<FormulaSite> nameSites_;
     std::size_t globalsEnd_ = 0;
 
     // Shared formulas of the editable sheet by their anchor: the cell whose
@@ -203,8 +208,7 @@ void XlsReader::ReadGlobals() {
                 if (name.size() == 1 && name[0] < std::size(kBuiltin)) name = kBuiltin[name[0]];
             }
             wb_.names_.push_back(name);
-            if (reader.PeekOpcode() != op::kContinue)
-                nameRecords_.push_back(static_cast<std::uint32_t>(wb_.globals_.size()));
+            nameRecords_.push_back(static_cast<std::uint32_t>(wb_.globals_.size()));
             break;
         }
         default: break;
@@ -226,6 +230,9 @@ void XlsReader::ReadGlobals() {
         wb_.globals_.insert(wb_.globals_.end() - 1, {op::kSst, {}});
         wb_.globals_.insert(wb_.globals_.end() - 1, {op::kExtSst, {}});
     }
+    // A name's formula follows inserts as cell formulas do. In a long name
+    // it may run on into the CONTINUE records after it; a formula cut off
+    // is kept as read.
     for (std::uint32_t index : nameRecords_) {
         const auto& data = wb_.globals_[index].data;
         if (data.size() < 15) continue;
@@ -233,9 +240,32 @@ void XlsReader::ReadGlobals() {
         const std::size_t cce = GetU16(std::span(data).subspan(4));
         const bool high = data[14] & 1;
         const std::size_t rgce = 15 + cch * (high ? 2 : 1);
-        if (rgce + cce > data.size()) continue;
-        wb_.sites_.push_back({0xFFFF, index, rgce, cce});
+        if (rgce > data.size()) continue;
+        std::size_t available = data.size() - rgce;
+        for (std::size_t r = index + 1; r < wb_.globals_.size() && wb_.globals_[r].opcode == op::kContinue; ++r)
+            available += wb_.globals_[r].data.size();
+        if (cce > available) continue;
+        nameSites_.push_back({kNameSite, index, rgce, cce});
     }
+}
+
+void XlsReader::AddSite(const FormulaSite& site, std::vector<std::pair<std::uint16_t, std::uint16_t>>& cols) {
+    cols.clear();
+    try {
+        formula::CollectReferencedColumns(wb_.SiteTokens(site), site.sheet == kNameSite ? wb_.editable_ : site.sheet,
+                                          wb_, cols);
+    } catch (const formula::FormulaError&) {
+        return; // tokens the library cannot walk stay as they are
+    }
+    bool any = false;
+    const auto index = static_cast<std::uint32_t>(wb_.sites_.size());
+    for (auto [s, c] : cols) {
+        if (s != wb_.editable_ || c >= formula::kMaxCols) continue;
+        auto& list = wb_.sitesByColumn_[c];
+        if (list.empty() || list.back() != index) list.push_back(index);
+        any = true;
+    }
+    if (any) wb_.sites_.push_back(site);
 }
 
 void XlsReader::ReadSst(RecordCursor& cursor) {
@@ -266,6 +296,8 @@ void XlsReader::ReadSheets() {
         }
     }
     if (!found) Bad("the workbook has no worksheet");
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> cols;
+    for (const auto& site : nameSites_) AddSite(site, cols);
     wb_.sheetRecords_.resize(wb_.sheets_.size());
     std::size_t end = globalsEnd_;
     for (std::size_t i = 0; i < wb_.sheets_.size(); ++i) {
@@ -306,24 +338,7 @@ std::size_t XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
         if (rgce == 0) continue;
         const std::size_t cce = GetU16(rec.data.subspan(rgce - 2));
         if (rgce + cce > rec.data.size()) continue;
-        formula::Tokens tokens;
-        tokens.rgce.assign(rec.data.begin() + static_cast<std::ptrdiff_t>(rgce),
-                           rec.data.begin() + static_cast<std::ptrdiff_t>(rgce + cce));
-        cols.clear();
-        try {
-            formula::CollectReferencedColumns(tokens, sheet, wb_, cols);
-        } catch (const formula::FormulaError&) {
-            continue; // tokens the library cannot walk stay as they are
-        }
-        bool any = false;
-        const auto site = static_cast<std::uint32_t>(wb_.sites_.size());
-        for (auto [s, c] : cols) {
-            if (s != wb_.editable_ || c >= formula::kMaxCols) continue;
-            auto& list = wb_.sitesByColumn_[c];
-            if (list.empty() || list.back() != site) list.push_back(site);
-            any = true;
-        }
-        if (any) wb_.sites_.push_back({sheet, static_cast<std::uint32_t>(records.size() - 1), rgce, cce});
+        AddSite({sheet, static_cast<std::uint32_t>(records.size() - 1), rgce, cce}, cols);
     }
     if (!reader.Valid()) Bad("a record of sheet " + std::to_string(sheet + 1) + " runs past the end of the stream");
     if (depth != 0) Bad("sheet " + std::to_string(sheet + 1) + " ends without an EOF record");

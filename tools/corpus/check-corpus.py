@@ -100,10 +100,10 @@ def describe(book_a, book_b):
             height_a, hidden_a = row_look(a, r)
             height_b, hidden_b = row_look(b, r)
             if height_a != height_b or hidden_a != hidden_b:
-    names_a = [(n.name, n.scope, n.raw_formula) for n in book_a.name_obj_list]
-    names_b = [(n.name, n.scope, n.raw_formula) for n in book_b.name_obj_list]
                 diffs.append("%s row %d height %s%s -> %s%s" % (where, r + 1, height_a, " hidden" if hidden_a else "",
                                                                  height_b, " hidden" if hidden_b else ""))
+    names_a = [(n.name, n.scope, n.hidden, n.raw_formula) for n in book_a.name_obj_list]
+    names_b = [(n.name, n.scope, n.hidden, n.raw_formula) for n in book_b.name_obj_list]
     if names_a != names_b:
         diffs.append("names %s -> %s" % (names_a[:3], names_b[:3]))
     return diffs
