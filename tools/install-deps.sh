@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64
   libreoffice-calc-nogui
   xvfb xauth imagemagick x11-utils
-  python3-olefile
+  python3-olefile python3-xlrd
   poppler-utils fonts-liberation2 unzip
 )
 
