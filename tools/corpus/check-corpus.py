@@ -138,11 +138,17 @@ def libreoffice_formulas(paths, outdir):
                        capture_output=True, timeout=1800)
 
 
-def read_csvs(outdir, stem):
+def read_csvs(outdir, stem, folders):
+    """The sheets LibreOffice wrote for one workbook (<stem>-<sheet>.csv).
+    Links to other files show their absolute path, which differs between a
+    workbook and its copy in another folder: those folders read as DIR."""
     sheets = {}
-    for path in sorted(glob.glob(glob.escape(os.path.join(outdir, stem)) + "*.csv")):
+    for path in sorted(glob.glob(glob.escape(os.path.join(outdir, stem)) + "-*.csv")):
         with open(path, newline="", encoding="utf-8", errors="replace") as f:
-            sheets[os.path.basename(path)[len(stem):]] = [row for row in csv.reader(f)]
+            text = f.read()
+        for folder in folders:
+            text = text.replace("file://" + folder + "/", "file:///DIR/")
+        sheets[os.path.basename(path)[len(stem) + 1:]] = list(csv.reader(text.splitlines()))
     return sheets
 
 
@@ -203,14 +209,23 @@ def main():
 
     if args.formulas:
         ok = [r for r in results if r["status"] in ("ok", "changed")]
+        # Inputs go in under their output's numbered name: corpora hold
+        # files of the same name, and a name may start another's.
+        lo_src = os.path.join(args.out, "lo-src")
         lo_in = os.path.join(args.out, "lo-in")
         lo_out = os.path.join(args.out, "lo-out")
-        libreoffice_formulas([os.path.abspath(r["file"]) for r in ok], lo_in)
+        os.makedirs(lo_src, exist_ok=True)
+        for r in ok:
+            link = os.path.join(lo_src, os.path.basename(r["output"]))
+            if os.path.lexists(link):
+                os.remove(link)
+            os.symlink(os.path.abspath(r["file"]), link)
+        libreoffice_formulas([os.path.join(lo_src, os.path.basename(r["output"])) for r in ok], lo_in)
         libreoffice_formulas([r["output"] for r in ok], lo_out)
         for r in ok:
-            stem_in = os.path.splitext(os.path.basename(r["file"]))[0]
-            stem_out = os.path.splitext(os.path.basename(r["output"]))[0]
-            a, b = read_csvs(lo_in, stem_in), read_csvs(lo_out, stem_out)
+            stem = os.path.splitext(os.path.basename(r["output"]))[0]
+            a = read_csvs(lo_in, stem, [os.path.abspath(lo_src), os.path.dirname(os.path.abspath(r["file"]))])
+            b = read_csvs(lo_out, stem, [os.path.abspath(args.out)])
             if not a:
                 continue
             for (sa, rows_a), (sb, rows_b) in zip(sorted(a.items()), sorted(b.items())):
