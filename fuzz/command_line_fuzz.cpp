@@ -1,6 +1,8 @@
 // libFuzzer target for the command-line splitter: the input is the argument
 // text as UTF-16LE. Splitting and looking up "/f" must never fail, and the
 // parts must account for every character of the text but the separators.
+// The same input, cut at U+0000 into arguments, must join into a text that
+// splits back into them.
 #include "shell/modCommandLine.h"
 
 #include <cstdint>
@@ -47,6 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // An argument longer than 32,767 characters overflows the 16-bit
             // length, as it did in the original.
         }
+    }
+
+    // Read as arguments split already (at U+0000), as a POSIX shell hands
+    // them: the text they are joined into splits back into them.
+    std::vector<std::u16string> arguments(1);
+    for (char16_t c : text) {
+        if (c == 0)
+            arguments.emplace_back();
+        else
+            arguments.back().push_back(c);
+    }
+    modCommandLine::SplitArguments(modCommandLine::JoinArguments(arguments), u" ", table);
+    Check(table.size() == arguments.size() + 1, "joined arguments split into another count");
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::u16string piece = table[i + 1], argument = arguments[i];
+        std::erase(piece, u'"');
+        std::erase(argument, u'"');
+        Check(piece == argument, "a joined argument split back into other characters");
     }
     return 0;
 }

@@ -2,8 +2,8 @@
 // tools: the generator's template and the example quote documents as they
 // are, the template once more as the engine saves it after a transfer,
 // formulas as the formula library encodes them, a template whose item cells
-// carry comments, conditional formats, validations and links, and a few
-// command lines.
+// carry comments, conditional formats, validations and links, workbooks
+// encrypted under Excel's default password, and a few command lines.
 // Every input kept under tests/data/regressions/<target>/ joins its target's
 // seeds, so each run starts from the faults found before.
 // Usage: make_fuzz_seeds <source dir> <seed dir>
@@ -118,6 +118,11 @@ int main(int argc, char** argv) {
         for (const char* target : {"cfb_fuzz", "xls_fuzz", "fill_fuzz"}) CopyInto(quote40, seeds / target);
         CopyInto(seeds / "xls_fuzz" / "quote40-engine-saved.xls", seeds / "fill_fuzz");
         CopyAll(source / "tests/data/cfb", seeds / "cfb_fuzz");
+        // Workbooks encrypted under the default password: decrypted on load,
+        // encrypted again on save.
+        for (const char* name : {"50833.xls", "pwtest3.xls"})
+            for (const char* target : {"xls_fuzz", "fill_fuzz"})
+                CopyInto(source / "tests/data/corpus/encrypted" / name, seeds / target);
         for (const char* target : {"xls_fuzz", "fill_fuzz"})
             WriteFile(seeds / target / "ranges.xls", TemplateWithRanges());
 

@@ -38,6 +38,29 @@ void SplitArguments(const std::u16string& text, const std::u16string& separator,
     }
 }
 
+std::u16string JoinArguments(const std::vector<std::u16string>& arguments) {
+    std::u16string text;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (i > 0) text += u' ';
+        if (arguments[i].empty()) {
+            text += u"\"\"";
+            continue;
+        }
+        // Every argument leaves the count of quotes even, so the space after
+        // it splits; inside it, a space splits nothing where the count is odd.
+        bool quoted = false;
+        for (char16_t c : arguments[i]) {
+            if (c == u'"') quoted = !quoted;
+            if (c == u' ' && !quoted)
+                text += u"\" \"";
+            else
+                text += c;
+        }
+        if (quoted) text += u'"';
+    }
+    return text;
+}
+
 bool GetSwitchValue(const std::u16string& switchName, std::u16string& value) {
     value.clear();
     bool found = false;

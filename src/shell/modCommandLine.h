@@ -21,6 +21,15 @@ void ParseCommandLine(const std::u16string& argumentText);
 // argument keeps its double quotes.
 void SplitArguments(const std::u16string& text, const std::u16string& separator, std::vector<std::u16string>& table);
 
+// The argument text that SplitArguments splits back into these arguments,
+// for a system whose shell hands the program its arguments already split.
+// An argument keeps its characters and its quotes where they keep it whole
+// (a Windows-style /f:"C:\My Templates\q.xls" comes through unchanged);
+// otherwise quotes are added around its spaces, after it when its own quotes
+// are unbalanced, and for an empty argument, so that the switch lookup,
+// which drops every quote, reads the value the argument carried.
+std::u16string JoinArguments(const std::vector<std::u16string>& arguments);
+
 // True when an argument carries the switch ("/f", "/f:" or "/f:value", the
 // name in any case); value receives everything after the colon, less every
 // double quote. The first such argument decides.

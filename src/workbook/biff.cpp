@@ -22,6 +22,16 @@ void PutU32(std::span<std::uint8_t> at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
+double DecodeRk(std::uint32_t rk) {
+    double v;
+    if (rk & 0x02) {
+        v = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+    } else {
+        v = std::bit_cast<double>(static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32);
+    }
+    return (rk & 0x01) ? v / 100.0 : v;
+}
+
 // ---------------------------------------------------------------- reading
 
 RecordReader::RecordReader(std::span<const std::uint8_t> stream, std::size_t start)

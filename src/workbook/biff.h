@@ -63,6 +63,7 @@ inline constexpr std::uint16_t kArray = 0x0221;
 inline constexpr std::uint16_t kDefaultRowHeight = 0x0225;
 inline constexpr std::uint16_t kTable = 0x0236;
 inline constexpr std::uint16_t kRk = 0x027E;
+inline constexpr std::uint16_t kRecalcId = 0x01C1;
 inline constexpr std::uint16_t kHLinkTooltip = 0x0800;
 inline constexpr std::uint16_t kShrFmla = 0x04BC;
 inline constexpr std::uint16_t kBof = 0x0809;
@@ -153,6 +154,10 @@ void ReadRichString(RecordCursor& cursor, RichString& s);
 std::u16string ReadUnicodeString(RecordCursor& cursor);
 // ShortXLUnicodeString: cch u8, flags, characters.
 std::u16string ReadShortUnicodeString(RecordCursor& cursor);
+
+// An RkNumber: a 30-bit integer or the top 30 bits of a double, optionally
+// divided by 100.
+double DecodeRk(std::uint32_t rk);
 
 // Little-endian payload builder.
 class Bytes {

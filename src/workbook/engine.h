@@ -12,15 +12,20 @@
 
 namespace vi2zezir::workbook {
 
+// The program decides where the filled workbook goes; the engine reads no
+// environment. Every file is written whole or not at all, and never over the
+// template: Workbooks.Open refuses an output that is the template's file.
 struct EngineOptions {
-    // Where Visible = true writes the workbook. Empty: the environment
-    // variable VI2ZEZIR_OUTPUT; when that is unset too, a new file in the
-    // temporary directory named after the template ("quote40-filled-1.xls"),
-    // never one that exists already.
+    // The file Visible = true writes the workbook to. Empty: a new file in
+    // newFileFolder named after the template ("quote40-filled-1.xls"), never
+    // one that exists already.
     std::filesystem::path outputPath;
     // Run after the workbook has been written (print the path, open it in the
     // desktop's spreadsheet application). May be empty.
     std::function<void(const std::filesystem::path&)> onSaved;
+    // Where new files are made when outputPath is empty; empty: the current
+    // folder.
+    std::filesystem::path newFileFolder;
 };
 
 // A new, hidden application holding no workbook.

@@ -8,6 +8,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -42,6 +43,12 @@ public:
     // Zero-based sheet index an ixti refers to (first sheet of its range), or
     // nullopt for external or deleted references.
     virtual std::optional<std::uint16_t> SheetOfIxti(std::uint16_t ixti) const = 0;
+    // First and last sheet of a 3-D reference's range ("Sheet1:Sheet3!A1").
+    virtual std::optional<std::pair<std::uint16_t, std::uint16_t>> SheetsOfIxti(std::uint16_t ixti) const {
+        const auto sheet = SheetOfIxti(ixti);
+        if (!sheet) return std::nullopt;
+        return std::pair{*sheet, *sheet};
+    }
     virtual std::optional<std::uint16_t> IxtiOfSheet(std::uint16_t sheet) const = 0;
     virtual std::optional<std::u16string> SheetName(std::uint16_t sheet) const = 0;
     virtual std::optional<std::uint16_t> SheetByName(std::u16string_view name) const = 0;
@@ -90,6 +97,29 @@ std::optional<Tokens> ShiftForInsert(const Tokens& tokens, std::uint16_t formula
 void CollectReferencedColumns(const Tokens& tokens, std::uint16_t formulaSheet, const WorkbookContext& context,
                               std::vector<std::pair<std::uint16_t, std::uint16_t>>& sheetAndCol);
 
+// Every cell a formula can read, for dependency tracking: the areas of its
+// references (a 3-D one over its sheets), the defined names it uses, and
+// whether it can reach cells its tokens do not name (OFFSET, INDIRECT, a
+// data table, a name with relative references...). Relative tokens are
+// resolved against host. References to other workbooks are left out.
+struct Reference {
+    std::uint16_t sheetFirst = 0;
+    std::uint16_t sheetLast = 0;
+    std::uint32_t rowFirst = 0;
+    std::uint32_t rowLast = 0;
+    std::uint16_t colFirst = 0;
+    std::uint16_t colLast = 0;
+};
+struct References {
+    std::vector<Reference> areas;
+    std::vector<std::uint16_t> names; // one-based
+    bool anywhere = false;
+};
+// inName: the tokens are a defined name's, whose relative references move
+// with the cell that uses the name.
+void CollectReferences(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host, const WorkbookContext& context,
+                       bool inName, References& out);
+
 // A cell's value as a formula sees it.
 struct ErrorValue {
     std::uint8_t code = 0; // 0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!, 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A
@@ -106,6 +136,8 @@ public:
     // The value of a cell (a formula cell's current result). nullopt when it
     // cannot be known (another sheet the engine does not read, a cycle).
     virtual std::optional<CellValue> Cell(std::uint16_t sheet, CellPos pos) = 0;
+    // The tokens of a defined name (one-based), or nullopt when unknown.
+    virtual std::optional<Tokens> NameTokens(std::uint16_t /*nameIndex*/) { return std::nullopt; }
 };
 
 // Computes the formula's result, or nullopt when a token or function is
@@ -113,5 +145,13 @@ public:
 // Malformed tokens also give nullopt.
 std::optional<CellValue> Evaluate(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host,
                                   const WorkbookContext& context, EvalContext& cells);
+
+// An array formula over rows x cols cells with host at the top left: the
+// values of its cells row by row, as Excel spreads the result over the range
+// (a single row or column repeated, #N/A beyond a smaller result), or nullopt
+// as for Evaluate.
+std::optional<std::vector<CellValue>> EvaluateArray(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host,
+                                                    std::uint32_t rows, std::uint16_t cols,
+                                                    const WorkbookContext& context, EvalContext& cells);
 
 } // namespace vi2zezir::workbook::formula

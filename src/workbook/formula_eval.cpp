@@ -1,9 +1,10 @@
-// Cached results for formulas, so a reader that does not recalculate shows
-// the right totals. The evaluator knows Excel's coercions for the operators
-// and a small set of functions; for anything else (names, arrays, other
-// functions, text it cannot read as a number the way Excel would, a cell the
-// context cannot give) it answers nullopt and the caller flags the cell for
-// recalculation. Malformed tokens also answer nullopt.
+// Formula results as Excel computes them, or none: the evaluator knows
+// Excel's coercions, operand classes (a reference taken as a value, an array
+// or itself), array formulas spread over their range, 3-D references and a
+// small set of functions. For anything else (other functions, text it cannot
+// read as a number the way Excel would, a cell the context cannot give) it
+// answers nullopt, and the caller keeps Excel's stored result and has the
+// spreadsheet compute it. Malformed tokens also answer nullopt.
 #include "workbook/formula_internal.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace vi2zezir::workbook::formula {
 namespace {
@@ -22,21 +24,13 @@ constexpr std::uint8_t kErrDiv0 = 0x07;
 constexpr std::uint8_t kErrValue = 0x0F;
 constexpr std::uint8_t kErrRef = 0x17;
 constexpr std::uint8_t kErrNum = 0x24;
+constexpr std::uint8_t kErrNa = 0x2A;
 // A formula summing more cells than this is left to the spreadsheet.
 constexpr std::size_t kMaxCellsVisited = std::size_t{1} << 20;
 // Longest text a formula yields; Excel gives #VALUE! for a longer one. Without
 // it a chain of cells each joining the one above to itself doubles its
 // text per cell, and a small template asks for gigabytes on save.
 constexpr std::size_t kMaxTextResult = 32767;
-
-struct RefValue {
-    std::uint16_t sheet = 0;
-    std::uint32_t rowFirst = 0;
-    std::uint32_t rowLast = 0;
-    std::uint16_t colFirst = 0;
-    std::uint16_t colLast = 0;
-};
-using Value = std::variant<Blank, double, std::u16string, bool, ErrorValue, RefValue>;
 
 struct CannotEvaluate {};
 
@@ -209,18 +203,94 @@ int Compare(const CellValue& a, const CellValue& b) {
 class Evaluator {
 public:
     Evaluator(const Tokens& tokens, const Tree& tree, std::uint16_t formulaSheet, CellPos host,
-              const WorkbookContext& context, EvalContext& cells)
-        : rgce_(tokens.rgce), tree_(tree), sheet_(formulaSheet), host_(host), context_(context), cells_(cells) {}
+              const WorkbookContext& context, EvalContext& cells, bool arrayFormula)
+        : rgce_(tokens.rgce),
+          tree_(tree),
+          sheet_(formulaSheet),
+          host_(host),
+          context_(context),
+          cells_(cells),
+          arrayFormula_(arrayFormula) {}
 
+    // A cell formula: an array result shows its first element, a reference
+    // the cell implicit intersection picks.
     CellValue Result() {
-        CellValue value = Scalar(Eval(tree_.root));
-        if (std::holds_alternative<Blank>(value)) return 0.0; // =A1 of an empty A1 shows 0
-        return value;
+        const Value value = Eval(tree_.root);
+        CellValue result;
+        if (const auto* array = std::get_if<ArrayValue>(&value))
+            result = array->values.front();
+        else if (const auto* ref = std::get_if<RefValue>(&value))
+            result = Scalar(*ref);
+        else
+            result = ToCell(value);
+        if (std::holds_alternative<Blank>(result)) return 0.0; // =A1 of an empty A1 shows 0
+        return result;
+    }
+
+    std::vector<CellValue> ArrayResult(std::uint32_t rows, std::uint16_t cols) {
+        if (std::uint64_t{rows} * cols > kMaxCellsVisited) throw CannotEvaluate{};
+        const Value value = Eval(tree_.root);
+        ArrayValue array;
+        if (const auto* a = std::get_if<ArrayValue>(&value))
+            array = *a;
+        else if (const auto* ref = std::get_if<RefValue>(&value))
+            array = ArrayOf(*ref);
+        else
+            array = ArrayValue{1, 1, {ToCell(value)}};
+        std::vector<CellValue> cells;
+        cells.reserve(std::size_t{rows} * cols);
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            for (std::uint16_t c = 0; c < cols; ++c) {
+                CellValue v = Element(array, r, c);
+                if (std::holds_alternative<Blank>(v)) v = 0.0;
+                cells.push_back(std::move(v));
+            }
+        }
+        return cells;
     }
 
 private:
+    struct RefValue {
+        std::uint16_t sheetFirst = 0;
+        std::uint16_t sheetLast = 0;
+        std::uint32_t rowFirst = 0;
+        std::uint32_t rowLast = 0;
+        std::uint16_t colFirst = 0;
+        std::uint16_t colLast = 0;
+    };
+    struct ArrayValue {
+        std::size_t rows = 0;
+        std::size_t cols = 0;
+        std::vector<CellValue> values; // row by row, never empty
+    };
+    using Value = std::variant<Blank, double, std::u16string, bool, ErrorValue, RefValue, ArrayValue>;
+
+    // An operand of an element-wise operation: one value, or an array.
+    struct Arg {
+        bool isArray = false;
+        CellValue scalar;
+        ArrayValue array;
+    };
+
+    static constexpr int kMaxNameDepth = 16;
+
+    static Value ToValue(const CellValue& v) {
+        return std::visit([](const auto& x) -> Value { return x; }, v);
+    }
+    static CellValue ToCell(const Value& v) {
+        return std::visit(
+            [](const auto& x) -> CellValue {
+                using T = std::decay_t<decltype(x)>;
+                if constexpr (std::is_same_v<T, RefValue> || std::is_same_v<T, ArrayValue>)
+                    throw CannotEvaluate{};
+                else
+                    return x;
+            },
+            v);
+    }
+
     CellValue CellAt(std::uint16_t sheet, std::uint32_t row, std::uint16_t col) {
-        if (++visited_ > kMaxCellsVisited) throw CannotEvaluate{};
+        if (++*visited_ > kMaxCellsVisited) throw CannotEvaluate{};
         auto value = cells_.Cell(sheet, CellPos{row, col});
         if (!value) throw CannotEvaluate{};
         // A file can hold any bit pattern in a number cell; Excel has no NaN
@@ -232,44 +302,138 @@ private:
 
     // A reference used as a single value: the cell itself, or the cell of the
     // area in the formula's own row or column (implicit intersection).
-    CellValue Scalar(const Value& value) {
-        const auto* ref = std::get_if<RefValue>(&value);
-        if (ref == nullptr) {
-            return std::visit(
-                [](const auto& v) -> CellValue {
-                    if constexpr (std::is_same_v<std::decay_t<decltype(v)>, RefValue>)
-                        return Blank{};
-                    else
-                        return v;
-                },
-                value);
-        }
-        if (ref->rowFirst == ref->rowLast && ref->colFirst == ref->colLast)
-            return CellAt(ref->sheet, ref->rowFirst, ref->colFirst);
-        if (ref->colFirst == ref->colLast && host_.row >= ref->rowFirst && host_.row <= ref->rowLast)
-            return CellAt(ref->sheet, host_.row, ref->colFirst);
-        if (ref->rowFirst == ref->rowLast && host_.col >= ref->colFirst && host_.col <= ref->colLast)
-            return CellAt(ref->sheet, ref->rowFirst, host_.col);
+    CellValue Scalar(const RefValue& ref) {
+        if (ref.sheetFirst != ref.sheetLast) throw CannotEvaluate{};
+        if (ref.rowFirst == ref.rowLast && ref.colFirst == ref.colLast)
+            return CellAt(ref.sheetFirst, ref.rowFirst, ref.colFirst);
+        // Each cell of an array formula intersects on its own row or column.
+        if (arrayFormula_) throw CannotEvaluate{};
+        if (ref.colFirst == ref.colLast && host_.row >= ref.rowFirst && host_.row <= ref.rowLast)
+            return CellAt(ref.sheetFirst, host_.row, ref.colFirst);
+        if (ref.rowFirst == ref.rowLast && host_.col >= ref.colFirst && host_.col <= ref.colLast)
+            return CellAt(ref.sheetFirst, ref.rowFirst, host_.col);
         return Error(kErrValue);
     }
 
-    CellValue ScalarOf(std::size_t index) { return Scalar(Eval(index)); }
+    ArrayValue ArrayOf(const RefValue& ref) {
+        if (ref.sheetFirst != ref.sheetLast) throw CannotEvaluate{};
+        const std::size_t rows = std::size_t{ref.rowLast} - ref.rowFirst + 1;
+        const std::size_t cols = std::size_t{ref.colLast} - ref.colFirst + 1;
+        if (rows * cols > kMaxCellsVisited) throw CannotEvaluate{};
+        ArrayValue array{rows, cols, {}};
+        array.values.reserve(rows * cols);
+        for (std::uint32_t r = ref.rowFirst; r <= ref.rowLast; ++r)
+            for (std::uint32_t c = ref.colFirst; c <= ref.colLast; ++c)
+                array.values.push_back(CellAt(ref.sheetFirst, r, static_cast<std::uint16_t>(c)));
+        return array;
+    }
+
+    // Element (r, c) of an array stretched over a larger one: a single row
+    // repeats down, a single column across, and beyond that it is #N/A.
+    static CellValue Element(const ArrayValue& a, std::size_t r, std::size_t c) {
+        if (a.rows == 1) r = 0;
+        if (a.cols == 1) c = 0;
+        if (r >= a.rows || c >= a.cols) return Error(kErrNa);
+        return a.values[r * a.cols + c];
+    }
+
+    // What a token's operand class makes of a reference: a value (implicit
+    // intersection), an array of the cells' values, or the reference itself.
+    Value Classed(Value value, std::uint8_t ptg) {
+        const auto* ref = std::get_if<RefValue>(&value);
+        if (ref == nullptr) return value;
+        switch (static_cast<OperandClass>(ptg & 0x60)) {
+        // In an array formula a value is wanted of every cell.
+        case OperandClass::kValue: return arrayFormula_ ? Value(ArrayOf(*ref)) : ToValue(Scalar(*ref));
+        case OperandClass::kArray: return ArrayOf(*ref);
+        default: return value;
+        }
+    }
+
+    Arg ArgOf(const Value& value) {
+        Arg arg;
+        if (const auto* array = std::get_if<ArrayValue>(&value)) {
+            if (array->values.size() == 1) {
+                arg.scalar = array->values.front();
+                return arg;
+            }
+            arg.isArray = true;
+            arg.array = *array;
+        } else if (const auto* ref = std::get_if<RefValue>(&value)) {
+            // A reference where a value is wanted: the cells' values in an
+            // array formula, the intersecting cell in a cell formula.
+            if (arrayFormula_) {
+                arg.array = ArrayOf(*ref);
+                arg.isArray = arg.array.values.size() > 1;
+                if (!arg.isArray) arg.scalar = arg.array.values.front();
+            } else {
+                arg.scalar = Scalar(*ref);
+            }
+        } else {
+            arg.scalar = ToCell(value);
+        }
+        return arg;
+    }
+
+    // Applies f to single values, element by element where any is an array.
+    template <typename F>
+    Value Lift(const std::vector<Arg>& args, F f) {
+        std::size_t rows = 0, cols = 0;
+        for (const auto& arg : args) {
+            if (!arg.isArray) continue;
+            rows = std::max(rows, arg.array.rows);
+            cols = std::max(cols, arg.array.cols);
+        }
+        std::vector<CellValue> values(args.size());
+        if (rows == 0) {
+            for (std::size_t i = 0; i < args.size(); ++i) values[i] = args[i].scalar;
+            return ToValue(f(values));
+        }
+        if (rows * cols > kMaxCellsVisited) throw CannotEvaluate{};
+        ArrayValue out{rows, cols, {}};
+        out.values.reserve(rows * cols);
+        for (std::size_t r = 0; r < rows; ++r) {
+            for (std::size_t c = 0; c < cols; ++c) {
+                for (std::size_t i = 0; i < args.size(); ++i)
+                    values[i] = args[i].isArray ? Element(args[i].array, r, c) : args[i].scalar;
+                out.values.push_back(f(values));
+            }
+        }
+        return out;
+    }
+
+    // A function of value parameters, applied element-wise to array arguments.
+    template <typename F>
+    Value LiftArgs(const Node& node, F f) {
+        std::vector<Arg> args;
+        args.reserve(node.children.size());
+        for (std::size_t child : node.children) args.push_back(ArgOf(Eval(child)));
+        return Lift(args, f);
+    }
 
     // Every value an aggregate argument stands for: the cells of a reference
-    // (fromReference = true) or the argument's own value.
+    // or the elements of an array (inList = true), or the argument's value.
     template <typename Visit>
     void ForEachValue(std::size_t index, Visit visit) {
         const Value value = Eval(index);
         if (const auto* ref = std::get_if<RefValue>(&value)) {
-            const std::uint64_t cellsInArea =
-                (std::uint64_t{ref->rowLast} - ref->rowFirst + 1) * (std::uint64_t{ref->colLast} - ref->colFirst + 1);
+            const std::uint64_t cellsInArea = (std::uint64_t{ref->sheetLast} - ref->sheetFirst + 1) *
+                                              (std::uint64_t{ref->rowLast} - ref->rowFirst + 1) *
+                                              (std::uint64_t{ref->colLast} - ref->colFirst + 1);
             if (cellsInArea > kMaxCellsVisited) throw CannotEvaluate{};
-            for (std::uint32_t r = ref->rowFirst; r <= ref->rowLast; ++r)
-                for (std::uint32_t c = ref->colFirst; c <= ref->colLast; ++c)
-                    if (!visit(CellAt(ref->sheet, r, static_cast<std::uint16_t>(c)), true)) return;
+            for (std::uint32_t s = ref->sheetFirst; s <= ref->sheetLast; ++s)
+                for (std::uint32_t r = ref->rowFirst; r <= ref->rowLast; ++r)
+                    for (std::uint32_t c = ref->colFirst; c <= ref->colLast; ++c)
+                        if (!visit(CellAt(static_cast<std::uint16_t>(s), r, static_cast<std::uint16_t>(c)), true))
+                            return;
             return;
         }
-        visit(Scalar(value), false);
+        if (const auto* array = std::get_if<ArrayValue>(&value)) {
+            for (const auto& v : array->values)
+                if (!visit(v, true)) return;
+            return;
+        }
+        visit(ToCell(value), false);
     }
 
     Value Eval(std::size_t index) {
@@ -277,25 +441,24 @@ private:
         switch (node.kind) {
         case Node::Kind::kOperand: return Operand(node);
         case Node::Kind::kParen: return Eval(node.children[0]);
-        case Node::Kind::kUnary: {
-            const CellValue v = ScalarOf(node.children[0]);
-            if (node.ptg == kPtgUplus) return ToValue(v);
-            const CellValue n = ToNumber(v);
-            return IsError(n) ? ToValue(n) : Value(-std::get<double>(n));
-        }
-        case Node::Kind::kPercent: {
-            const CellValue n = ToNumber(ScalarOf(node.children[0]));
-            return IsError(n) ? ToValue(n) : Value(std::get<double>(n) / 100);
-        }
-        case Node::Kind::kBinary: return ToValue(Binary(node));
+        case Node::Kind::kUnary:
+            return LiftArgs(node, [&](std::span<const CellValue> v) -> CellValue {
+                if (node.ptg == kPtgUplus) return v[0];
+                const CellValue n = ToNumber(v[0]);
+                return IsError(n) ? n : CellValue(-std::get<double>(n));
+            });
+        case Node::Kind::kPercent:
+            return LiftArgs(node, [](std::span<const CellValue> v) -> CellValue {
+                const CellValue n = ToNumber(v[0]);
+                return IsError(n) ? n : CellValue(std::get<double>(n) / 100);
+            });
+        case Node::Kind::kBinary:
+            if (node.ptg == kPtgRange || node.ptg == kPtgUnion || node.ptg == kPtgIsect) throw CannotEvaluate{};
+            return LiftArgs(node, [&](std::span<const CellValue> v) { return Binary(node.ptg, v[0], v[1]); });
         case Node::Kind::kFunction: return Function(node);
         case Node::Kind::kWhole: throw CannotEvaluate{};
         }
         throw CannotEvaluate{};
-    }
-
-    static Value ToValue(const CellValue& v) {
-        return std::visit([](const auto& x) -> Value { return x; }, v);
     }
 
     Value Operand(const Node& node) {
@@ -324,40 +487,65 @@ private:
         default: break;
         }
         const std::uint8_t base = BaseOf(node.ptg);
-        std::uint16_t sheet = sheet_;
+        std::uint16_t sheetFirst = sheet_;
+        std::uint16_t sheetLast = sheet_;
         switch (base) {
+        case kPtgArray: {
+            const ArrayConstant& constant = tree_.arrays[node.arrayIndex];
+            if (constant.values.empty()) throw CannotEvaluate{};
+            // Where a single value is wanted, an array constant gives its first.
+            if (static_cast<OperandClass>(node.ptg & 0x60) == OperandClass::kValue && !arrayFormula_)
+                return ToValue(constant.values.front());
+            return ArrayValue{constant.rows, constant.cols, constant.values};
+        }
+        case kPtgName: return Classed(NameValue(ReadU16(rgce_, at + 1)), node.ptg);
         case kPtgRef3d:
         case kPtgArea3d: {
-            const auto mapped = context_.SheetOfIxti(ReadU16(rgce_, at + 1));
-            if (!mapped) throw CannotEvaluate{};
-            sheet = *mapped;
+            const auto mapped = context_.SheetsOfIxti(ReadU16(rgce_, at + 1));
+            if (!mapped || mapped->first > mapped->second) throw CannotEvaluate{};
+            sheetFirst = mapped->first;
+            sheetLast = mapped->second;
             [[fallthrough]];
         }
         case kPtgRef:
         case kPtgArea:
         case kPtgRefN:
         case kPtgAreaN: {
+            // A defined name's relative references move with the cell using
+            // the name, and its plain ones mean the sheet of that cell.
+            if (inName_ && base != kPtgRef3d && base != kPtgArea3d) throw CannotEvaluate{};
             const Area a = ReadRefArea(rgce_, at, base, host_);
+            if (inName_ && (a.rowFirstRel || a.rowLastRel || a.colFirstRel || a.colLastRel)) throw CannotEvaluate{};
             if (a.rowFirst > a.rowLast || a.colFirst > a.colLast || a.colLast >= kMaxCols) return ErrorValue{kErrRef};
-            return RefValue{sheet, a.rowFirst, a.rowLast, a.colFirst, a.colLast};
+            return Classed(RefValue{sheetFirst, sheetLast, a.rowFirst, a.rowLast, a.colFirst, a.colLast}, node.ptg);
         }
         case kPtgRefErr:
         case kPtgAreaErr:
         case kPtgRefErr3d:
         case kPtgAreaErr3d: return ErrorValue{kErrRef};
-        default: throw CannotEvaluate{}; // names, arrays, external names
+        default: throw CannotEvaluate{}; // external names, table and shared-formula markers
         }
     }
 
-    CellValue Binary(const Node& node) {
-        if (node.ptg == kPtgRange || node.ptg == kPtgUnion || node.ptg == kPtgIsect) throw CannotEvaluate{};
-        const CellValue a = ScalarOf(node.children[0]);
-        const CellValue b = ScalarOf(node.children[1]);
+    // A defined name stands for what its own formula gives in this cell.
+    Value NameValue(std::uint16_t nameIndex) {
+        if (nameDepth_ >= kMaxNameDepth) throw CannotEvaluate{};
+        const auto tokens = cells_.NameTokens(nameIndex);
+        if (!tokens || tokens->rgce.empty()) throw CannotEvaluate{};
+        const Tree tree = Decode(*tokens);
+        Evaluator nested(*tokens, tree, sheet_, host_, context_, cells_, arrayFormula_);
+        nested.inName_ = true;
+        nested.nameDepth_ = nameDepth_ + 1;
+        nested.visited_ = visited_;
+        return nested.Eval(tree.root);
+    }
+
+    CellValue Binary(std::uint8_t ptg, const CellValue& a, const CellValue& b) {
         if (IsError(a)) return a;
         if (IsError(b)) return b;
-        if (node.ptg >= kPtgLt && node.ptg <= kPtgNe) {
+        if (ptg >= kPtgLt && ptg <= kPtgNe) {
             const int c = Compare(a, b);
-            switch (node.ptg) {
+            switch (ptg) {
             case kPtgLt: return c < 0;
             case kPtgLe: return c <= 0;
             case kPtgEq: return c == 0;
@@ -366,10 +554,10 @@ private:
             default: return c != 0;
             }
         }
-        if (node.ptg == kPtgConcat) {
+        if (ptg == kPtgConcat) {
             const std::u16string left = std::get<std::u16string>(ToText(a));
             const std::u16string right = std::get<std::u16string>(ToText(b));
-            if (left.size() + right.size() > kMaxTextResult) return ErrorValue{kErrValue};
+            if (left.size() + right.size() > kMaxTextResult) return Error(kErrValue);
             return left + right;
         }
         const CellValue na = ToNumber(a);
@@ -378,7 +566,7 @@ private:
         if (IsError(nb)) return nb;
         const double x = std::get<double>(na);
         const double y = std::get<double>(nb);
-        switch (node.ptg) {
+        switch (ptg) {
         case kPtgAdd: return Checked(x + y);
         case kPtgSub: return Checked(x - y);
         case kPtgMul: return Checked(x * y);
@@ -390,13 +578,21 @@ private:
         }
     }
 
-    CellValue Number(std::size_t index) { return ToNumber(ScalarOf(index)); }
+    // Which error an aggregate gives when its arguments hold several is a
+    // matter of Excel's order of evaluation: one kind of error is certain,
+    // different ones are left to Excel.
+    struct Errors {
+        std::optional<CellValue> first;
+        void Add(const CellValue& error) {
+            if (first && !(*first == error)) throw CannotEvaluate{};
+            first = error;
+        }
+    };
 
-    CellValue TextArg(std::size_t index) { return ToText(ScalarOf(index)); }
-
-    // SUM, PRODUCT, MIN, MAX, AVERAGE, COUNT, COUNTA: cells of references
-    // count only when they hold numbers (any value for COUNTA); values given
-    // directly are converted, and text that is no number is #VALUE!.
+    // SUM, PRODUCT, MIN, MAX, AVERAGE, COUNT, COUNTA: cells of references and
+    // elements of arrays count only when they hold numbers (any value for
+    // COUNTA); values given directly are converted, and text that is no
+    // number is #VALUE!.
     Value Aggregate(const Node& node) {
         const std::uint16_t id = node.functionId;
         double sum = 0;
@@ -404,26 +600,22 @@ private:
         double minimum = 0;
         double maximum = 0;
         std::size_t count = 0;
-        std::optional<CellValue> error;
+        Errors errors;
         for (std::size_t child : node.children) {
-            ForEachValue(child, [&](const CellValue& v, bool fromReference) {
+            ForEachValue(child, [&](const CellValue& v, bool inList) {
                 if (id == 169) { // COUNTA
                     if (!std::holds_alternative<Blank>(v)) ++count;
                     return true;
                 }
                 std::optional<double> number;
-                if (fromReference) {
-                    if (IsError(v) && id != 0) {
-                        error = v;
-                        return false;
-                    }
+                if (inList) {
+                    if (IsError(v) && id != 0) errors.Add(v);
                     if (const auto* d = std::get_if<double>(&v)) number = *d;
                 } else if (!std::holds_alternative<Blank>(v)) {
                     const CellValue n = ToNumber(v);
                     if (IsError(n)) {
-                        if (id == 0) return true; // COUNT just skips it
-                        error = n;
-                        return false;
+                        if (id != 0) errors.Add(n); // COUNT just skips it
+                        return true;
                     }
                     number = std::get<double>(n);
                 }
@@ -436,8 +628,8 @@ private:
                 }
                 return true;
             });
-            if (error) return ToValue(*error);
         }
+        if (errors.first) return ToValue(*errors.first);
         switch (id) {
         case 0:
         case 169: return static_cast<double>(count);
@@ -449,44 +641,128 @@ private:
         }
     }
 
+    // AND, OR: references and arrays give their logical values and numbers,
+    // their text and blanks are passed over; with no logical value at all
+    // the result is #VALUE!. Text given directly is left to Excel.
     Value Logical(const Node& node) {
         const bool isAnd = node.functionId == 36;
         bool result = isAnd;
         bool any = false;
-        std::optional<CellValue> error;
+        Errors errors;
         for (std::size_t child : node.children) {
-            ForEachValue(child, [&](const CellValue& v, bool fromReference) {
+            ForEachValue(child, [&](const CellValue& v, bool inList) {
                 if (IsError(v)) {
-                    error = v;
-                    return false;
+                    errors.Add(v);
+                    return true;
                 }
                 if (std::holds_alternative<Blank>(v)) return true;
-                if (fromReference && std::holds_alternative<std::u16string>(v)) return true;
-                const CellValue b = ToBool(v);
-                if (IsError(b)) {
-                    error = b;
-                    return false;
+                if (std::holds_alternative<std::u16string>(v)) {
+                    if (!inList) throw CannotEvaluate{};
+                    return true;
                 }
+                const CellValue b = ToBool(v);
                 any = true;
                 result = isAnd ? result && std::get<bool>(b) : result || std::get<bool>(b);
                 return true;
             });
-            if (error) return ToValue(*error);
         }
+        if (errors.first) return ToValue(*errors.first);
         if (!any) return ErrorValue{kErrValue};
         return result;
     }
 
-    Value Round(const Node& node, RoundMode mode) {
-        const CellValue x = Number(node.children[0]);
-        if (IsError(x)) return ToValue(x);
-        const CellValue d = Number(node.children[1]);
-        if (IsError(d)) return ToValue(d);
+    Value If(const Node& node) {
+        const auto& args = node.children;
+        const Arg condition = ArgOf(Eval(args[0]));
+        if (!condition.isArray) {
+            const CellValue b = ToBool(condition.scalar);
+            if (IsError(b)) return ToValue(b);
+            if (std::get<bool>(b)) return Eval(args[1]);
+            if (args.size() > 2) return Eval(args[2]);
+            return false;
+        }
+        // An array of conditions picks element by element.
+        if (!arrayFormula_) throw CannotEvaluate{};
+        std::vector<Arg> parts{condition, ArgOf(Eval(args[1])), Arg{}};
+        parts[2].scalar = false;
+        if (args.size() > 2) parts[2] = ArgOf(Eval(args[2]));
+        return Lift(parts, [](std::span<const CellValue> v) -> CellValue {
+            const CellValue b = ToBool(v[0]);
+            if (IsError(b)) return b;
+            return std::get<bool>(b) ? v[1] : v[2];
+        });
+    }
+
+    ArrayValue ArrayArg(std::size_t index) {
+        const Value value = Eval(index);
+        if (const auto* array = std::get_if<ArrayValue>(&value)) return *array;
+        if (const auto* ref = std::get_if<RefValue>(&value)) return ArrayOf(*ref);
+        return ArrayValue{1, 1, {ToCell(value)}};
+    }
+
+    static Value Transpose(const ArrayValue& a) {
+        ArrayValue out{a.cols, a.rows, {}};
+        out.values.reserve(a.values.size());
+        for (std::size_t c = 0; c < a.cols; ++c)
+            for (std::size_t r = 0; r < a.rows; ++r) out.values.push_back(a.values[r * a.cols + c]);
+        return out;
+    }
+
+    // MMULT: numbers only, and as many columns in the first as rows in the
+    // second.
+    static Value MatrixProduct(const ArrayValue& a, const ArrayValue& b) {
+        const auto numeric = [](const ArrayValue& m) {
+            return std::all_of(m.values.begin(), m.values.end(),
+                               [](const CellValue& v) { return std::holds_alternative<double>(v); });
+        };
+        if (a.cols != b.rows || !numeric(a) || !numeric(b)) return ErrorValue{kErrValue};
+        if (a.rows * b.cols > kMaxCellsVisited || a.cols > kMaxCellsVisited / std::max<std::size_t>(1, a.rows * b.cols))
+            throw CannotEvaluate{};
+        ArrayValue out{a.rows, b.cols, {}};
+        for (std::size_t r = 0; r < a.rows; ++r) {
+            for (std::size_t c = 0; c < b.cols; ++c) {
+                double sum = 0;
+                for (std::size_t k = 0; k < a.cols; ++k)
+                    sum += std::get<double>(a.values[r * a.cols + k]) * std::get<double>(b.values[k * b.cols + c]);
+                out.values.push_back(Checked(sum));
+            }
+        }
+        return out;
+    }
+
+    // SUMPRODUCT: arrays of one size; what is no number counts as zero.
+    Value SumProduct(const Node& node) {
+        std::vector<ArrayValue> arrays;
+        for (std::size_t child : node.children) {
+            arrays.push_back(ArrayArg(child));
+            if (arrays.back().rows != arrays.front().rows || arrays.back().cols != arrays.front().cols)
+                return ErrorValue{kErrValue};
+        }
+        Errors errors;
+        double sum = 0;
+        for (std::size_t i = 0; i < arrays.front().values.size(); ++i) {
+            double product = 1;
+            for (const auto& a : arrays) {
+                const CellValue& v = a.values[i];
+                if (IsError(v)) errors.Add(v);
+                const double* d = std::get_if<double>(&v);
+                product *= d ? *d : 0;
+            }
+            sum += product;
+        }
+        if (errors.first) return ToValue(*errors.first);
+        return ToValue(Checked(sum));
+    }
+
+    static CellValue Round(std::span<const CellValue> v, RoundMode mode) {
+        const CellValue x = ToNumber(v[0]);
+        if (IsError(x)) return x;
+        const CellValue d = ToNumber(v[1]);
+        if (IsError(d)) return d;
         return RoundDecimal(std::get<double>(x), std::get<double>(d), mode);
     }
 
     Value Function(const Node& node) {
-        const auto& args = node.children;
         switch (node.functionId) {
         case 0:
         case 4:
@@ -495,48 +771,54 @@ private:
         case 7:
         case 169:
         case 183: return Aggregate(node);
-        case 1: { // IF: only the branch taken is evaluated
-            const CellValue condition = ToBool(ScalarOf(args[0]));
-            if (IsError(condition)) return ToValue(condition);
-            if (std::get<bool>(condition)) return Eval(args[1]);
-            if (args.size() > 2) return Eval(args[2]);
-            return false;
-        }
-        case 27: return Round(node, RoundMode::kHalfAway);
-        case 212: return Round(node, RoundMode::kAway);
-        case 213: return Round(node, RoundMode::kToward);
-        case 24:
-        case 25: {
-            const CellValue x = Number(args[0]);
-            if (IsError(x)) return ToValue(x);
-            return node.functionId == 24 ? std::fabs(std::get<double>(x)) : std::floor(std::get<double>(x));
-        }
-        case 39: { // MOD
-            const CellValue n = Number(args[0]);
-            if (IsError(n)) return ToValue(n);
-            const CellValue d = Number(args[1]);
-            if (IsError(d)) return ToValue(d);
-            const double x = std::get<double>(n);
-            const double y = std::get<double>(d);
-            if (y == 0) return ErrorValue{kErrDiv0};
-            return ToValue(Checked(x - y * std::floor(x / y)));
-        }
+        case 1: return If(node);
         case 36:
         case 37: return Logical(node);
-        case 38: {
-            const CellValue b = ToBool(ScalarOf(args[0]));
-            if (IsError(b)) return ToValue(b);
-            return !std::get<bool>(b);
-        }
         case 34: return true;
         case 35: return false;
+        case 83: return Transpose(ArrayArg(node.children[0]));
+        case 165: return MatrixProduct(ArrayArg(node.children[0]), ArrayArg(node.children[1]));
+        case 228: return SumProduct(node);
+        default: break;
+        }
+        const std::uint16_t id = node.functionId;
+        return LiftArgs(node, [id](std::span<const CellValue> v) { return ScalarFunction(id, v); });
+    }
+
+    // The functions of value parameters, on single values.
+    static CellValue ScalarFunction(std::uint16_t id, std::span<const CellValue> v) {
+        switch (id) {
+        case 27: return Round(v, RoundMode::kHalfAway);
+        case 212: return Round(v, RoundMode::kAway);
+        case 213: return Round(v, RoundMode::kToward);
+        case 24:
+        case 25: {
+            const CellValue x = ToNumber(v[0]);
+            if (IsError(x)) return x;
+            return id == 24 ? std::fabs(std::get<double>(x)) : std::floor(std::get<double>(x));
+        }
+        case 39: { // MOD
+            const CellValue n = ToNumber(v[0]);
+            if (IsError(n)) return n;
+            const CellValue d = ToNumber(v[1]);
+            if (IsError(d)) return d;
+            const double x = std::get<double>(n);
+            const double y = std::get<double>(d);
+            if (y == 0) return Error(kErrDiv0);
+            return Checked(x - y * std::floor(x / y));
+        }
+        case 38: {
+            const CellValue b = ToBool(v[0]);
+            if (IsError(b)) return b;
+            return !std::get<bool>(b);
+        }
         case 336: { // CONCATENATE
             std::u16string text;
-            for (std::size_t child : args) {
-                const CellValue t = TextArg(child);
-                if (IsError(t)) return ToValue(t);
+            for (const auto& arg : v) {
+                const CellValue t = ToText(arg);
+                if (IsError(t)) return t;
                 text += std::get<std::u16string>(t);
-                if (text.size() > kMaxTextResult) return ErrorValue{kErrValue};
+                if (text.size() > kMaxTextResult) return Error(kErrValue);
             }
             return text;
         }
@@ -544,57 +826,49 @@ private:
         case 112:
         case 113:
         case 118: { // LEN, LOWER, UPPER, TRIM
-            const CellValue t = TextArg(args[0]);
-            if (IsError(t)) return ToValue(t);
+            const CellValue t = ToText(v[0]);
+            if (IsError(t)) return t;
             std::u16string text = std::get<std::u16string>(t);
-            if (node.functionId == 32) return static_cast<double>(text.size());
-            if (node.functionId == 118) return Trim(text);
-            for (char16_t& c : text) c = node.functionId == 113 ? UpperChar(c) : LowerChar(c);
+            if (id == 32) return static_cast<double>(text.size());
+            if (id == 118) return Trim(text);
+            for (char16_t& c : text) c = id == 113 ? UpperChar(c) : LowerChar(c);
             return text;
         }
         case 115:
         case 116: { // LEFT, RIGHT
-            const CellValue t = TextArg(args[0]);
-            if (IsError(t)) return ToValue(t);
+            const CellValue t = ToText(v[0]);
+            if (IsError(t)) return t;
             double n = 1;
-            if (args.size() > 1) {
-                const CellValue count = Number(args[1]);
-                if (IsError(count)) return ToValue(count);
+            if (v.size() > 1) {
+                const CellValue count = ToNumber(v[1]);
+                if (IsError(count)) return count;
                 n = std::trunc(std::get<double>(count));
             }
-            if (n < 0) return ErrorValue{kErrValue};
+            if (n < 0) return Error(kErrValue);
             const std::u16string& text = std::get<std::u16string>(t);
             const std::size_t k = n >= static_cast<double>(text.size()) ? text.size() : static_cast<std::size_t>(n);
-            return node.functionId == 115 ? text.substr(0, k) : text.substr(text.size() - k);
+            return id == 115 ? text.substr(0, k) : text.substr(text.size() - k);
         }
         case 31: { // MID
-            const CellValue t = TextArg(args[0]);
-            if (IsError(t)) return ToValue(t);
-            const CellValue start = Number(args[1]);
-            if (IsError(start)) return ToValue(start);
-            const CellValue count = Number(args[2]);
-            if (IsError(count)) return ToValue(count);
+            const CellValue t = ToText(v[0]);
+            if (IsError(t)) return t;
+            const CellValue start = ToNumber(v[1]);
+            if (IsError(start)) return start;
+            const CellValue count = ToNumber(v[2]);
+            if (IsError(count)) return count;
             const double s = std::trunc(std::get<double>(start));
             const double n = std::trunc(std::get<double>(count));
-            if (s < 1 || n < 0) return ErrorValue{kErrValue};
+            if (s < 1 || n < 0) return Error(kErrValue);
             const std::u16string& text = std::get<std::u16string>(t);
             if (s > static_cast<double>(text.size())) return std::u16string();
             const auto from = static_cast<std::size_t>(s) - 1;
             const std::size_t k = n >= static_cast<double>(text.size()) ? text.size() : static_cast<std::size_t>(n);
             return text.substr(from, k);
         }
-        case 3:
-        case 127:
-        case 128:
-        case 129: { // ISERROR, ISTEXT, ISNUMBER, ISBLANK
-            const CellValue v = ScalarOf(args[0]);
-            switch (node.functionId) {
-            case 3: return IsError(v);
-            case 127: return std::holds_alternative<std::u16string>(v);
-            case 128: return std::holds_alternative<double>(v);
-            default: return std::holds_alternative<Blank>(v);
-            }
-        }
+        case 3: return IsError(v[0]); // ISERROR
+        case 127: return std::holds_alternative<std::u16string>(v[0]);
+        case 128: return std::holds_alternative<double>(v[0]);
+        case 129: return std::holds_alternative<Blank>(v[0]);
         default: throw CannotEvaluate{};
         }
     }
@@ -615,7 +889,11 @@ private:
     CellPos host_;
     const WorkbookContext& context_;
     EvalContext& cells_;
-    std::size_t visited_ = 0;
+    bool arrayFormula_ = false;
+    bool inName_ = false;
+    int nameDepth_ = 0;
+    std::size_t ownVisited_ = 0;
+    std::size_t* visited_ = &ownVisited_; // shared with the names it evaluates
 };
 
 } // namespace
@@ -624,8 +902,22 @@ std::optional<CellValue> Evaluate(const Tokens& tokens, std::uint16_t formulaShe
                                   const WorkbookContext& context, EvalContext& cells) {
     try {
         const Tree tree = Decode(tokens);
-        Evaluator evaluator(tokens, tree, formulaSheet, host, context, cells);
+        Evaluator evaluator(tokens, tree, formulaSheet, host, context, cells, false);
         return evaluator.Result();
+    } catch (const CannotEvaluate&) {
+        return std::nullopt;
+    } catch (const FormulaError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<CellValue>> EvaluateArray(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host,
+                                                    std::uint32_t rows, std::uint16_t cols,
+                                                    const WorkbookContext& context, EvalContext& cells) {
+    try {
+        const Tree tree = Decode(tokens);
+        Evaluator evaluator(tokens, tree, formulaSheet, host, context, cells, true);
+        return evaluator.ArrayResult(rows, cols);
     } catch (const CannotEvaluate&) {
         return std::nullopt;
     } catch (const FormulaError&) {

@@ -141,4 +141,59 @@ void CollectReferencedColumns(const Tokens& tokens, std::uint16_t formulaSheet, 
                       sheetAndCol.end());
 }
 
+void CollectReferences(const Tokens& tokens, std::uint16_t formulaSheet, CellPos host, const WorkbookContext& context,
+                       bool inName, References& out) {
+    if (tokens.rgce.size() > 0xFFFF) Fail("formula tokens are too long");
+    const std::span<const std::uint8_t> rgce(tokens.rgce);
+    for (std::size_t at = 0; at < rgce.size();) {
+        const std::size_t size = TokenSize(rgce, at);
+        const std::uint8_t ptg = rgce[at];
+        if (ptg == kPtgExp || ptg == kPtgTbl) out.anywhere = true;
+        if (!IsClassified(ptg)) {
+            at += size;
+            continue;
+        }
+        const std::uint8_t base = BaseOf(ptg);
+        switch (base) {
+        case kPtgFunc:
+        case kPtgFuncVar: {
+            const std::uint16_t id = base == kPtgFunc ? ReadU16(rgce, at + 1) : ReadU16(rgce, at + 2) & 0x7FFF;
+            // References these compute can land anywhere.
+            if (id == 78 || id == 148 || id == 125 || id == kExternalFunction) out.anywhere = true;
+            break;
+        }
+        case kPtgName: out.names.push_back(ReadU16(rgce, at + 1)); break;
+        case kPtgNameX: out.anywhere = true; break;
+        case kPtgRef:
+        case kPtgArea:
+        case kPtgRefN:
+        case kPtgAreaN:
+        case kPtgRef3d:
+        case kPtgArea3d: {
+            const bool is3d = base == kPtgRef3d || base == kPtgArea3d;
+            std::pair<std::uint16_t, std::uint16_t> sheets{formulaSheet, formulaSheet};
+            if (is3d) {
+                const auto mapped = context.SheetsOfIxti(ReadU16(rgce, at + 1));
+                if (!mapped) break; // another workbook's
+                sheets = *mapped;
+            }
+            const Area a = ReadRefArea(rgce, at, base, host);
+            const bool relative = a.rowFirstRel || a.rowLastRel || a.colFirstRel || a.colLastRel;
+            if (inName && (relative || !is3d)) {
+                out.anywhere = true;
+                break;
+            }
+            out.areas.push_back({std::min(sheets.first, sheets.second), std::max(sheets.first, sheets.second),
+                                 std::min(a.rowFirst, a.rowLast),
+                                 std::min<std::uint32_t>(std::max(a.rowFirst, a.rowLast), kMaxRows - 1),
+                                 std::min(a.colFirst, a.colLast),
+                                 std::min<std::uint16_t>(std::max(a.colFirst, a.colLast), kMaxCols - 1)});
+            break;
+        }
+        default: break;
+        }
+        at += size;
+    }
+}
+
 } // namespace vi2zezir::workbook::formula

@@ -2,12 +2,12 @@
 // Workbooks, Workbook, Worksheet and Range, with a new Excel instance's
 // behaviour and error 1004 where Excel refuses.
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <system_error>
 
 #include "servers/failure.h"
 #include "workbook/engine.h"
+#include "workbook/output_file.h"
 #include "workbook/workbook_model.h"
 
 namespace vi2zezir::workbook {
@@ -229,6 +229,20 @@ struct AppState {
     std::vector<std::shared_ptr<Book>> books;
 };
 
+// Whether the two name one file, through links or different spellings.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+void RefuseTemplateAsOutput(const std::filesystem::path& output, const std::filesystem::path& templatePath,
+                            const char* source) {
+    if (SameFile(output, templatePath))
+        Fail(u"The filled workbook cannot be written to '" + output.u16string() + u"': that is the template '" +
+                 templatePath.u16string() + u"' itself, which is never written. Choose another output file.",
+             source);
+}
+
 std::vector<std::uint8_t> ReadTemplate(const std::filesystem::path& path, const std::u16string& name) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
@@ -255,6 +269,9 @@ public:
         // The file is only read: ReadOnly or not, nothing is ever written
         // back to it.
         const std::filesystem::path path(filename);
+        // Refused before a single cell changes, so no writer runs for a
+        // workbook that could not be handed over.
+        if (!app_->options.outputPath.empty()) RefuseTemplateAsOutput(app_->options.outputPath, path, "Workbooks.Open");
         const auto bytes = ReadTemplate(path, filename);
         auto book = std::make_shared<Book>();
         try {
@@ -281,23 +298,31 @@ private:
     std::shared_ptr<AppState> app_;
 };
 
-std::filesystem::path OutputPathFor(const AppState& app, const Book& book, std::FILE*& created) {
-    created = nullptr;
-    if (!app.options.outputPath.empty()) return app.options.outputPath;
-    if (const char* env = std::getenv("VI2ZEZIR_OUTPUT"); env && *env) return std::filesystem::path(env);
-    std::error_code ec;
-    auto dir = std::filesystem::temp_directory_path(ec);
-    if (ec) dir = ".";
-    const std::string stem = book.path.stem().string();
-    for (int n = 1; n < 100000; ++n) {
-        auto candidate = dir / (stem + "-filled-" + std::to_string(n) + ".xls");
-        // "x": created here or not at all, so no earlier file is overwritten.
-        if (std::FILE* f = std::fopen(candidate.string().c_str(), "wbx")) {
-            created = f;
-            return candidate;
+// Writes the workbook where the program asked, or to a new file claimed for
+// it, whole or not at all.
+std::filesystem::path WriteOutput(const AppState& app, const Book& book, std::span<const std::uint8_t> bytes) {
+    std::filesystem::path path = app.options.outputPath;
+    const bool claimed = path.empty();
+    if (claimed) {
+        const auto folder = app.options.newFileFolder.empty() ? std::filesystem::path(".") : app.options.newFileFolder;
+        try {
+            path = ClaimFilledName(folder, book.path.stem());
+        } catch (const OutputError& e) {
+            Fail(u"No new file can be made in '" + folder.u16string() + u"': " + Widen(e.what()) + u".",
+                 "Application.Visible");
         }
+    } else {
+        // Asked again: a link to a template may have been made since Open.
+        for (const auto& other : app.books) RefuseTemplateAsOutput(path, other->path, "Application.Visible");
     }
-    Fail(u"No new file name is free in the temporary directory.", "Application.Visible");
+    try {
+        WriteFileAtomically(path, bytes);
+    } catch (const OutputError& e) {
+        std::error_code ec;
+        if (claimed) std::filesystem::remove(path, ec); // the name was taken for this file alone
+        Fail(u"'" + path.u16string() + u"' cannot be written: " + Widen(e.what()) + u".", "Application.Visible");
+    }
+    return path;
 }
 
 class ApplicationImpl : public sheet::Application {
@@ -320,14 +345,7 @@ public:
             } catch (const std::exception& e) {
                 Fail(u"The workbook cannot be written: " + Widen(e.what()) + u".", "Application.Visible");
             }
-            std::FILE* file = nullptr;
-            const auto path = OutputPathFor(*app_, *book, file);
-            if (!file) file = std::fopen(path.string().c_str(), "wb");
-            if (!file) Fail(u"'" + path.u16string() + u"' cannot be written.", "Application.Visible");
-            const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-            const bool closed = std::fclose(file) == 0;
-            if (!ok || !closed)
-                Fail(u"'" + path.u16string() + u"' cannot be written completely.", "Application.Visible");
+            const auto path = WriteOutput(*app_, *book, bytes);
             book->saved = true;
             if (app_->options.onSaved) app_->options.onSaved(path);
         }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "workbook/range_records.h"
 #include "workbook/workbook_model.h"
@@ -148,6 +149,14 @@ std::optional<std::uint16_t> Workbook::SheetOfIxti(std::uint16_t ixti) const {
     return static_cast<std::uint16_t>(xti_[ixti].first);
 }
 
+std::optional<std::pair<std::uint16_t, std::uint16_t>> Workbook::SheetsOfIxti(std::uint16_t ixti) const {
+    const auto first = SheetOfIxti(ixti);
+    if (!first) return std::nullopt;
+    const auto last = xti_[ixti].last;
+    if (last < xti_[ixti].first || static_cast<std::size_t>(last) >= sheets_.size()) return std::nullopt;
+    return std::pair{*first, static_cast<std::uint16_t>(last)};
+}
+
 std::optional<std::uint16_t> Workbook::IxtiOfSheet(std::uint16_t sheet) const {
     for (std::size_t i = 0; i < xti_.size(); ++i)
         if (internalSupBook_ && xti_[i].supBook == *internalSupBook_ && xti_[i].first == sheet && xti_[i].last == sheet)
@@ -239,17 +248,48 @@ std::uint16_t Workbook::CustomFormat(const std::u16string& code) {
     return next;
 }
 
+namespace {
+constexpr std::size_t kMaxXfs = 4050; // the format's limit on cell formats
+// f123Prefix, bit 3 of the XF's type-and-protection word that follows ifnt
+// and ifmt.
+constexpr std::size_t kXfTypeProtection = 4;
+constexpr std::uint8_t kXfQuotePrefix = 0x08;
+} // namespace
+
 std::uint16_t Workbook::XfWithFormat(std::uint16_t xf, std::uint16_t ifmt) {
     if (NumberFormatOfXf(xf) == ifmt) return xf;
     const std::uint32_t key = (std::uint32_t{xf} << 16) | ifmt;
     if (auto it = xfWithFormat_.find(key); it != xfWithFormat_.end()) return it->second;
-    if (xfs_.size() >= 4050) return xf; // the format's limit on cell formats
+    if (xfs_.size() >= kMaxXfs) return xf;
     std::vector<std::uint8_t> copy = xfs_[xf];
     biff::PutU16(std::span(copy).subspan(2), ifmt);
     copy[9] |= 0x04; // fAtrNum: the number format differs from the style's
     const auto index = static_cast<std::uint16_t>(xfs_.size());
     xfs_.push_back(std::move(copy));
     xfWithFormat_[key] = index;
+    return index;
+}
+
+bool Workbook::HasQuotePrefix(std::uint16_t xf) const {
+    return xf < xfs_.size() && (xfs_[xf][kXfTypeProtection] & kXfQuotePrefix) != 0;
+}
+
+// Excel keeps the quote prefix in the cell's format, so setting or clearing it
+// gives the cell a format of its own: one clone per format and direction,
+// and the way back leads to the format it was cloned from.
+std::uint16_t Workbook::XfWithQuotePrefix(std::uint16_t xf, bool prefix) {
+    if (xf >= xfs_.size() || HasQuotePrefix(xf) == prefix) return xf;
+    const std::uint32_t key = (std::uint32_t{xf} << 1) | (prefix ? 1u : 0u);
+    if (auto it = xfWithQuotePrefix_.find(key); it != xfWithQuotePrefix_.end()) return it->second;
+    // Unlike a number format, the prefix cannot be dropped: without it the
+    // text would be read as typed again by the next Replace.
+    if (xfs_.size() >= kMaxXfs) throw EditRefused("Too many different cell formats.");
+    std::vector<std::uint8_t> copy = xfs_[xf];
+    copy[kXfTypeProtection] ^= kXfQuotePrefix;
+    const auto index = static_cast<std::uint16_t>(xfs_.size());
+    xfs_.push_back(std::move(copy));
+    xfWithQuotePrefix_[key] = index;
+    xfWithQuotePrefix_[(std::uint32_t{index} << 1) | (prefix ? 0u : 1u)] = xf;
     return index;
 }
 
@@ -346,10 +386,14 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     const bool exists = it != cells.end() && it->row == row;
     Cell cell;
     cell.row = row;
-    if (exists) {
-        cell.xf = it->xf;
-        ClearFormula(*it);
-    }
+    if (exists) cell.xf = it->xf;
+    // The prefix belongs to the entry made with the apostrophe: any other
+    // entry clears it, as typing over a cell does in Excel (the prefix is
+    // read-only there and follows what was typed last; that a Value put acts
+    // like typing is the plausible reading, not a documented rule). Refused
+    // (too many formats) before anything changes.
+    cell.xf = XfWithQuotePrefix(cell.xf, content.kind == CellKind::Text && content.quotePrefix);
+    if (exists) ClearFormula(*it);
     if (content.numberFormat) {
         const bool apply = content.onlyWhenNoDateFormat ? !IsDateXf(cell.xf) : NumberFormatOfXf(cell.xf) == 0;
         if (apply) cell.xf = XfWithFormat(cell.xf, content.numberFormat);
@@ -366,7 +410,7 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     if (content.kind == CellKind::Formula) FormulaText(cell.index);
     cell.sig = SigOf(cell);
     column.sigUnion |= cell.sig;
-    column.changed = true;
+    column.NoteChanged(row);
     const Cell* stored = nullptr;
     if (content.kind == CellKind::Blank && cell.xf == kDefaultXf) {
         if (exists) cells.erase(it);
@@ -534,6 +578,15 @@ std::optional<TrackedPos> Workbook::Find(std::u16string_view what) {
 
 // ------------------------------------------------------------ replace
 
+namespace {
+std::string CellAddress(std::uint32_t row, std::uint16_t col) {
+    std::string letters;
+    for (unsigned c = col + 1u; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return "$" + letters + "$" + std::to_string(row + 1);
+}
+} // namespace
+
 void Workbook::Replace(std::u16string_view what, std::u16string_view replacement) {
     if (what.empty()) return;
     const FindEntry* e = LookupNeedle(what);
@@ -554,20 +607,25 @@ void Workbook::Replace(std::u16string_view what, std::u16string_view replacement
         }
         result.append(text, from);
         if (result == text) continue;
-        const bool wasText = cell->kind == CellKind::Text;
-        Content content;
         try {
-            // The edited content is entered again as if typed. A text cell
-            // keeps a leading apostrophe's meaning: "'=1" stays text.
-            content = ParseTypedInput(result, row, col);
-        } catch (const EditRefused&) {
-            // Excel reports an invalid formula; the one run it is part of
-            // must not end half-way, so the cell keeps its content and the
-            // replacement goes on with the next cell.
-            continue;
+            // The edited content is entered again as if typed, except in a
+            // cell with the quote prefix: its text stays text, whatever it
+            // reads now, and keeps the prefix.
+            if (HasQuotePrefix(cell->xf)) {
+                Content content;
+                content.kind = result.empty() ? CellKind::Blank : CellKind::Text;
+                content.text = result;
+                content.quotePrefix = true;
+                PutContent(row, col, content);
+            } else {
+                PutContent(row, col, ParseTypedInput(result, row, col));
+            }
+        } catch (const EditRefused& e) {
+            // A content that cannot be entered (an invalid formula) stops the
+            // replacement there: a cell left as it was would keep its
+            // placeholder without a word.
+            throw EditRefused(std::string(e.what()) + " (cell " + CellAddress(row, col) + ")");
         }
-        (void)wasText;
-        PutContent(row, col, content);
     }
 }
 
@@ -658,7 +716,7 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
             cells.insert(it, blank);
         }
     }
-    column.changed = true;
+    column.NoteChanged(row);
     for (auto& e : findCache_) {
         for (auto& hit : e.hits)
             if (hit.second == col && hit.first >= row) ++hit.first;

@@ -423,8 +423,10 @@ Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, s
         return c;
     }
     if (text.front() == u'\'') {
+        // The apostrophe is the cell's quote prefix, not part of the text.
         c.kind = CellKind::Text;
         c.text = text.substr(1);
+        c.quotePrefix = true;
         if (c.text.empty()) c.kind = CellKind::Blank;
         return c;
     }

@@ -60,7 +60,9 @@ static_assert(sizeof(Cell) == 24);
 struct Column {
     std::vector<Cell> cells; // ascending rows
     std::uint64_t sigUnion = 0;
-    bool changed = false; // any edit or insert since load
+    // The lowest row written, or moved or added by an insert, since load.
+    std::uint32_t changedFrom = UINT32_MAX;
+    void NoteChanged(std::uint32_t row) { changedFrom = row < changedFrom ? row : changedFrom; }
 };
 
 struct FormulaCell {
@@ -115,6 +117,9 @@ struct Content {
     // dates, is no date format); 0 = keep the cell's format.
     std::uint16_t numberFormat = 0;
     bool onlyWhenNoDateFormat = false;
+    // Text entered with a leading apostrophe: the cell keeps Excel's quote
+    // prefix, which is no part of the content. Any other entry clears it.
+    bool quotePrefix = false;
 };
 
 // Positions that follow their cell when an insert moves it (Range objects).
@@ -133,7 +138,8 @@ public:
     ~Workbook() override;
 
     // The new .xls file. Formulas whose inputs changed get fresh cached
-    // results (or are flagged for recalculation when they cannot be computed).
+    // results (or are flagged for recalculation when they cannot be computed);
+    // the others keep the results they were read with.
     std::vector<std::uint8_t> Save();
 
     std::size_t SheetCount() const { return sheets_.size(); }
@@ -143,6 +149,9 @@ public:
     // Excel's Find with a new instance's settings: formulas, part, by rows,
     // case-insensitive; the search starts after A1 and ends with A1.
     std::optional<TrackedPos> Find(std::u16string_view what);
+    // Each changed cell is entered again as typed, or kept text where it has
+    // the quote prefix; a result that cannot be entered throws EditRefused
+    // naming its cell.
     void Replace(std::u16string_view what, std::u16string_view replacement);
     void InsertShiftDown(std::uint32_t row, std::uint16_t col);
     void PutContent(std::uint32_t row, std::uint16_t col, const Content& content);
@@ -158,6 +167,9 @@ public:
     std::u16string CellText(std::uint32_t row, std::uint16_t col);
     const Cell* CellAt(std::uint32_t row, std::uint16_t col) const;
     std::uint16_t NumberFormatOfXf(std::uint16_t xf) const;
+    // Whether cells of that format carry the quote prefix: their text stays
+    // text through a Replace, and the formula bar shows it after an apostrophe.
+    bool HasQuotePrefix(std::uint16_t xf) const;
     std::u16string FormatCode(std::uint16_t ifmt) const;
     std::span<const Area> Merges() const { return merges_; }
 
@@ -186,10 +198,11 @@ private:
     Workbook();
     friend class XlsReader;
     friend class XlsWriter;
-    friend class SheetEvaluator;
+    friend class Recalculation;
 
     // formula::WorkbookContext
     std::optional<std::uint16_t> SheetOfIxti(std::uint16_t ixti) const override;
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> SheetsOfIxti(std::uint16_t ixti) const override;
     std::optional<std::uint16_t> IxtiOfSheet(std::uint16_t sheet) const override;
     std::optional<std::u16string> SheetName(std::uint16_t sheet) const override;
     std::optional<std::uint16_t> SheetByName(std::u16string_view name) const override;
@@ -203,6 +216,7 @@ private:
     void IndexFormula(std::uint32_t id);
     std::uint32_t InternString(std::u16string_view text) { return sst_.Intern(text); }
     std::uint16_t XfWithFormat(std::uint16_t xf, std::uint16_t ifmt);
+    std::uint16_t XfWithQuotePrefix(std::uint16_t xf, bool prefix);
     bool IsDateXf(std::uint16_t xf) const;
     bool IsTimeXf(std::uint16_t xf) const; // a date format that shows times too
     bool IsTextXf(std::uint16_t xf) const;
@@ -235,7 +249,8 @@ private:
     std::vector<std::vector<std::uint8_t>> xfs_; // XF payloads, original then added
     std::size_t originalXfCount_ = 0;
     std::unordered_map<std::uint32_t, std::uint16_t> xfWithFormat_;
-    std::unordered_map<std::uint16_t, std::u16string> formats_; // custom FORMAT records
+    std::unordered_map<std::uint32_t, std::uint16_t> xfWithQuotePrefix_; // (xf << 1 | prefix) -> xf
+    std::unordered_map<std::uint16_t, std::u16string> formats_;          // custom FORMAT records
     std::vector<std::pair<std::uint16_t, std::u16string>> addedFormats_;
     struct SheetInfo {
         std::u16string name;
@@ -252,6 +267,9 @@ private:
     std::vector<Xti> xti_;
     std::optional<std::uint16_t> internalSupBook_;
     std::vector<std::u16string> names_; // by one-based index - 1
+    // Some formula result could not be computed: the file asks Excel to
+    // recalculate every formula on opening.
+    bool recalcOnOpen_ = false;
 
     // ---- other sheets, raw (index by sheets_ order; the editable one empty)
     std::vector<std::vector<RawRecord>> sheetRecords_;

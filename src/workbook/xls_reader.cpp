@@ -9,9 +9,11 @@
 
 #include "workbook/cfb.h"
 #include "workbook/workbook_model.h"
+#include "workbook/xls_crypto.h"
 
 namespace vi2zezir::workbook {
 
+using biff::DecodeRk;
 using biff::GetU16;
 using biff::GetU32;
 using biff::RecordCursor;
@@ -27,16 +29,6 @@ std::string Hex(std::size_t v) {
 }
 
 [[noreturn]] void Bad(const std::string& why) { throw XlsError(why); }
-
-double DecodeRk(std::uint32_t rk) {
-    double v;
-    if (rk & 0x02) {
-        v = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
-    } else {
-        v = std::bit_cast<double>(static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32);
-    }
-    return (rk & 0x01) ? v / 100.0 : v;
-}
 
 // Excel 2.1 to 4.0 files start with BOF records of their own opcodes, in a
 // compound file or (mostly) without one.
@@ -127,7 +119,6 @@ void XlsReader::ReadGlobals() {
         const auto& rec = reader.Current();
         const auto data = rec.data;
         switch (rec.opcode) {
-        case op::kFilePass: Bad("the workbook is encrypted (password-protected)");
         case op::kSst: {
             if (sawSst) Bad("the workbook has two shared-string tables");
             sawSst = true;
@@ -649,7 +640,8 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     std::unique_ptr<Workbook> wb(new Workbook());
     wb->streamName_ = stream->name;
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
-    const auto* ws = wb->file_->FindStream(streamName);
+    auto* ws = wb->file_->FindStream(streamName);
+    DecryptWorkbookStream(ws->data);
     {
         XlsReader reader(*wb, ws->data);
         reader.ReadGlobals();

@@ -5,7 +5,9 @@
 #include <bit>
 #include <cmath>
 
+#include "workbook/recalc.h"
 #include "workbook/workbook_model.h"
+#include "workbook/xls_crypto.h"
 
 namespace vi2zezir::workbook {
 
@@ -14,69 +16,13 @@ using biff::PutU16;
 using biff::PutU32;
 namespace op = biff::op;
 
-// Cached results for the formulas of the editable sheet, computed through
-// the formula library with memoisation and a guard against cycles.
-class SheetEvaluator : public formula::EvalContext {
-public:
-    explicit SheetEvaluator(Workbook& wb) : wb_(wb), state_(wb.formulas_.size(), 0), results_(wb.formulas_.size()) {}
-
-    std::optional<formula::CellValue> Cell(std::uint16_t sheet, formula::CellPos pos) override {
-        if (sheet != wb_.editable_ || pos.col >= formula::kMaxCols || pos.row > kLastRow) return std::nullopt;
-        const workbook::Cell* cell = wb_.CellAt(pos.row, pos.col);
-        if (!cell) return formula::Blank{};
-        switch (cell->kind) {
-        case CellKind::Blank: return formula::Blank{};
-        case CellKind::Number: return cell->number;
-        case CellKind::Text: return std::u16string(wb_.sst_.Text(cell->index));
-        case CellKind::Boolean: return cell->small != 0;
-        case CellKind::Error: return formula::ErrorValue{cell->small};
-        case CellKind::Formula: return Result(cell->index);
-        }
-        return std::nullopt;
-    }
-
-    std::optional<formula::CellValue> Result(std::uint32_t id) {
-        if (state_[id] == 2) return results_[id];
-        if (state_[id] == 1) return std::nullopt; // a cycle
-        // Each formula read by another is evaluated on the stack of its
-        // reader: a template whose formulas each read the cell below (65,535
-        // deep) would overflow it. Past this depth the result is left
-        // unknown, so the readers above are flagged for Excel to compute; the
-        // deep formula itself is evaluated later from the top.
-        if (depth_ >= kMaxEvaluationDepth) return std::nullopt;
-        auto& f = wb_.formulas_[id];
-        state_[id] = 1;
-        ++depth_;
-        std::optional<formula::CellValue> value;
-        if (!f.expMember) {
-            try {
-                value = formula::Evaluate(f.tokens, wb_.editable_, {f.row, f.col}, wb_, *this);
-            } catch (const formula::FormulaError&) {
-                value.reset();
-            }
-        }
-        --depth_;
-        state_[id] = 2;
-        results_[id] = value;
-        return value;
-    }
-
-private:
-    static constexpr int kMaxEvaluationDepth = 256;
-
-    Workbook& wb_;
-    std::vector<std::uint8_t> state_;
-    std::vector<std::optional<formula::CellValue>> results_;
-    int depth_ = 0;
-};
-
 class XlsWriter {
 public:
     explicit XlsWriter(Workbook& wb) : wb_(wb) {}
     std::vector<std::uint8_t> Write();
 
 private:
-    void UpdateCachedResults();
+    std::size_t RecalcIdPosition() const;
     void WriteSst();
     void WriteExtSst();
     void WriteEditableSheet();
@@ -92,53 +38,6 @@ private:
     std::vector<Bucket> buckets_;
     std::uint16_t bucketSize_ = 8;
 };
-
-void XlsWriter::UpdateCachedResults() {
-    SheetEvaluator eval(wb_);
-    for (std::uint32_t id = 0; id < wb_.formulas_.size(); ++id) {
-        auto& f = wb_.formulas_[id];
-        if (!f.live) continue;
-        bool inputsChanged = f.dirty;
-        for (std::uint16_t c : f.columns) inputsChanged = inputsChanged || wb_.columns_[c].changed;
-        const auto value = eval.Result(id);
-        if (!value) {
-            // Readers that trust cached results would show a stale value:
-            // fAlwaysCalc makes Excel and LibreOffice compute it on load.
-            if (inputsChanged) f.grbit |= 0x0001;
-            continue;
-        }
-        f.cached.fill(0);
-        f.cachedText.clear();
-        if (const double* d = std::get_if<double>(&*value)) {
-            const auto bits = std::bit_cast<std::uint64_t>(*d);
-            for (int i = 0; i < 8; ++i) f.cached[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-            continue;
-        }
-        f.cached[6] = f.cached[7] = 0xFF;
-        if (const auto* s = std::get_if<std::u16string>(&*value)) {
-            f.cached[0] = s->empty() ? 3 : 0;
-            f.cachedText = *s;
-        } else if (const bool* b = std::get_if<bool>(&*value)) {
-            f.cached[0] = 1;
-            f.cached[2] = *b ? 1 : 0;
-        } else if (const auto* e = std::get_if<formula::ErrorValue>(&*value)) {
-            f.cached[0] = 2;
-            f.cached[2] = e->code;
-        } else { // a reference to an empty cell reads as 0
-            f.cached.fill(0);
-        }
-    }
-    // Formulas of other sheets that read changed cells of the editable sheet.
-    for (std::uint16_t c = 0; c < formula::kMaxCols; ++c) {
-        if (!wb_.columns_[c].changed) continue;
-        for (std::uint32_t s : wb_.sitesByColumn_[c]) {
-            const auto& site = wb_.sites_[s];
-            if (site.sheet == 0xFFFF) continue;
-            auto& rec = wb_.sheetRecords_[site.sheet][site.record];
-            if (rec.opcode == op::kFormula && rec.data.size() >= 16) rec.data[14] |= 0x01;
-        }
-    }
-}
 
 void XlsWriter::WriteSst() {
     std::uint32_t total = wb_.otherSheetsSstRefs_;
@@ -172,8 +71,36 @@ void XlsWriter::WriteExtSst() {
     out_.Write(op::kExtSst, b.Span());
 }
 
+// Where a RecalcId record goes when the file has none: after the sheets,
+// external references and names, before the drawing group and the strings.
+std::size_t XlsWriter::RecalcIdPosition() const {
+    std::size_t lastBoundSheet = 0;
+    for (std::size_t i = 0; i < wb_.globals_.size(); ++i)
+        if (wb_.globals_[i].opcode == op::kBoundSheet) lastBoundSheet = i;
+    for (std::size_t i = lastBoundSheet + 1; i < wb_.globals_.size(); ++i) {
+        switch (wb_.globals_[i].opcode) {
+        case 0x0866: // HFPicture
+        case 0x00EB: // MsoDrawingGroup
+        case op::kSst:
+        case op::kExtSst:
+        case 0x0801: // WebPub
+        case 0x080B: // WOpt
+        case 0x0865: // CrErr
+        case 0x0863: // BookExt
+        case 0x0867: // FeatHdr
+        case 0x0876: // DConn
+        case 0x0896: // Theme
+        case 0x089B: // CompressPictures
+        case 0x088C: // Compat12
+        case 0x0897: // GUIDTypeLib
+        case op::kEof: return i;
+        default: break;
+        }
+    }
+    return wb_.globals_.size() - 1;
+}
+
 std::vector<std::uint8_t> XlsWriter::Write() {
-    UpdateCachedResults();
     {
         // One allocation for the stream in the usual case: the globals and
         // other sheets as read, the strings, about 14 bytes a cell.
@@ -198,6 +125,14 @@ std::vector<std::uint8_t> XlsWriter::Write() {
             anyFormat = true;
         }
     }
+    // A RecalcId of build 0 makes Excel compute every formula on opening.
+    const std::uint8_t recalcAll[8] = {0xC1, 0x01, 0, 0, 0, 0, 0, 0};
+    std::size_t recalcIdAt = SIZE_MAX;
+    if (wb_.recalcOnOpen_) {
+        const auto it = std::find_if(wb_.globals_.begin(), wb_.globals_.end(),
+                                     [](const RawRecord& r) { return r.opcode == op::kRecalcId; });
+        if (it == wb_.globals_.end()) recalcIdAt = RecalcIdPosition();
+    }
     std::vector<std::size_t> boundSheetPos(wb_.sheets_.size());
     const auto writeAddedFormats = [&] {
         for (const auto& [ifmt, code] : wb_.addedFormats_) {
@@ -210,6 +145,13 @@ std::vector<std::uint8_t> XlsWriter::Write() {
     for (std::size_t i = 0; i < wb_.globals_.size(); ++i) {
         const auto& rec = wb_.globals_[i];
         if (!anyFormat && i == firstXf) writeAddedFormats();
+        if (i == recalcIdAt) out_.Write(op::kRecalcId, recalcAll);
+        if (rec.opcode == op::kRecalcId && wb_.recalcOnOpen_ && rec.data.size() >= 8) {
+            std::vector<std::uint8_t> data = rec.data;
+            std::fill(data.begin() + 4, data.begin() + 8, 0);
+            out_.Write(op::kRecalcId, data);
+            continue;
+        }
         if (rec.opcode == op::kSst) {
             WriteSst();
             continue;
@@ -239,6 +181,7 @@ std::vector<std::uint8_t> XlsWriter::Write() {
     cfb::CompoundFile file = *wb_.file_;
     cfb::Entry* stream = file.FindStream(wb_.streamName_);
     stream->data = std::move(out_.Data());
+    EncryptWorkbookStream(stream->data);
     return cfb::Write(file);
 }
 
@@ -524,6 +467,7 @@ void XlsWriter::WriteEditableSheet() {
 }
 
 std::vector<std::uint8_t> Workbook::Save() {
+    UpdateCachedResults(*this);
     XlsWriter writer(*this);
     return writer.Write();
 }

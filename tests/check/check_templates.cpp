@@ -109,7 +109,7 @@ fs::path EditedQuote40(const std::string& name, const CellEdits& cells) {
     if (book) base = staged = WriteBook(*book, "base-" + name);
 
     const fs::path out = TempFile(name);
-    auto app = workbook::CreateApplication({.outputPath = out, .onSaved = {}});
+    auto app = workbook::CreateApplication({.outputPath = out, .onSaved = {}, .newFileFolder = {}});
     auto sheet = app->Workbooks()->Open(base.u16string(), true)->Worksheets(1);
     for (const auto& [address, text] : firstSheet)
         sheet->Range(address)->Cells()->SetValue(text.empty() ? Value() : Value(text));
@@ -141,7 +141,7 @@ std::u16string FilledWorkbook::At(check::CellPos pos) const {
 FilledWorkbook RealTransfer(const fs::path& templatePath, std::u16string_view versionMajor) {
     const fs::path out = TempFile("filled-" + std::string(versionMajor.begin(), versionMajor.end()) + "-" +
                                   templatePath.filename().string());
-    auto app = workbook::CreateApplication({.outputPath = out, .onSaved = {}});
+    auto app = workbook::CreateApplication({.outputPath = out, .onSaved = {}, .newFileFolder = {}});
     auto sheet = app->Workbooks()->Open(templatePath.u16string(), true)->Worksheets(1);
     MarkerQuote quote{std::u16string(versionMajor)};
     transfer::WriteHeaderFields(quote, *sheet);

@@ -1,5 +1,6 @@
 // vi2zezir run as a user runs it without a display: TENDRIX_DOCUMENT names the
-// quote, "/f:" the template, VI2ZEZIR_OUTPUT where the filled workbook goes.
+// quote, "/f:" the template, VI2ZEZIR_OUTPUT where the filled workbook goes
+// (unset: a new file in the temporary folder).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,9 +9,15 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
+#include <span>
 #include <sstream>
+#include <vector>
 
+#include "quote_template.h"
 #include "support/libreoffice.h"
+#include "workbook/biff.h"
+#include "workbook/cfb.h"
 
 namespace {
 
@@ -46,7 +53,10 @@ protected:
     ProgramRun Start(const std::string& document, const std::string& arguments) {
         std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM";
         command += document.empty() ? " -u TENDRIX_DOCUMENT" : " TENDRIX_DOCUMENT='" + document + "'";
-        command += " VI2ZEZIR_OUTPUT='" + output.string() + "' '" VZ_PROGRAM "' " + arguments + " > out.txt 2> err.txt";
+        // Without an output file the program claims a new one in TMPDIR.
+        command += output.empty() ? " -u VI2ZEZIR_OUTPUT TMPDIR='" + dir.string() + "'"
+                                  : " VI2ZEZIR_OUTPUT='" + output.string() + "'";
+        command += " '" VZ_PROGRAM "' " + arguments + " > out.txt 2> err.txt";
         ProgramRun run;
         const int status = std::system(command.c_str());
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -106,6 +116,87 @@ TEST_F(HeadlessProgram, FillsTheTemplateAndLeavesItUntouched) {
                               {"A3", "This sheet is not filled by the transfer: only the Quote sheet is."}}));
 }
 
+// Two placeholders in one cell: a formula-like first value keeps the whole
+// cell text, whatever the values after it make of it.
+TEST_F(HeadlessProgram, DocumentTextNeverBecomesALiveFormula) {
+    using namespace vi2zezir::tools;
+    biff::Workbook book = quote_template::BuildQuoteTemplate();
+    auto& cells = book.sheets.front().cells;
+    cells.push_back({0, 7, 0, u"&DH_DocType&DH_DocNo"});
+    cells.push_back({1, 7, 0, u"&DH_DocType&APP_LoggedInUserName"});
+    cells.push_back({2, 7, 0, u"&DH_CustomText01 &DH_CustomText02"});
+    vi2zezir::workbook::cfb::CompoundFile file;
+    file.entries.push_back(
+        {u"Workbook", vi2zezir::workbook::cfb::Entry::Type::Stream, {}, 0, 0, 0, biff::WriteWorkbookStream(book), {}});
+    const auto bytes = vi2zezir::workbook::cfb::Write(file);
+    std::ofstream(templatePath, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ProgramRun run = Start(Document("q.json", R"json({"VersionMajor": "4",
+        "Header": {"DocType": "=", "DocNo": "HYPERLINK(\"http://evil.example\",\"click\")",
+                   "CustomText01": "=1+1", "CustomText02": "x"},
+        "Macros": {"&APP_LoggedInUserName": "1+1"}})json"),
+                           Switch());
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+    std::string whyNot;
+    auto sheet = vi2zezir::test::ReadWithLibreOffice(output, &whyNot);
+    if (!sheet) GTEST_SKIP() << whyNot;
+    for (const auto& [address, text] : std::map<std::string, std::string>{
+             {"H1", R"x(=HYPERLINK("http://evil.example","click"))x"}, {"H2", "=1+1"}, {"H3", "=1+1 x"}}) {
+        const vi2zezir::test::LoCell* cell = sheet->At(address);
+        ASSERT_NE(cell, nullptr) << address;
+        EXPECT_EQ(cell->type, "s") << address;
+        EXPECT_EQ(cell->value, text) << address;
+        EXPECT_EQ(cell->formula, "") << address;
+    }
+}
+
+// The template is never the output: not by its name, nor through a link.
+TEST_F(HeadlessProgram, RefusesToWriteOverTheTemplate) {
+    const std::string before = Slurp(templatePath);
+    fs::create_symlink(templatePath, dir / "link.xls");
+    fs::create_hard_link(templatePath, dir / "hard.xls");
+    for (const fs::path& target : {templatePath, dir / "link.xls", dir / "hard.xls"}) {
+        output = target;
+        ProgramRun run = Start(Example("quote-typical.json"), Switch());
+        EXPECT_EQ(run.exitCode, 1) << target;
+        EXPECT_NE(run.err.find("Error 1004: The filled workbook cannot be written to"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find("Writing Header Fields"), std::string::npos) << run.out;
+        EXPECT_EQ(Slurp(templatePath), before);
+    }
+}
+
+// Without VI2ZEZIR_OUTPUT, transfers at the same moment each claim a new file
+// named after the template, never one that exists.
+TEST_F(HeadlessProgram, TransfersAtOnceEachClaimANewFile) {
+    std::ofstream(dir / "quote template-filled-1.xls") << "someone else's";
+    std::string command = "cd '" + dir.string() + "' && for i in 1 2 3 4 5 6; do env -u DISPLAY -u WAYLAND_DISPLAY" +
+                          " -u QT_QPA_PLATFORM -u VI2ZEZIR_OUTPUT TMPDIR='" + dir.string() + "' TENDRIX_DOCUMENT='" +
+                          Example("quote-typical.json") + "' '" VZ_PROGRAM "' " + Switch() +
+                          " > out$i.txt 2>&1 & done; wait";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::set<std::string> written;
+    for (int i = 1; i <= 6; ++i) {
+        const std::string out = Slurp(dir / ("out" + std::to_string(i) + ".txt"));
+        const auto at = out.find("Workbook written to ");
+        ASSERT_NE(at, std::string::npos) << out;
+        written.insert(out.substr(at + 20, out.find('\n', at) - at - 20));
+    }
+    std::set<std::string> expected;
+    for (int n = 2; n <= 7; ++n)
+        expected.insert((dir / ("quote template-filled-" + std::to_string(n) + ".xls")).string());
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(Slurp(dir / "quote template-filled-1.xls"), "someone else's");
+}
+
+// One argument that carries its own double quotes, as a launcher or a script
+// written for Windows passes it.
+TEST_F(HeadlessProgram, ASwitchArgumentWithItsOwnQuotes) {
+    ProgramRun run = Start(Example("quote-empty.json"), "'/f:\"" + templatePath.string() + "\"'");
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(fs::exists(output));
+}
+
 TEST_F(HeadlessProgram, RefusesWithoutTendrix) {
     ProgramRun run = Start("", Switch());
     EXPECT_EQ(run.exitCode, 1);
@@ -147,6 +238,60 @@ TEST_F(HeadlessProgram, ThirtyTwoThousandSevenHundredSixtyEightLinesOverflow) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Error 6: Overflow\n");
     EXPECT_FALSE(fs::exists(output));
+}
+
+// The FILEPASS payload of a workbook's globals, empty when it has none.
+std::vector<std::uint8_t> FilePass(const fs::path& workbook) {
+    const std::string bytes = Slurp(workbook);
+    const auto file =
+        vi2zezir::workbook::cfb::Read(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    const auto* stream = file.FindStream(u"Workbook");
+    if (!stream) return {};
+    vi2zezir::workbook::biff::RecordReader reader(stream->data);
+    while (reader.Next() && reader.Current().opcode != vi2zezir::workbook::biff::op::kEof) {
+        const auto& rec = reader.Current();
+        if (rec.opcode == vi2zezir::workbook::biff::op::kFilePass) return {rec.data.begin(), rec.data.end()};
+    }
+    return {};
+}
+
+// A template encrypted under Excel's default password opens, fills and saves
+// encrypted as it came: LibreOffice reads every cell of the output as it
+// reads the template, and the output's FILEPASS is the template's.
+TEST_F(HeadlessProgram, EncryptedTemplatesAreSavedEncryptedAsTheyCame) {
+    for (const char* name : {"50833.xls", "pwtest3.xls"}) {
+        SCOPED_TRACE(name);
+        fs::copy_file(fs::path(VZ_SOURCE_DIR) / "tests/data/corpus/encrypted" / name, templatePath,
+                      fs::copy_options::overwrite_existing);
+        fs::remove(output);
+        ProgramRun run = Start(Example("quote-typical.json"), Switch());
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_FALSE(FilePass(templatePath).empty());
+        EXPECT_EQ(FilePass(output), FilePass(templatePath));
+
+        std::string whyNot;
+        const auto before = vi2zezir::test::ReadAllSheetsWithLibreOffice(templatePath, &whyNot);
+        if (!before) GTEST_SKIP() << whyNot;
+        const auto after = vi2zezir::test::ReadAllSheetsWithLibreOffice(output);
+        ASSERT_TRUE(after);
+        ASSERT_EQ(after->size(), before->size());
+        std::size_t cells = 0;
+        for (std::size_t s = 0; s < before->size(); ++s) {
+            const auto& a = (*before)[s];
+            const auto& b = (*after)[s];
+            EXPECT_EQ(b.name, a.name);
+            EXPECT_EQ(b.cells.size(), a.cells.size()) << a.name;
+            for (const auto& [address, cell] : a.cells) {
+                const auto* other = b.At(address);
+                ASSERT_NE(other, nullptr) << a.name << "!" << address;
+                EXPECT_EQ(other->value, cell.value) << a.name << "!" << address;
+                EXPECT_EQ(other->formula, cell.formula) << a.name << "!" << address;
+                EXPECT_EQ(other->numberFormat, cell.numberFormat) << a.name << "!" << address;
+                cells += !cell.value.empty();
+            }
+        }
+        EXPECT_GT(cells, 0u); // LibreOffice decrypted the template, not an empty reading
+    }
 }
 
 TEST_F(HeadlessProgram, WithoutTheSwitchTheDefaultTemplateBesideTheProgramIsUsed) {

@@ -16,6 +16,20 @@ std::size_t FindNoCase(const std::u16string& haystack, const std::u16string& nee
     return text::LowerCase(haystack).find(text::LowerCase(needle), from);
 }
 
+// Typed entry, as far as the writers depend on it: a leading apostrophe is
+// the hidden quote prefix, a leading "=" makes a formula, and any entry
+// replaces the prefix the cell had.
+void Enter(MemoryCell& cell, std::u16string content) {
+    cell.prefixed = !content.empty() && content[0] == u'\'';
+    if (cell.prefixed) content.erase(0, 1);
+    cell.formula.clear();
+    cell.value = Value();
+    if (!cell.prefixed && !content.empty() && content[0] == u'=')
+        cell.formula = std::move(content);
+    else
+        cell.value = Value(std::move(content));
+}
+
 class MemoryWorkbook final : public sheet::Workbook {
 public:
     explicit MemoryWorkbook(std::shared_ptr<MemoryApp> app) : app_(std::move(app)) {}
@@ -162,16 +176,12 @@ void MemoryRange::Replace(const std::u16string& what, const std::u16string& repl
             changed = true;
         }
         if (!changed) continue;
-        // Re-entered as typed: a leading apostrophe becomes the hidden prefix.
-        cell.prefixed = !content.empty() && content[0] == u'\'';
-        if (cell.prefixed) content.erase(0, 1);
-        if (!cell.prefixed && !content.empty() && content[0] == u'=') {
-            cell.formula = content;
-            cell.value = Value();
-        } else {
-            cell.formula.clear();
-            cell.value = Value(content);
-        }
+        // Re-entered as typed, except that a cell with the quote prefix
+        // keeps it: its text stays text, whatever it reads now.
+        if (cell.prefixed)
+            cell.value = Value(std::move(content));
+        else
+            Enter(cell, std::move(content));
     }
 }
 
@@ -213,16 +223,13 @@ std::shared_ptr<sheet::Range> MemoryRange::Cells() {
 void MemoryRange::SetValue(const Value& value) {
     sheet_->log->push_back("Value=" + U8(ToText(value)));
     MemoryCell& cell = sheet_->cells[*cell_];
-    cell.formula.clear();
-    cell.prefixed = value.IsText() && !value.AsText().empty() && value.AsText()[0] == u'\'';
-    cell.value = cell.prefixed ? Value(value.AsText().substr(1)) : value;
+    if (value.IsText()) return Enter(cell, value.AsText());
+    cell = MemoryCell{value, {}, false};
 }
 
 void MemoryRange::SetFormula(const std::u16string& formula) {
     sheet_->log->push_back("Formula=" + U8(formula));
-    MemoryCell& cell = sheet_->cells[*cell_];
-    cell.formula = formula;
-    cell.value = Value();
+    sheet_->cells[*cell_] = MemoryCell{Value(), formula, false};
 }
 
 std::shared_ptr<sheet::Range> MemorySheet::Cells() {
@@ -237,12 +244,7 @@ std::shared_ptr<sheet::Range> MemorySheet::Range(const std::u16string& cell1) {
 }
 
 void MemorySheet::Put(const std::string& address, const std::u16string& text) {
-    MemoryCell cell;
-    if (!text.empty() && text[0] == u'=')
-        cell.formula = text;
-    else
-        cell.value = Value(text);
-    cells[ParseA1(text::FromUtf8(address))] = cell;
+    Enter(cells[ParseA1(text::FromUtf8(address))], text);
 }
 
 const MemoryCell* MemorySheet::At(const std::string& address) const {

@@ -45,7 +45,10 @@ public:
 struct MemoryCell {
     Value value;
     std::u16string formula; // non-empty for a formula cell
-    bool prefixed = false;  // entered with a leading apostrophe, which is no part of the content
+    // The quote prefix, as Excel keeps it in the cell's format: entered with
+    // a leading apostrophe, which is no part of the content, and kept by a
+    // Replace, which leaves the cell text.
+    bool prefixed = false;
     std::u16string Content() const { return formula.empty() ? ToText(value) : formula; }
 };
 
@@ -72,7 +75,7 @@ public:
     std::shared_ptr<sheet::Range> Cells() override;
     std::shared_ptr<sheet::Range> Range(const std::u16string& cell1) override;
 
-    // Test access by A1 address ("B7").
+    // Test access by A1 address ("B7"); Put enters the text as typed.
     void Put(const std::string& address, const std::u16string& text);
     std::u16string Text(const std::string& address) const;
     const MemoryCell* At(const std::string& address) const;

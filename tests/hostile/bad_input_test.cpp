@@ -158,11 +158,9 @@ protected:
         documentPath_ = dir_ / "quote.json";
         outputPath_ = dir_ / "filled.xls";
         setenv(standin::kDocumentVariable, documentPath_.c_str(), 1);
-        setenv("VI2ZEZIR_OUTPUT", outputPath_.c_str(), 1);
     }
     void TearDown() override {
         unsetenv(standin::kDocumentVariable);
-        unsetenv("VI2ZEZIR_OUTPUT");
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -181,7 +179,7 @@ protected:
     Failure RunOnFiles(const Bytes& templateBytes) {
         const long before = PeakRssKb();
         RecordingWindow window(templatePath_.u16string());
-        posix::PortableObjectServices services;
+        posix::PortableObjectServices services({.outputPath = outputPath_, .onSaved = {}, .newFileFolder = {}});
         transfer::References refs;
         std::optional<Failure> failure;
         try {
@@ -232,7 +230,7 @@ TEST_F(BadInput, TheUnmutatedTemplateAndDocumentGoThrough) {
     WriteBytes(templatePath_, GoodTemplate());
     std::ofstream(documentPath_) << kSmallDocument;
     RecordingWindow window(templatePath_.u16string());
-    posix::PortableObjectServices services;
+    posix::PortableObjectServices services({.outputPath = outputPath_, .onSaved = {}, .newFileFolder = {}});
     transfer::References refs;
     transfer::CmdExport2Excel_Click(window, services, refs);
     refs.Release();
@@ -263,6 +261,54 @@ TEST_F(BadInput, FilesThatAreNoWorkbook) {
         SCOPED_TRACE("only the header survived");
         ExpectRefusedTemplate(Bytes(GoodTemplate().begin(), GoodTemplate().begin() + 512),
                               "header claims 1 FAT sectors, but the file holds only 0 sectors");
+    }
+}
+
+// Only workbooks encrypted under Excel's default password open.
+TEST_F(BadInput, EncryptedWorkbooksThatCannotBeOpened) {
+    {
+        SCOPED_TRACE("a real password to open");
+        ExpectRefusedTemplate(ReadBytes(fs::path(VZ_SOURCE_DIR) / "tests/data/refused/poi-35897-type4.xls"),
+                              "the workbook is protected with a password to open");
+    }
+    // The template with a FILEPASS record of that payload after its BOF.
+    const auto withFilePass = [](const Bytes& payload) {
+        return WithWorkbookStream([&](Bytes& s) {
+            Bytes record{0x2F, 0x00, static_cast<std::uint8_t>(payload.size()), 0x00};
+            record.insert(record.end(), payload.begin(), payload.end());
+            s.insert(s.begin() + 4 + (s[2] | s[3] << 8), record.begin(), record.end());
+        });
+    };
+    // RC4 CryptoAPI: version 4.2, flags, a 32-byte header, then the verifier.
+    const auto cryptoApi = [](std::uint32_t headerSize, std::uint32_t keyBits) {
+        Bytes b{1, 0, 4, 0, 2, 0};
+        const auto u32 = [&](std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        };
+        for (std::uint32_t v : {0x0Cu, headerSize, 0x0Cu, 0u, 0x6801u, 0x8004u, keyBits, 1u, 0u, 0u}) u32(v);
+        u32(16);
+        b.insert(b.end(), 32, 0xA5); // salt, verifier
+        u32(20);
+        b.insert(b.end(), 20, 0x5A); // verifier hash
+        return b;
+    };
+    const struct {
+        const char* what;
+        Bytes payload;
+        const char* reason;
+    } kRows[] = {
+        {"XOR obfuscation", {0, 0, 0x34, 0x12, 0x78, 0x56}, "protected with a password to open (XOR obfuscation)"},
+        {"an unknown method", {2, 0}, "encrypted with an unknown method (0x2)"},
+        {"RC4 with its verifier cut off",
+         {1, 0, 1, 0, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+         "cut off inside the RC4 encryption header"},
+        {"a CryptoAPI header that claims 4 GB", cryptoApi(0xFFFFFFF0u, 128),
+         "cut off inside the RC4 CryptoAPI encryption header"},
+        {"a 256-bit key", cryptoApi(32, 256), "encryption key size of 256 bits is out of range"},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.what);
+        ExpectRefusedTemplate(withFilePass(row.payload), row.reason);
     }
 }
 
@@ -369,7 +415,7 @@ protected:
         std::ofstream(documentPath_) << kSmallDocument;
         const long before = PeakRssKb();
         RecordingWindow window(templatePath_.u16string());
-        posix::PortableObjectServices services;
+        posix::PortableObjectServices services({.outputPath = outputPath_, .onSaved = {}, .newFileFolder = {}});
         transfer::References refs;
         transfer::CmdExport2Excel_Click(window, services, refs);
         refs.Release();

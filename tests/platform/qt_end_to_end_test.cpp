@@ -21,10 +21,12 @@ TEST(QtEndToEndTest, SendToExcelFillsTheExampleTemplateAndClosesTheWindow) {
     ASSERT_TRUE(output.isValid());
     const QString filled = output.filePath(QStringLiteral("filled.xls"));
     qputenv("TENDRIX_DOCUMENT", (examples + QStringLiteral("/quote-typical.json")).toUtf8());
-    qputenv("VI2ZEZIR_OUTPUT", filled.toUtf8());
 
     std::vector<std::filesystem::path> handedOver;
-    posix::PortableObjectServices services([&](const std::filesystem::path& path) { handedOver.push_back(path); });
+    posix::PortableObjectServices services(
+        {.outputPath = filled.toStdU16String(),
+         .onSaved = [&](const std::filesystem::path& path) { handedOver.push_back(path); },
+         .newFileFolder = {}});
     QtFormView view([](QWidget*, const shell::OpenDialogOptions&) { return std::u16string(); });
     shell::frmTX_To_ExcelLink form(view, services, {examples.toStdU16String(), u""});
     ConnectForm(view, form);
@@ -46,7 +48,6 @@ TEST(QtEndToEndTest, SendToExcelFillsTheExampleTemplateAndClosesTheWindow) {
     EXPECT_GT(QFileInfo(filled).size(), 0);
 
     qunsetenv("TENDRIX_DOCUMENT");
-    qunsetenv("VI2ZEZIR_OUTPUT");
 }
 
 } // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 #include "shell/modCommandLine.h"
+#include "text/utf.h"
 
 namespace vi2zezir {
 namespace {
@@ -34,6 +38,65 @@ INSTANTIATE_TEST_SUITE_P(
                       SwitchCase{u"/x /f:a.xls", true, u"a.xls"}, SwitchCase{u"/f:a.xls /f:b.xls", true, u"a.xls"},
                       SwitchCase{u"/f:a\"b\"c.xls", true, u"abc.xls"}, SwitchCase{u"  /f:a.xls  ", true, u"a.xls"},
                       SwitchCase{u"x\"y /f:a.xls", false, u""}, SwitchCase{u"/fx /f:a.xls", true, u"a.xls"}));
+
+std::u16string WithoutQuotes(std::u16string text) {
+    std::erase(text, u'"');
+    return text;
+}
+
+// Arguments handed over already split, as a POSIX shell hands them, are
+// written as an argument text that splits into the same arguments: the same
+// count, the same characters but for quotes, and unchanged where they were
+// written as on Windows already. A "/f:" among them gives its value.
+TEST(JoinArguments, SplitsBackIntoTheSameArguments) {
+    std::mt19937 random(20260117);
+    const std::u16string alphabet = u"ab \"/:";
+    const auto randomText = [&](std::size_t maxLength) {
+        std::u16string text(random() % (maxLength + 1), u'a');
+        for (auto& c : text) c = alphabet[random() % alphabet.size()];
+        return text;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<std::u16string> arguments(random() % 5);
+        for (auto& argument : arguments) argument = randomText(6);
+        const bool withSwitch = round % 2 == 0;
+        const std::u16string value = randomText(8);
+        std::size_t at = 0;
+        if (withSwitch) {
+            for (auto& argument : arguments)
+                if (argument.starts_with(u"/")) argument.front() = u'x';
+            at = random() % (arguments.size() + 1);
+            arguments.insert(arguments.begin() + static_cast<std::ptrdiff_t>(at), u"/f:" + value);
+        }
+        const std::u16string text = modCommandLine::JoinArguments(arguments);
+        std::vector<std::u16string> table;
+        modCommandLine::SplitArguments(text, u" ", table);
+        ASSERT_EQ(table.size(), arguments.size() + 1) << text::ToUtf8(text);
+        for (std::size_t i = 0; i < arguments.size(); ++i) {
+            const std::u16string& argument = arguments[i];
+            const std::u16string& piece = table[i + 1];
+            ASSERT_EQ(WithoutQuotes(piece), WithoutQuotes(argument)) << text::ToUtf8(text);
+            std::size_t quotes = 0;
+            bool asOnWindows = !argument.empty();
+            for (char16_t c : argument) {
+                quotes += c == u'"';
+                asOnWindows = asOnWindows && (c != u' ' || quotes % 2 == 1);
+            }
+            if (asOnWindows && quotes % 2 == 0) {
+                ASSERT_EQ(piece, argument) << text::ToUtf8(text);
+            }
+        }
+        modCommandLine::ParseCommandLine(text);
+        std::u16string found;
+        ASSERT_EQ(modCommandLine::GetSwitchValue(u"/f", found), withSwitch) << text::ToUtf8(text);
+        ASSERT_EQ(found, withSwitch ? WithoutQuotes(value) : u"") << text::ToUtf8(text);
+    }
+    // One argument carrying its own quotes, as a launcher passes it.
+    modCommandLine::ParseCommandLine(modCommandLine::JoinArguments({u"/f:\"/home/me/My Templates/q.xls\""}));
+    std::u16string path;
+    EXPECT_TRUE(modCommandLine::GetSwitchValue(u"/f", path));
+    EXPECT_EQ(path, u"/home/me/My Templates/q.xls");
+}
 
 TEST(SplitArguments, KeepsQuotesAndEmptyPieces) {
     std::vector<std::u16string> table;

@@ -35,7 +35,7 @@ protected:
         const auto bytes = test::BuildXls(options);
         std::ofstream(templ, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        app_ = CreateApplication({Filled(), {}});
+        app_ = CreateApplication({Filled(), {}, {}});
         app_->Workbooks()->Open(templ.u16string(), true);
         return app_->Workbooks()->Item(1)->Worksheets(1);
     }
@@ -94,6 +94,37 @@ TEST_F(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
     EXPECT_NE(s.At("C4")->numberFormat.find("$"), std::string::npos);
     EXPECT_EQ(s.Value("B7"), ""); // the cleared placeholder cell
     EXPECT_EQ((*sheets)[1].Value("A1"), "notes sheet");
+}
+
+// Text the quote prefix keeps (a cell two placeholders share, a template
+// cell with the prefix, a Value put) reads back as text showing what was
+// entered, never as a formula.
+TEST_F(EngineLibreOffice, QuotePrefixedTextReadsBackAsText) {
+    test::BuilderOptions o;
+    o.sheets[0].cells = {{0, 0, u"&A&B"}, {1, 0, u"&C &D"}, {2, 0, u"=&D", 17}};
+    o.extraXfs = 2;
+    auto ws = Open(o);
+    ws->Cells()->Replace(u"&A", u"'=");
+    ws->Cells()->Replace(u"'=", u"=");
+    ws->Cells()->Replace(u"&B", u"HYPERLINK(\"http://evil.example\",\"click\")");
+    ws->Cells()->Replace(u"&C", u"'=1+1");
+    ws->Cells()->Replace(u"'=1+1", u"=1+1");
+    ws->Cells()->Replace(u"&D", u"x");
+    ws->Range(u"A4")->SetValue(Value(u"'=1+1"));
+    app_->SetVisible(true);
+
+    std::string whyNot;
+    auto sheet = vi2zezir::test::ReadWithLibreOffice(Filled(), &whyNot);
+    if (!sheet) GTEST_SKIP() << whyNot;
+    const std::pair<const char*, const char*> texts[] = {
+        {"A1", "=HYPERLINK(\"http://evil.example\",\"click\")"}, {"A2", "=1+1 x"}, {"A3", "=x"}, {"A4", "=1+1"}};
+    for (const auto& [address, text] : texts) {
+        const vi2zezir::test::LoCell* cell = sheet->At(address);
+        ASSERT_NE(cell, nullptr) << address;
+        EXPECT_EQ(cell->type, "s") << address;
+        EXPECT_EQ(cell->value, text) << address;
+        EXPECT_EQ(cell->formula, "") << address;
+    }
 }
 
 // Conditional formats and validations the engine moved are still read as

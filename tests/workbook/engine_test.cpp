@@ -1,15 +1,19 @@
 // The engine through its SheetHost interface, with Excel's behaviour for the
 // calls the writers make; results are read back from the saved file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "servers/failure.h"
 #include "workbook/engine.h"
@@ -35,6 +39,12 @@ std::vector<std::uint8_t> ReadAll(const fs::path& path) {
 void WriteAll(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+EngineOptions WritingTo(const fs::path& output) {
+    EngineOptions options;
+    options.outputPath = output;
+    return options;
 }
 
 class EngineTest : public ::testing::Test {
@@ -279,7 +289,7 @@ TEST_F(EngineTest, NamesFollowAnInsertAsFormulasDo) {
     const std::size_t cut = splitName.size() - 6; // inside the second reference
     auto cutOff = Name(u"CutOff", Ref3d(5, 1));
     cutOff.resize(cutOff.size() - 2);
-    o.globalRecords = {{0x01AE, supBook.Data()},
+    o.globals = {{0x01AE, supBook.Data()},
                        {0x0017, externSheet.Data()},
                        {0x0018, Name(u"TotalCell", Ref3d(3, 1))},
                        {0x0018, Name(u"\x06", Area3d(1, 9, 1, 1), true)}, // Print_Area B2:B10
@@ -317,6 +327,62 @@ TEST_F(EngineTest, AnApostrophePrefixIsNoPartOfTheContent) {
     EXPECT_EQ(wb->CellText(1, 1), u"Phone: +49 30 0074321");
     EXPECT_EQ(wb->CellAt(2, 1)->kind, CellKind::Text);
     EXPECT_EQ(wb->CellText(2, 1), u" +49 30 0074321");
+}
+
+// A text entered after an apostrophe keeps the quote prefix in its cell's
+// format, as Excel does, and stays text through every later Replace: the
+// writers' calls below (the value behind an apostrophe, a second Replace that
+// takes the apostrophe out where it shows) cannot complete a formula in a
+// cell several placeholders share. A new entry without one clears it.
+TEST_F(EngineTest, TheQuotePrefixKeepsACellTextThroughReplace) {
+    BuilderOptions o = Cells({{0, 1, u"&A&B"},
+                              {1, 1, u"&A&C"},
+                              {2, 1, u"&D &E"},
+                              {3, 1, u"=&E", 17}, // prefixed in the template
+                              {4, 1, u"&A"},
+                              {5, 1, u"was text", 17}});
+    o.extraXfs = 2;
+    auto ws = Open(o);
+    const auto replace = [&](const char16_t* what, const char16_t* text) { ws->Cells()->Replace(what, text); };
+    replace(u"&A", u"'=");
+    replace(u"'=", u"=");
+    replace(u"&B", u"HYPERLINK(\"http://evil.example\",\"click\")");
+    replace(u"&C", u"1+1");
+    replace(u"&D", u"'=1+1");
+    replace(u"'=1+1", u"=1+1");
+    replace(u"&E", u"x");
+    ws->Range(u"A1")->SetValue(Value(u"'12"));
+    ws->Range(u"B6")->SetValue(Value(u"12"));
+    EXPECT_EQ(ws->Cells()->Find(u"'"), nullptr); // the prefix is no part of any content
+    auto wb = SaveAndReload();
+    const std::pair<std::uint32_t, std::u16string> texts[] = {
+        {0, u"=HYPERLINK(\"http://evil.example\",\"click\")"}, {1, u"=1+1"}, {2, u"=1+1 x"}, {3, u"=x"}, {4, u"="}};
+    for (const auto& [row, text] : texts) {
+        const Cell* cell = wb->CellAt(row, 1);
+        ASSERT_NE(cell, nullptr) << row;
+        EXPECT_EQ(cell->kind, CellKind::Text) << row;
+        EXPECT_EQ(wb->CellText(row, 1), text) << row;
+        EXPECT_TRUE(wb->HasQuotePrefix(cell->xf)) << row;
+    }
+    // One clone of the default format serves every cell prefixed from it.
+    EXPECT_EQ(wb->CellAt(0, 1)->xf, wb->CellAt(2, 1)->xf);
+    EXPECT_EQ(wb->CellAt(0, 0)->xf, wb->CellAt(0, 1)->xf);
+    EXPECT_EQ(wb->CellAt(0, 0)->kind, CellKind::Text);
+    EXPECT_EQ(wb->CellAt(5, 1)->kind, CellKind::Number);
+    EXPECT_FALSE(wb->HasQuotePrefix(wb->CellAt(5, 1)->xf));
+}
+
+// A Replace never leaves a placeholder behind without a word: a result that
+// is no formula is refused with Excel's message and the cell it was in.
+TEST_F(EngineTest, AReplaceThatMakesAnInvalidFormulaFailsNamingTheCell) {
+    auto ws = Open(Cells({{2, 3, u"=1+&P"}}));
+    try {
+        ws->Cells()->Replace(u"&P", u")");
+        ADD_FAILURE() << "the invalid formula was not reported";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.Code(), 1004);
+        EXPECT_EQ(f.Description(), u"There's a problem with this formula. (cell $D$3)");
+    }
 }
 
 TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
@@ -516,6 +582,108 @@ TEST_F(EngineTest, TheTemplateIsNeverWritten) {
     EXPECT_EQ(ReadAll(templatePath_), before);
 }
 
+// An output that is the template's file, by its own name, another spelling
+// or a link, is refused when the template opens, before any cell changes;
+// a link made after that is refused when the workbook would be written.
+TEST_F(EngineTest, AnOutputThatIsTheTemplateIsRefused) {
+    Open(Cells({{0, 1, u"&P"}}));
+    const auto before = ReadAll(templatePath_);
+    fs::create_symlink(templatePath_, dir_ / "link.xls");
+    fs::create_hard_link(templatePath_, dir_ / "hard.xls");
+    for (const fs::path& output : {templatePath_, dir_ / "." / "template.xls", dir_ / "link.xls", dir_ / "hard.xls"}) {
+        auto app = CreateApplication(WritingTo(output));
+        try {
+            app->Workbooks()->Open(templatePath_.u16string(), true);
+            ADD_FAILURE() << output;
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.Code(), 1004);
+            EXPECT_NE(f.Description().find(u"template"), std::u16string::npos);
+        }
+    }
+    auto app = CreateApplication(WritingTo(dir_ / "later.xls"));
+    app->Workbooks()->Open(templatePath_.u16string(), true)->Worksheets(1)->Range(u"B1")->SetValue(Value(1.0));
+    fs::create_hard_link(templatePath_, dir_ / "later.xls");
+    EXPECT_THROW(app->SetVisible(true), Failure);
+    EXPECT_EQ(ReadAll(templatePath_), before);
+}
+
+// A write that fails half-way (at the file-size limit here) leaves the file
+// it would have replaced as it was, and no temporary file beside it; a name
+// claimed for the workbook is given back.
+TEST_F(EngineTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
+    auto ws = Open(Cells({{0, 1, u"&P"}}));
+    ws->Range(u"B1")->SetValue(Value(u"filled"));
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+    WriteAll(dir_ / "out.xls", old);
+    EngineOptions claiming;
+    claiming.newFileFolder = dir_;
+    auto claimingApp = CreateApplication(claiming);
+    claimingApp->Workbooks()->Open(templatePath_.u16string(), true);
+
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit saved = limit;
+    limit.rlim_cur = 1024; // the smallest workbook is larger
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    std::vector<Failure> failures;
+    for (auto* app : {app_.get(), claimingApp.get()}) {
+        try {
+            app->SetVisible(true);
+        } catch (const Failure& f) {
+            failures.push_back(f);
+        }
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].Code(), 1004);
+    EXPECT_NE(failures[0].Description().find(u"out.xls' cannot be written"), std::u16string::npos);
+    EXPECT_EQ(ReadAll(dir_ / "out.xls"), old);
+    std::vector<fs::path> left;
+    for (const auto& entry : fs::directory_iterator(dir_)) left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<fs::path>{"out.xls", "template.xls"}));
+}
+
+// Without an output file, each workbook gets a new file named after its
+// template, claimed exclusively: never a file that exists, and never the
+// same one for two transfers at the same moment.
+TEST_F(EngineTest, NewOutputNamesAreClaimedExclusively) {
+    Open(Cells({{0, 1, u"&P"}}));
+    const std::vector<std::uint8_t> someoneElses{'x'};
+    WriteAll(dir_ / "template-filled-2.xls", someoneElses);
+    constexpr int kTransfers = 6;
+    std::array<fs::path, kTransfers> saved;
+    std::vector<std::thread> transfers;
+    for (int i = 0; i < kTransfers; ++i) {
+        transfers.emplace_back([&, i] {
+            EngineOptions options;
+            options.newFileFolder = dir_;
+            options.onSaved = [&saved, i](const fs::path& path) { saved[i] = path; };
+            try {
+                auto app = CreateApplication(options);
+                app->Workbooks()
+                    ->Open(templatePath_.u16string(), true)
+                    ->Worksheets(1)
+                    ->Range(u"A1")
+                    ->SetValue(Value(static_cast<double>(i)));
+                app->SetVisible(true);
+            } catch (const Failure& f) {
+                ADD_FAILURE() << std::string(f.what());
+            }
+        });
+    }
+    for (auto& t : transfers) t.join();
+    EXPECT_EQ(std::set<fs::path>(saved.begin(), saved.end()).size(), static_cast<std::size_t>(kTransfers));
+    EXPECT_EQ(ReadAll(dir_ / "template-filled-2.xls"), someoneElses);
+    for (int i = 0; i < kTransfers; ++i) {
+        EXPECT_EQ(saved[i].parent_path(), dir_);
+        EXPECT_EQ(Workbook::Load(ReadAll(saved[i]))->CellAt(0, 0)->number, i);
+    }
+}
+
 TEST_F(EngineTest, OtherSheetsAndStringsSurviveTheRoundTrip) {
     BuilderOptions o = Cells({{0, 0, u"&P"}, {1, 0, u"shared"}});
     BuilderSheet second;
@@ -539,7 +707,7 @@ protected:
     Failure OpenBytes(const std::vector<std::uint8_t>& bytes) {
         const auto path = dir_ / "bad.xls";
         WriteAll(path, bytes);
-        auto app = CreateApplication({dir_ / "never.xls", {}});
+        auto app = CreateApplication(WritingTo(dir_ / "never.xls"));
         try {
             app->Workbooks()->Open(path.u16string(), true);
         } catch (const Failure& f) {
@@ -594,7 +762,7 @@ TEST_F(HostileTemplate, RecordsAndIndexesThatLieAreRefused) {
         o.lieAboutSstCount = true;
         const auto path = dir_ / "lying.xls";
         WriteAll(path, test::BuildXls(o));
-        auto app = CreateApplication({dir_ / "o.xls", {}});
+        auto app = CreateApplication(WritingTo(dir_ / "o.xls"));
         app->Workbooks()->Open(path.u16string(), true);
         EXPECT_EQ(app->Workbooks()->Item(1)->Worksheets(1)->Cells()->Find(u"ONE")->Address(), u"$A$1");
     }

@@ -592,7 +592,7 @@ TEST_F(EvalTest, ReferencesResolveThroughTheContext) {
     EXPECT_EQ(Eval("=Sheet2!A1*2"), Num(14));
     EXPECT_THROW(Eval("=Data's!A1"), FormulaError); // such a sheet name needs quotes
     EXPECT_EQ(Eval("='Data''s'!A1"), std::nullopt); // the context cannot read that sheet
-    EXPECT_EQ(Eval("=Rate*2"), std::nullopt);       // names are beyond the evaluator
+    EXPECT_EQ(Eval("=Rate*2"), std::nullopt);       // the context gives no definition of the name
     EXPECT_EQ(Eval("=TODAY()"), std::nullopt);
     // Implicit intersection: a one-column area used as a value takes the
     // formula's own row.
@@ -600,6 +600,24 @@ TEST_F(EvalTest, ReferencesResolveThroughTheContext) {
     EXPECT_EQ(Eval("=F1:F10*3", CellPos{40, 7}), Err(0x0F));
     // A huge area is left to the spreadsheet rather than read cell by cell.
     EXPECT_EQ(Eval("=SUM(A1:IV65536)"), std::nullopt);
+}
+
+TEST_F(EvalTest, OperandClassesDecideBetweenIntersectionAndArrays) {
+    cells.Set(0, 0, 0, 1.0); // A1:A2 = 1, 2; B1:B2 = 3, 4
+    cells.Set(0, 1, 0, 2.0);
+    cells.Set(0, 0, 1, 3.0);
+    cells.Set(0, 1, 1, 4.0);
+    // SUM(A1:A2*B1:B2) with the areas of the given class.
+    const auto sumOfProducts = [](std::uint8_t areaPtg) {
+        return Tokens{{areaPtg, 0, 0, 1, 0, 0, 0, 0, 0, areaPtg, 0, 0, 1, 0, 1, 0, 1, 0, 0x05, 0x42, 1, 4, 0}, {}};
+    };
+    EXPECT_EQ(Evaluate(sumOfProducts(0x65), 0, CellPos{0, 5}, book, cells), Num(11)); // arrays
+    EXPECT_EQ(Evaluate(sumOfProducts(0x45), 0, CellPos{0, 5}, book, cells), Num(3));  // row 1's cells
+    // As an array formula over three cells: the element-wise products, and
+    // #N/A where the result has no element.
+    const Tokens products{{0x45, 0, 0, 1, 0, 0, 0, 0, 0, 0x45, 0, 0, 1, 0, 1, 0, 1, 0, 0x05}, {}};
+    EXPECT_EQ(EvaluateArray(products, 0, CellPos{0, 5}, 3, 1, book, cells),
+              (std::vector<CellValue>{Num(3), Num(8), Err(0x2A)}));
 }
 
 TEST_F(EvalTest, SharedTokensEvaluateRelativeToTheirHost) {

@@ -38,10 +38,11 @@ struct BuilderSheet {
 struct BuilderOptions {
     std::vector<BuilderSheet> sheets{BuilderSheet{}};
     bool lieAboutSstCount = false; // claims more strings than it holds
-    std::uint16_t extraXfs = 1;    // XF 16.. with number format 49 ("@") for the first
+    // XF 16.. : 16 with number format 49 ("@"), 17 with the quote prefix.
+    std::uint16_t extraXfs = 1;
     // Written as given after the sheets' BOUNDSHEET records (SUPBOOK,
     // EXTERNSHEET, NAME, FORMAT ...).
-    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> globalRecords;
+    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> globals;
 };
 
 inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
@@ -73,7 +74,8 @@ inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
         biff::Bytes xf;
         const bool style = i < 15;
         const std::uint16_t ifmt = i == 16 ? 49 : 0;
-        xf.U16(0).U16(ifmt).U16(style ? 0xFFF5 : 0x0001).U8(0x20).U8(0).U8(0).U8(style ? 0xF4 : 0);
+        const std::uint16_t typeProtection = style ? 0xFFF5 : (i == 17 ? 0x0009 : 0x0001);
+        xf.U16(0).U16(ifmt).U16(typeProtection).U8(0x20).U8(0).U8(0).U8(style ? 0xF4 : 0);
         xf.U32(0).U32(0).U16(0x20C0);
         out.Write(op::kXf, xf.Span());
     }
@@ -87,7 +89,7 @@ inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
         boundSheetPos.push_back(out.Position() + 4);
         out.Write(op::kBoundSheet, bs.Span());
     }
-    for (const auto& [opcode, data] : options.globalRecords) out.Write(opcode, data);
+    for (const auto& [opcode, data] : options.globals) out.Write(opcode, data);
     {
         biff::ContinuableWriter sst(out, op::kSst);
         sst.U32(static_cast<std::uint32_t>(strings.size()));

@@ -188,7 +188,7 @@ TEST(XlsFidelity, UnreadableFormatsAreKeptAndReadAsGeneral) {
     biff::Bytes xf, shortXf; // XF 17 with number format 164, XF 18 of six bytes
     xf.U16(0).U16(164).U16(0x0001).U8(0x20).U8(0).U8(0).U8(0).U32(0).U32(0).U16(0x20C0);
     shortXf.U16(0).U16(14).U16(0x0001);
-    o.globalRecords = {{0x041E, format.Data()}, {biff::op::kXf, xf.Data()}, {biff::op::kXf, shortXf.Data()}};
+    o.globals = {{0x041E, format.Data()}, {biff::op::kXf, xf.Data()}, {biff::op::kXf, shortXf.Data()}};
     o.sheets[0].cells = {{0, 0, 1.5, 17}, {1, 0, 46362.0, 18}};
 
     const auto wb = Workbook::Load(test::BuildXls(o));

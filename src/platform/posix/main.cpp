@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/posix/headless_view.h"
 #include "platform/posix/object_services.h"
@@ -28,22 +30,12 @@ std::u16string ProgramDirectory(const char* argv0) {
     return text::FromUtf8(exe.parent_path().string());
 }
 
-// The shell has already split the arguments and removed their quotes. They
-// are joined with single spaces, and each space inside an argument is
-// quoted on its own ("a" "b" becomes a" "b): the splitter keeps it, the
-// switch lookup drops the quotes, and no argument starts with a quote.
+// The shell has already split the arguments and removed its quotes; they
+// are written back as the argument text that splits into them again.
 std::u16string ArgumentText(int argc, char** argv) {
-    std::u16string text;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) text += u' ';
-        for (char16_t c : text::FromUtf8(argv[i])) {
-            if (c == u' ')
-                text += u"\" \"";
-            else
-                text += c;
-        }
-    }
-    return text;
+    std::vector<std::u16string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.push_back(text::FromUtf8(argv[i]));
+    return modCommandLine::JoinArguments(arguments);
 }
 
 bool HasDisplay() {
@@ -75,9 +67,20 @@ void OpenOnDesktop(const std::filesystem::path& path) {
 }
 #endif
 
+// Where the filled workbook goes: the file VI2ZEZIR_OUTPUT names, or a new
+// one in the temporary folder.
+workbook::EngineOptions EngineOutput(std::function<void(const std::filesystem::path&)> onSaved) {
+    workbook::EngineOptions options;
+    if (const char* output = std::getenv("VI2ZEZIR_OUTPUT"); output && *output) options.outputPath = output;
+    std::error_code ec;
+    options.newFileFolder = std::filesystem::temp_directory_path(ec);
+    options.onSaved = std::move(onSaved);
+    return options;
+}
+
 int RunHeadless(const shell::Environment& environment) {
     posix::HeadlessView view;
-    posix::PortableObjectServices services(PrintSaved);
+    posix::PortableObjectServices services(EngineOutput(PrintSaved));
     shell::frmTX_To_ExcelLink form(view, services, environment);
 
     std::optional<Failure> failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
@@ -105,7 +108,7 @@ int main(int argc, char** argv) {
     shell::Environment environment{ProgramDirectory(argv[0]), ArgumentText(argc, argv)};
 #ifdef VI2ZEZIR_HAVE_QT
     if (HasDisplay()) {
-        posix::PortableObjectServices services(OpenOnDesktop);
+        posix::PortableObjectServices services(EngineOutput(OpenOnDesktop));
         return RunQtWindow(argc, argv, services, environment);
     }
 #else

@@ -7,7 +7,6 @@
 #include "standin/quote_document.h"
 #include "text/case.h"
 #include "text/utf.h"
-#include "workbook/engine.h"
 
 namespace vi2zezir::posix {
 namespace {
@@ -41,9 +40,7 @@ std::shared_ptr<quote::Application> PortableObjectServices::GetObject(const std:
 
 std::shared_ptr<sheet::Application> PortableObjectServices::CreateObject(const std::u16string& className) {
     if (!SameClass(className, kSpreadsheetAppClass)) CannotCreate(className);
-    workbook::EngineOptions options;
-    options.onSaved = onSaved_;
-    return workbook::CreateApplication(std::move(options));
+    return workbook::CreateApplication(engineOptions_);
 }
 
 } // namespace vi2zezir::posix

@@ -2,24 +2,23 @@
 // stand-in named by TENDRIX_DOCUMENT, "EXCEL.APPLICATION" the embedded engine.
 #pragma once
 
-#include <filesystem>
-#include <functional>
-
 #include "servers/object_services.h"
+#include "workbook/engine.h"
 
 namespace vi2zezir::posix {
 
 class PortableObjectServices final : public ObjectServices {
 public:
-    // Run after the engine has written a workbook it hands to the user.
-    explicit PortableObjectServices(std::function<void(const std::filesystem::path&)> onSaved = {})
-        : onSaved_(std::move(onSaved)) {}
+    // Every engine made gets these options: where it writes the workbook it
+    // hands to the user, and what runs after.
+    explicit PortableObjectServices(workbook::EngineOptions engineOptions = {})
+        : engineOptions_(std::move(engineOptions)) {}
 
     std::shared_ptr<quote::Application> GetObject(const std::u16string& className) override;
     std::shared_ptr<sheet::Application> CreateObject(const std::u16string& className) override;
 
 private:
-    std::function<void(const std::filesystem::path&)> onSaved_;
+    workbook::EngineOptions engineOptions_;
 };
 
 } // namespace vi2zezir::posix

@@ -8,9 +8,10 @@
 // last event ended in a refusal or an error (the window shows it and stays
 // open until closed). A GUI program has no console to print to, so this is
 // how scripts and the Wine tests read what the status bar said.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>

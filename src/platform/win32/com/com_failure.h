@@ -3,8 +3,9 @@
 // mapping, kept together so a round trip through COM keeps code and text.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
+
+#include <oaidl.h>
 
 #include <string>
 

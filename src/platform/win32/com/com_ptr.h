@@ -3,8 +3,9 @@
 // (a leaked reference keeps a spreadsheet process alive).
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <string>
 #include <string_view>

@@ -4,8 +4,9 @@
 // bounded time, then lets the call fail.
 #pragma once
 
-#include <objidl.h>
 #include <windows.h>
+
+#include <objidl.h>
 
 namespace vi2zezir::com {
 

@@ -8,18 +8,22 @@
 //   excel-standin.exe -Embedding     as started by COM for CreateObject
 //
 // Each CreateObject starts a new process (single-use class object), as the
-// spreadsheet does. Visible = True saves the workbook to VI2ZEZIR_OUTPUT
-// (the engine's rule); there is no user to hand the instance to, so the
-// process ends when the last reference to it is released, and also after
-// Quit. When VI2ZEZIR_EXCEL_LOG names a file, the calls that matter for a
+// spreadsheet does. Visible = True saves the workbook to the file
+// VI2ZEZIR_OUTPUT names, or to a new file in the temporary folder when it is
+// unset (never over the template); there is no user to hand the instance
+// to, so the process ends when the last reference to it is released, and
+// also after Quit. When VI2ZEZIR_EXCEL_LOG names a file, the calls that matter for a
 // transfer's outcome (start, Open, Visible, the save, Quit, the end) are
 // appended to it.
-#include <objbase.h>
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "platform/win32/com/com_failure.h"
 #include "platform/win32/standin/standin_classes.h"
@@ -42,6 +46,21 @@ void Log(const std::string& line) {
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
     }
+}
+
+// Where the filled workbook goes, as the program's environment says.
+workbook::EngineOptions EngineOutput() {
+    workbook::EngineOptions options;
+    const DWORD size = GetEnvironmentVariableW(L"VI2ZEZIR_OUTPUT", nullptr, 0);
+    if (size > 1) {
+        std::wstring output(size, L'\0');
+        const DWORD length = GetEnvironmentVariableW(L"VI2ZEZIR_OUTPUT", output.data(), size);
+        if (length > 0 && length < size) options.outputPath = output.substr(0, length);
+    }
+    std::error_code ec;
+    options.newFileFolder = std::filesystem::temp_directory_path(ec);
+    options.onSaved = [](const std::filesystem::path& path) { Log("saved " + path.string()); };
+    return options;
 }
 
 [[noreturn]] void NotSupported(const char* what) {
@@ -195,9 +214,8 @@ public:
         *object = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
         try {
-            workbook::EngineOptions options;
-            options.onSaved = [](const std::filesystem::path& path) { Log("saved " + path.string()); };
-            com::ComPtr<IDispatch> application = MakeDispatch<ApplicationObject>(workbook::CreateApplication(options));
+            com::ComPtr<IDispatch> application =
+                MakeDispatch<ApplicationObject>(workbook::CreateApplication(EngineOutput()));
             Log("created");
             return application->QueryInterface(riid, object);
         } catch (const std::bad_alloc&) {

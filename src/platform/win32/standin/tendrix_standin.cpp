@@ -12,8 +12,9 @@
 // application's: the line index is a 16-bit integer by reference, the macro
 // placeholder a text by reference; other arguments are coerced.
 #include <objbase.h>
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <cstdio>
 #include <memory>
