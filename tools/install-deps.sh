@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
+  zlib1g-dev libexpat1-dev
   qt6-base-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine64
