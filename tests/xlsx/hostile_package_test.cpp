@@ -113,6 +113,12 @@ PackageLimits FewEntries() {
     return limits;
 }
 
+PackageLimits SmallTrees() {
+    PackageLimits limits;
+    limits.maxTreeBytes = 100;
+    return limits;
+}
+
 class HostilePackage : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HostilePackage, EndsInAClearError) {
@@ -215,6 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
                  return WithParts({{"a.xml", "<a/>"}, {"b.xml", "<b/>"}, {"c.xml", "<c/>"}});
              },
              PackageErrorKind::TooLarge, "4 entries, more than the 3 allowed", FewEntries()},
+        Case{"content types too large for a tree", [] { return WithParts({}); }, PackageErrorKind::TooLarge,
+             "part '[Content_Types].xml' is too large to be read whole", SmallTrees()},
         Case{"no content types",
              [] {
                  return BuildZip({{"xl/workbook.xml", "<workbook/>"}});

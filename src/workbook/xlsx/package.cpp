@@ -3,7 +3,9 @@
 #include "workbook/xlsx/package.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "workbook/xlsx/part_names.h"
@@ -180,6 +182,16 @@ bool Relationships::Remove(std::string_view id) {
     return true;
 }
 
+std::size_t Relationships::RemoveOfType(std::string_view name) {
+    auto& children = document_.Root().children;
+    const std::size_t removed = std::erase_if(children, [&](const xml::Node& n) {
+        const std::string* type = n.kind == xml::Node::Kind::Element ? n.FindAttribute("Type") : nullptr;
+        return type && IsRelationshipType(*type, name) && xml::LocalName(n.name) == "Relationship";
+    });
+    std::erase_if(items_, [&](const Relationship& r) { return IsRelationshipType(r.type, name); });
+    return removed;
+}
+
 // ---------------------------------------------------------------------------
 // Package
 // ---------------------------------------------------------------------------
@@ -201,6 +213,17 @@ struct Package::State {
     std::unordered_map<std::string, std::size_t> index; // PartKey -> live item
     xml::Document contentTypes;
     bool contentTypesChanged = false;
+
+    std::uint64_t SizeOf(const Item& item) const {
+        return item.written ? item.content.size() : archive.entries[item.entry].uncompressedSize;
+    }
+    // Takes the part out of the package, its content type left alone.
+    void Drop(const std::string& key) {
+        const auto it = index.find(key);
+        if (it == index.end()) return;
+        items[it->second].removed = true;
+        index.erase(it);
+    }
 
     const Item* Find(std::string_view part) const {
         const auto it = index.find(PartKey(part));
@@ -289,6 +312,9 @@ void Package::ReadXml(std::string_view part, xml::Handler& handler) const {
 }
 
 xml::Document Package::ReadDocument(std::string_view part) const {
+    if (const State::Item* item = state_->Find(part); item && state_->SizeOf(*item) > state_->limits.maxTreeBytes)
+        throw PackageError(PackageErrorKind::TooLarge, "part " + Quoted(part) + " is too large to be read whole (" +
+                                                           std::to_string(state_->SizeOf(*item)) + " bytes)");
     const std::string content = Read(part);
     try {
         return xml::ParseDocument(content, state_->limits.xml);
@@ -345,10 +371,8 @@ void Package::Write(std::string_view part, std::string content, std::string_view
 void Package::Remove(std::string_view part) {
     const std::string key = PartKey(part);
     if (key == PartKey(kContentTypesPart)) throw std::invalid_argument("a package cannot lose its [Content_Types].xml");
-    const auto it = state_->index.find(key);
-    if (it == state_->index.end()) return;
-    state_->items[it->second].removed = true;
-    state_->index.erase(it);
+    if (!Has(part)) return;
+    state_->Drop(key);
     state_->RemoveOverride(part);
     const std::string rels = RelationshipsPartName(part);
     if (PartKey(rels) != key && Has(rels)) Remove(rels);
@@ -423,6 +447,9 @@ std::string FindWorkbookPart(const Package& package) {
 // that a workbook written with a prefix for the main namespace reads alike.
 class SheetList : public xml::Handler {
 public:
+    // Far beyond what anyone keeps in one workbook; bounds the list whatever
+    // the part holds.
+    static constexpr std::size_t kMaxSheets = 65535;
     struct Sheet {
         std::string name;
         std::string relationshipId;
@@ -433,6 +460,9 @@ public:
         namespaces_.Enter(attributes);
         path_.emplace_back(InMain(name) ? xml::LocalName(name) : std::string_view{});
         if (path_.size() != 3 || path_[0] != "workbook" || path_[1] != "sheets" || path_[2] != "sheet") return;
+        if (sheets.size() == kMaxSheets)
+            throw PackageError(PackageErrorKind::TooLarge,
+                               "the workbook lists more than " + std::to_string(kMaxSheets) + " sheets");
         Sheet sheet;
         for (const auto& a : attributes) {
             if (a.name == "name") sheet.name = a.value;
@@ -479,12 +509,15 @@ WorkbookParts FindWorkbookParts(const Package& package) {
 
     SheetList list;
     package.ReadXml(parts.workbook, list);
+    std::unordered_map<std::string_view, const Relationship*> byId;
+    for (const auto& rel : rels.Items()) byId.emplace(rel.id, &rel);
     for (auto& sheet : list.sheets) {
         if (sheet.relationshipId.empty()) {
             parts.sheets.push_back({std::move(sheet.name), {}, {}, SheetKind::Other});
             continue;
         }
-        const Relationship* rel = rels.Find(sheet.relationshipId);
+        const auto found = byId.find(sheet.relationshipId);
+        const Relationship* rel = found == byId.end() ? nullptr : found->second;
         if (!rel)
             NotAWorkbook("sheet '" + sheet.name + "' refers to relationship '" + sheet.relationshipId + "', which " +
                          Quoted(parts.workbook) + " lacks");
@@ -510,30 +543,40 @@ WorkbookParts FindWorkbookParts(const Package& package) {
 bool DropCalcChain(Package& package) {
     const std::string workbook = FindWorkbookPart(package);
     Relationships rels = package.ReadRelationships(workbook);
-    bool dropped = false;
-    std::vector<std::string> ids;
-    for (const Relationship* rel : rels.OfType("calcChain")) ids.push_back(rel->id);
-    for (const auto& id : ids) {
-        const std::string part = rels.TargetPart(*rels.Find(id));
-        package.Remove(part);
-        rels.Remove(id);
-        dropped = true;
+    std::unordered_set<std::string> chains; // part keys
+    for (const Relationship* rel : rels.OfType("calcChain")) {
+        // A relationship that names no valid part goes all the same.
+        try {
+            chains.insert(PartKey(rels.TargetPart(*rel)));
+        } catch (const PackageError&) {}
     }
-    if (dropped) package.WriteRelationships(rels);
-    // A chain no relationship names goes as well, and so does an Override
-    // left for a chain that is gone.
-    for (const auto& part : package.PartNames())
-        if (package.ContentType(part) == kCalcChainContentType) {
-            package.Remove(part);
-            dropped = true;
-        }
-    auto& table = package.state_->contentTypes.Root().children;
-    const auto stale = std::erase_if(table, [](const xml::Node& node) {
-        const std::string* type = node.kind == xml::Node::Kind::Element ? node.FindAttribute("ContentType") : nullptr;
-        return xml::LocalName(node.name) == "Override" && type && *type == kCalcChainContentType;
-    });
-    if (stale) package.state_->contentTypesChanged = dropped = true;
-    return dropped;
+    const bool relationshipsDropped = rels.RemoveOfType("calcChain") > 0;
+    if (relationshipsDropped) package.WriteRelationships(rels);
+
+    // One pass over the content types each way, however many there are: a
+    // chain no relationship names goes as well (its Override says what it
+    // is), and so does an Override left for a chain that is gone.
+    auto& state = *package.state_;
+    auto& table = state.contentTypes.Root().children;
+    const auto overrideKey = [](const xml::Node& node, std::string_view type) -> std::optional<std::string> {
+        if (node.kind != xml::Node::Kind::Element || xml::LocalName(node.name) != "Override") return std::nullopt;
+        const std::string *name = node.FindAttribute("PartName"), *nodeType = node.FindAttribute("ContentType");
+        if (!name || (!type.empty() && (!nodeType || *nodeType != type))) return std::nullopt;
+        return PartKey(std::string_view(*name).substr(name->starts_with('/') ? 1 : 0));
+    };
+    for (const auto& node : table)
+        if (const auto key = overrideKey(node, kCalcChainContentType)) chains.insert(*key);
+    const bool overridesDropped = std::erase_if(table, [&](const xml::Node& node) {
+                                      const auto key = overrideKey(node, {});
+                                      return key && chains.contains(*key);
+                                  }) > 0;
+    state.contentTypesChanged |= overridesDropped;
+    bool partsDropped = false;
+    for (const auto& key : chains) {
+        partsDropped |= state.index.contains(key);
+        state.Drop(key);
+    }
+    return relationshipsDropped || overridesDropped || partsDropped;
 }
 
 } // namespace vi2zezir::workbook::xlsx

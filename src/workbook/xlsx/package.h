@@ -73,6 +73,10 @@ struct PackageLimits {
     // Entries of the zip; a workbook with hundreds of sheets and their
     // drawings has a few thousand.
     std::size_t maxEntries = 10000;
+    // A part read whole as a tree (content types, relationships) costs
+    // several times its text; a sheet with a hundred thousand hyperlinks has
+    // some 15 MB of relationships.
+    std::uint64_t maxTreeBytes = 64u << 20;
     xml::Limits xml;
 };
 
@@ -117,6 +121,8 @@ public:
     std::string Add(std::string_view type, std::string_view targetPart);
     // False when there is none of that id.
     bool Remove(std::string_view id);
+    // Removes every relationship of the named type; returns how many.
+    std::size_t RemoveOfType(std::string_view name);
 
 private:
     friend class Package;
@@ -147,7 +153,8 @@ public:
     // PackageError when it is missing, damaged, over a limit or compressed
     // with a method other than stored and deflate.
     std::string Read(std::string_view part) const;
-    // Parses the part as XML; errors name the part.
+    // Parses the part as XML; errors name the part. A tree is for small
+    // parts: one over PackageLimits::maxTreeBytes is refused (TooLarge).
     void ReadXml(std::string_view part, xml::Handler& handler) const;
     xml::Document ReadDocument(std::string_view part) const;
 
