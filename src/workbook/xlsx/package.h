@@ -39,8 +39,8 @@ namespace vi2zezir::workbook::xlsx {
 enum class PackageErrorKind : std::uint8_t {
     NotAZip,      // no zip structure at all
     Damaged,      // cut off, inconsistent, a CRC or a size that does not match
-    TooLarge,     // over one of the PackageLimits
-    Unsupported,  // encrypted entries, split archives, compression other than stored and deflate
+    TooLarge,     // over one of the PackageLimits, or a workbook listing more than 65,535 sheets
+    Unsupported,  // encrypted entries, split archives, compression other than stored and deflate, .xlsb
     BadPartName,  // a name that is not a part name, or a second part of the same name
     BadXml,       // a part's XML is not well-formed, has a DOCTYPE or exceeds the XML bounds
     NotAWorkbook, // a sound zip that lacks what a workbook needs
