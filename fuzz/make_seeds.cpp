@@ -3,7 +3,8 @@
 // are, the template once more as the engine saves it after a transfer,
 // formulas as the formula library encodes them, a template whose item cells
 // carry comments, conditional formats, validations and links, workbooks
-// encrypted under Excel's default password, and a few command lines.
+// encrypted under Excel's default password, a few command lines, and the
+// test suite's .xlsx packages.
 // Every input kept under tests/data/regressions/<target>/ joins its target's
 // seeds, so each run starts from the faults found before.
 // Usage: make_fuzz_seeds <source dir> <seed dir>
@@ -11,12 +12,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "workbook/engine.h"
 #include "workbook/formula.h"
 #include "workbook/xls_builder.h"
+#include "workbook/xlsx/package.h"
 
 namespace fs = std::filesystem;
 using namespace vi2zezir::workbook;
@@ -107,8 +110,8 @@ int main(int argc, char** argv) {
         const fs::path seeds = argv[2];
         const fs::path regressions = source / "tests/data/regressions";
         const fs::path quote40 = source / "examples/quote40.xls";
-        for (const char* target :
-             {"cfb_fuzz", "xls_fuzz", "formula_fuzz", "fill_fuzz", "quote_document_fuzz", "command_line_fuzz"}) {
+        for (const char* target : {"cfb_fuzz", "xls_fuzz", "formula_fuzz", "fill_fuzz", "quote_document_fuzz",
+                                   "command_line_fuzz", "xlsx_package_fuzz"}) {
             fs::remove_all(seeds / target);
             fs::create_directories(seeds / target);
             CopyAll(regressions / target, seeds / target);
@@ -128,6 +131,21 @@ int main(int argc, char** argv) {
 
         for (const auto& entry : fs::directory_iterator(source / "examples"))
             if (entry.path().extension() == ".json") CopyInto(entry.path(), seeds / "quote_document_fuzz");
+        int n = 0;
+        // The packages whole, and each of their parts alone for the target's
+        // XML reading.
+        for (const auto& entry : fs::directory_iterator(source / "tests/data/xlsx")) {
+            if (entry.path().extension() != ".xlsx") continue;
+            CopyInto(entry.path(), seeds / "xlsx_package_fuzz");
+            std::ifstream in(entry.path(), std::ios::binary);
+            const auto package = xlsx::Package::Open({std::istreambuf_iterator<char>(in), {}});
+            n = 0;
+            for (const auto& part : package.PartNames()) {
+                const std::string content = package.Read(part);
+                WriteFile(seeds / "xlsx_package_fuzz" / (entry.path().stem().string() + "-part-" + std::to_string(n++)),
+                          {content.begin(), content.end()});
+            }
+        }
 
         // Formulas: as text (the target puts "=" in front) and as tokens
         // (first byte: where rgce ends and rgcb begins).
@@ -146,7 +164,7 @@ int main(int argc, char** argv) {
                                                 "(A1,B1)",
                                                 "TEXT(NOW(), \"m/d/yyyy\")"};
         const NoSheets noSheets;
-        int n = 0;
+        n = 0;
         for (const char* text : kFormulas) {
             const std::string s(text);
             WriteFile(seeds / "formula_fuzz" / ("text-" + std::to_string(n)), {s.begin(), s.end()});

@@ -7,12 +7,13 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
+  zlib1g-dev libexpat1-dev
   qt6-base-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine64
   libreoffice-calc-nogui
   xvfb xauth imagemagick x11-utils
-  python3-olefile python3-uno
+  python3-olefile python3-xlrd python3-uno
   poppler-utils fonts-liberation2 unzip
 )
 

@@ -60,6 +60,7 @@ inline constexpr std::uint16_t kString = 0x0207;
 inline constexpr std::uint16_t kRow = 0x0208;
 inline constexpr std::uint16_t kIndex = 0x020B;
 inline constexpr std::uint16_t kArray = 0x0221;
+inline constexpr std::uint16_t kDefaultRowHeight = 0x0225;
 inline constexpr std::uint16_t kTable = 0x0236;
 inline constexpr std::uint16_t kRk = 0x027E;
 inline constexpr std::uint16_t kRecalcId = 0x01C1;

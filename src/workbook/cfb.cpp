@@ -224,7 +224,8 @@ private:
                  " bytes");
         }
         const std::uint8_t* h = bytes_.data();
-        if (Get16(h + 0x1C) != 0xFFFE) Fail("not a compound file (bad byte order mark)");
+        // The byte-order field (0xFFFE) is not checked: every file is
+        // little-endian whatever it says, and other readers ignore it too.
         major_ = Get16(h + 0x1A);
         if (major_ != 3 && major_ != 4) Fail("unsupported compound file version " + Num(major_));
         const std::uint16_t sectorShift = Get16(h + 0x1E);
@@ -343,8 +344,11 @@ private:
         return chain;
     }
 
-    // A chain's bytes, cut to `size`.
-    std::vector<std::uint8_t> ReadFatStream(std::uint32_t start, std::uint64_t size, const std::string& what) {
+    // A chain's bytes, cut to `size`. With `held`, the file may end inside
+    // the chain's last sector: the missing bytes read as zeros and `held`
+    // says how many bytes are real.
+    std::vector<std::uint8_t> ReadFatStream(std::uint32_t start, std::uint64_t size, const std::string& what,
+                                            std::size_t* held = nullptr) {
         const std::uint64_t capacity = static_cast<std::uint64_t>(sectorCount_) * sectorSize_;
         if (size > capacity) {
             Fail(what + " claims " + Num(size) + " bytes, more than the file's " + Num(capacity) +
@@ -354,13 +358,15 @@ private:
         const auto chain = FatChain(start, needed, what);
         std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
         std::size_t offset = 0;
+        if (held) *held = data.size();
         for (std::uint32_t sector : chain) {
             const auto s = Sector(sector, what);
             const std::size_t want = std::min(sectorSize_, data.size() - offset);
             if (s.size() < want) {
-                Fail("file is truncated: " + what + " runs past its end in sector " + Num(sector));
+                if (!held) Fail("file is truncated: " + what + " runs past its end in sector " + Num(sector));
+                *held = std::min(*held, offset + s.size());
             }
-            std::memcpy(data.data() + offset, s.data(), want);
+            std::memcpy(data.data() + offset, s.data(), std::min(want, s.size()));
             offset += want;
         }
         return data;
@@ -441,14 +447,18 @@ private:
                 if (id >= dir_.size()) {
                     Fail("directory entry " + Num(from) + " points to entry " + Num(id) + ", which does not exist");
                 }
+                const std::uint8_t type = dir_[id].type;
+                // An unused entry linked into the tree holds nothing: the
+                // link ends there, as other readers take it. An entry of an
+                // unknown type may be a damaged stream; dropping it could
+                // lose data.
+                if (type == kTypeUnused) break;
                 if (reached_[id]) {
                     Fail("directory entry " + Num(id) + " is reached twice (the directory tree loops)");
                 }
                 reached_[id] = true;
-                const std::uint8_t type = dir_[id].type;
                 if (type != kTypeStorage && type != kTypeStream) {
-                    Fail("directory entry " + Num(id) + " is linked into the tree but is " +
-                         (type == kTypeUnused ? std::string("unused") : "of type " + Num(type)));
+                    Fail("directory entry " + Num(id) + " is linked into the tree but is of type " + Num(type));
                 }
                 stack.push_back(id);
                 from = id;
@@ -517,7 +527,10 @@ private:
     void LoadMiniStream() {
         if (miniLoaded_) return;
         miniLoaded_ = true;
-        miniStream_ = ReadFatStream(miniStreamStart_, miniStreamSize_, "the mini stream");
+        // Writers that do not pad the file's last sector may end it inside
+        // the mini stream; only the streams that need the missing part are
+        // cut off.
+        miniStream_ = ReadFatStream(miniStreamStart_, miniStreamSize_, "the mini stream", &miniHeld_);
         // A root size that is no multiple of 64 still holds a last, short
         // mini sector.
         miniStream_.resize(SectorsFor(miniStream_.size(), kMiniSectorSize) * kMiniSectorSize);
@@ -551,6 +564,9 @@ private:
             if (sector >= miniFat_.size()) Fail("mini sector " + Num(sector) + " of " + what + " has no MiniFAT entry");
             CheckVisit(miniOwners_->Visit(sector), "mini sector", what, sector);
             const std::size_t offset = i * kMiniSectorSize;
+            if (std::size_t{sector} * kMiniSectorSize + std::min(kMiniSectorSize, data.size() - offset) > miniHeld_) {
+                Fail("file is truncated: " + what + " runs past its end in mini sector " + Num(sector));
+            }
             std::memcpy(data.data() + offset, miniStream_.data() + std::size_t{sector} * kMiniSectorSize,
                         std::min(kMiniSectorSize, data.size() - offset));
             sector = miniFat_[sector];
@@ -576,6 +592,7 @@ private:
     std::uint64_t miniStreamSize_ = 0;
     bool miniLoaded_ = false;
     std::vector<std::uint8_t> miniStream_;
+    std::size_t miniHeld_ = 0; // bytes of the mini stream the file holds
     std::vector<std::uint32_t> miniFat_;
     std::optional<SectorOwners> miniOwners_;
 };

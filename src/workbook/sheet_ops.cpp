@@ -645,24 +645,41 @@ void Workbook::Untrack(TrackedPos& pos) {
     list.pop_back();
 }
 
+formula::Tokens Workbook::SiteTokens(const FormulaSite& site) const {
+    const auto& records = site.sheet == kNameSite ? globals_ : sheetRecords_[site.sheet];
+    const auto& first = records[site.record].data;
+    std::vector<std::uint8_t> bytes(first.begin() + static_cast<std::ptrdiff_t>(site.rgceOffset), first.end());
+    for (std::size_t r = site.record + 1;
+         bytes.size() < site.cce && r < records.size() && records[r].opcode == biff::op::kContinue; ++r)
+        bytes.insert(bytes.end(), records[r].data.begin(), records[r].data.end());
+    formula::Tokens tokens;
+    const auto cce = static_cast<std::ptrdiff_t>(std::min(site.cce, bytes.size()));
+    tokens.rgce.assign(bytes.begin(), bytes.begin() + cce);
+    tokens.rgcb.assign(bytes.begin() + cce, bytes.end());
+    return tokens;
+}
+
 void Workbook::ShiftFormulaSites(const formula::InsertShift& shift) {
     for (std::uint32_t s : sitesByColumn_[shift.col]) {
         const auto& site = sites_[s];
-        auto& rec = site.sheet == 0xFFFF ? globals_[site.record] : sheetRecords_[site.sheet][site.record];
-        formula::Tokens tokens;
-        const auto begin = rec.data.begin() + static_cast<std::ptrdiff_t>(site.rgceOffset);
-        tokens.rgce.assign(begin, begin + static_cast<std::ptrdiff_t>(site.cce));
-        tokens.rgcb.assign(begin + static_cast<std::ptrdiff_t>(site.cce), rec.data.end());
         std::optional<formula::Tokens> shifted;
         try {
-            shifted = formula::ShiftForInsert(tokens, site.sheet == 0xFFFF ? editable_ : site.sheet, shift, *this);
+            shifted = formula::ShiftForInsert(SiteTokens(site), site.sheet == kNameSite ? editable_ : site.sheet, shift,
+                                              *this);
         } catch (const formula::FormulaError&) {
             continue;
         }
         // Shifting keeps every token's size; a record whose size would change
         // is left alone rather than breaking the offsets around it.
         if (!shifted || shifted->rgce.size() != site.cce) continue;
-        std::copy(shifted->rgce.begin(), shifted->rgce.end(), begin);
+        auto& records = site.sheet == kNameSite ? globals_ : sheetRecords_[site.sheet];
+        std::span<const std::uint8_t> rgce = shifted->rgce;
+        for (std::size_t r = site.record, at = site.rgceOffset; !rgce.empty() && r < records.size(); ++r, at = 0) {
+            auto& data = records[r].data;
+            const std::size_t n = std::min(rgce.size(), data.size() - std::min(at, data.size()));
+            std::copy_n(rgce.begin(), n, data.begin() + static_cast<std::ptrdiff_t>(at));
+            rgce = rgce.subspan(n);
+        }
     }
 }
 

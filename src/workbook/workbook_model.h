@@ -94,9 +94,11 @@ struct Area {
     std::uint16_t c1 = 0, c2 = 0;
 };
 
+inline constexpr std::uint16_t kNameSite = 0xFFFF;
+
 // A record of another sheet or of the globals whose formula follows inserts.
 struct FormulaSite {
-    std::uint16_t sheet = 0;  // index into sheets_ order, or 0xFFFF for a NAME
+    std::uint16_t sheet = 0;  // index into sheets_ order, or kNameSite for a NAME
     std::uint32_t record = 0; // index in that record list
     std::size_t rgceOffset = 0;
     std::size_t cce = 0;
@@ -223,6 +225,8 @@ private:
     std::u16string TextOf(const Cell& cell);
     std::uint64_t SigOf(const Cell& cell);
     void ShiftFormulaSites(const formula::InsertShift& shift);
+    // A site's formula; a long NAME's runs on into the CONTINUE records after it.
+    formula::Tokens SiteTokens(const FormulaSite& site) const;
 
     // Find cache
     struct FindEntry {
@@ -237,6 +241,7 @@ private:
     void NoteCellChanged(std::uint32_t row, std::uint16_t col, const Cell* cell);
 
     std::unique_ptr<cfb::CompoundFile> file_; // the other streams, passed on unchanged
+    std::u16string streamName_;               // of the workbook stream, kept as read
 
     // ---- globals
     std::vector<RawRecord> globals_; // SST and EXTSST appear as empty markers
@@ -269,6 +274,7 @@ private:
 
     // ---- other sheets, raw (index by sheets_ order; the editable one empty)
     std::vector<std::vector<RawRecord>> sheetRecords_;
+    std::vector<std::uint8_t> trailing_; // the stream's bytes after the last sheet
     std::vector<FormulaSite> sites_;
     std::array<std::vector<std::uint32_t>, formula::kMaxCols> sitesByColumn_;
 
@@ -276,6 +282,7 @@ private:
     std::vector<RawRecord> prefix_; // up to the cell table (INDEX/DIMENSIONS markers)
     std::vector<RawRecord> suffix_; // after it (MERGECELLS marker)
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> rowRecords_;
+    std::optional<std::array<std::uint16_t, 2>> defaultRowHeight_; // DEFAULTROWHEIGHT's flags and height
     std::array<Column, formula::kMaxCols> columns_;
     std::vector<FormulaCell> formulas_;
     std::array<std::vector<std::uint32_t>, formula::kMaxCols> formulasByColumn_;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <string>
+#include <unordered_map>
 
 #include "workbook/cfb.h"
 #include "workbook/workbook_model.h"
@@ -28,6 +29,13 @@ std::string Hex(std::size_t v) {
 }
 
 [[noreturn]] void Bad(const std::string& why) { throw XlsError(why); }
+
+// Excel 2.1 to 4.0 files start with BOF records of their own opcodes, in a
+// compound file or (mostly) without one.
+bool IsOlderBof(std::uint16_t opcode) { return opcode == 0x0009 || opcode == 0x0209 || opcode == 0x0409; }
+constexpr const char* kOlderFormat = "it is an Excel 4.0 or older workbook; only Excel 97-2003 workbooks can be opened";
+
+std::uint32_t CellKey(std::uint32_t row, std::uint16_t col) { return (row << 8) | (col & 0xFF); }
 
 bool IsCellTableRecord(std::uint16_t opcode) {
     switch (opcode) {
@@ -62,21 +70,26 @@ public:
 
 private:
     void ReadSst(RecordCursor& cursor);
-    void ReadEditableSheet(std::size_t start);
-    void ReadOtherSheet(std::uint16_t sheet, std::size_t start);
+    // Each returns where its substream ends.
+    std::size_t ReadEditableSheet(std::size_t start);
+    std::size_t ReadOtherSheet(std::uint16_t sheet, std::size_t start);
     void FinishCells();
     void AddCell(std::uint32_t row, std::uint16_t col, Cell cell);
+
+    // Indexes a formula of the globals or another sheet by the columns of
+    // the editable sheet it refers to, so that inserts there rewrite it.
+    void AddSite(const FormulaSite& site, std::vector<std::pair<std::uint16_t, std::uint16_t>>& cols);
 
     Workbook& wb_;
     std::span<const std::uint8_t> stream_;
     std::vector<std::uint32_t> nameRecords_;
+    std::vector<FormulaSite> nameSites_;
+    std::size_t globalsEnd_ = 0;
 
-    // shared formulas of the editable sheet, by their first cell
-    struct Shared {
-        Area range;
-        formula::Tokens tokens;
-    };
-    std::vector<Shared> shared_;
+    // Shared formulas of the editable sheet by their anchor: the cell whose
+    // FORMULA record the SHRFMLA follows, which is the cell its members'
+    // PtgExp names. Ranges of different shared formulas may overlap.
+    std::unordered_map<std::uint32_t, formula::Tokens> shared_;
     struct PendingShared {
         std::uint32_t id;
         std::uint32_t hostRow;
@@ -87,12 +100,15 @@ private:
 
 void XlsReader::ReadGlobals() {
     RecordReader reader(stream_);
-    if (!reader.Next() || reader.Current().opcode != op::kBof || reader.Current().data.size() < 4)
+    if (reader.Next() && IsOlderBof(reader.Current().opcode)) Bad(kOlderFormat);
+    if (!reader.Valid() || reader.Current().opcode != op::kBof || reader.Current().data.size() < 4)
         Bad("the Workbook stream does not start with a BOF record");
     {
         const auto bof = reader.Current().data;
         const std::uint16_t vers = GetU16(bof);
         const std::uint16_t dt = GetU16(bof.subspan(2));
+        if ((vers & 0xFF00) == 0x0500)
+            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
         if (vers != 0x0600) Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")");
         if (dt != 0x0005) Bad("the Workbook stream does not start with the workbook globals");
         wb_.globals_.push_back({op::kBof, {bof.begin(), bof.end()}});
@@ -130,15 +146,20 @@ void XlsReader::ReadGlobals() {
             break;
         }
         case op::kXf:
-            if (data.size() < 20) Bad("an XF record is too short");
+            // A short XF is kept as read; the engine reads the fields it
+            // lacks as zeros (the first font, General).
             wb_.xfs_.emplace_back(data.begin(), data.end());
+            if (wb_.xfs_.back().size() < 20) wb_.xfs_.back().resize(20, 0);
             break;
         case op::kFormat: {
+            if (data.size() < 2) break;
             RecordCursor cursor(data);
             const std::uint16_t ifmt = cursor.U16();
             std::u16string code = biff::ReadUnicodeString(cursor);
-            if (!cursor.Ok()) Bad("a FORMAT record is malformed");
-            wb_.formats_[ifmt] = std::move(code);
+            // A code whose length disagrees with its record is kept as read
+            // and shown as General, as other readers do; its number stays
+            // taken.
+            wb_.formats_[ifmt] = cursor.Ok() ? std::move(code) : u"General";
             break;
         }
         case op::kSupBook:
@@ -178,8 +199,7 @@ void XlsReader::ReadGlobals() {
                 if (name.size() == 1 && name[0] < std::size(kBuiltin)) name = kBuiltin[name[0]];
             }
             wb_.names_.push_back(name);
-            if (reader.PeekOpcode() != op::kContinue)
-                nameRecords_.push_back(static_cast<std::uint32_t>(wb_.globals_.size()));
+            nameRecords_.push_back(static_cast<std::uint32_t>(wb_.globals_.size()));
             break;
         }
         default: break;
@@ -191,6 +211,7 @@ void XlsReader::ReadGlobals() {
         }
     }
     if (!reader.Valid()) Bad("a record of the workbook globals runs past the end of the stream");
+    globalsEnd_ = reader.Position();
     if (!sawEof) Bad("the workbook globals end without an EOF record");
     if (wb_.sheets_.empty()) Bad("the workbook has no sheets");
     if (wb_.xfs_.size() <= kDefaultXf) Bad("the workbook has too few XF (cell format) records");
@@ -200,6 +221,9 @@ void XlsReader::ReadGlobals() {
         wb_.globals_.insert(wb_.globals_.end() - 1, {op::kSst, {}});
         wb_.globals_.insert(wb_.globals_.end() - 1, {op::kExtSst, {}});
     }
+    // A name's formula follows inserts as cell formulas do. In a long name
+    // it may run on into the CONTINUE records after it; a formula cut off
+    // is kept as read.
     for (std::uint32_t index : nameRecords_) {
         const auto& data = wb_.globals_[index].data;
         if (data.size() < 15) continue;
@@ -207,9 +231,32 @@ void XlsReader::ReadGlobals() {
         const std::size_t cce = GetU16(std::span(data).subspan(4));
         const bool high = data[14] & 1;
         const std::size_t rgce = 15 + cch * (high ? 2 : 1);
-        if (rgce + cce > data.size()) continue;
-        wb_.sites_.push_back({0xFFFF, index, rgce, cce});
+        if (rgce > data.size()) continue;
+        std::size_t available = data.size() - rgce;
+        for (std::size_t r = index + 1; r < wb_.globals_.size() && wb_.globals_[r].opcode == op::kContinue; ++r)
+            available += wb_.globals_[r].data.size();
+        if (cce > available) continue;
+        nameSites_.push_back({kNameSite, index, rgce, cce});
     }
+}
+
+void XlsReader::AddSite(const FormulaSite& site, std::vector<std::pair<std::uint16_t, std::uint16_t>>& cols) {
+    cols.clear();
+    try {
+        formula::CollectReferencedColumns(wb_.SiteTokens(site), site.sheet == kNameSite ? wb_.editable_ : site.sheet,
+                                          wb_, cols);
+    } catch (const formula::FormulaError&) {
+        return; // tokens the library cannot walk stay as they are
+    }
+    bool any = false;
+    const auto index = static_cast<std::uint32_t>(wb_.sites_.size());
+    for (auto [s, c] : cols) {
+        if (s != wb_.editable_ || c >= formula::kMaxCols) continue;
+        auto& list = wb_.sitesByColumn_[c];
+        if (list.empty() || list.back() != index) list.push_back(index);
+        any = true;
+    }
+    if (any) wb_.sites_.push_back(site);
 }
 
 void XlsReader::ReadSst(RecordCursor& cursor) {
@@ -240,19 +287,23 @@ void XlsReader::ReadSheets() {
         }
     }
     if (!found) Bad("the workbook has no worksheet");
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> cols;
+    for (const auto& site : nameSites_) AddSite(site, cols);
     wb_.sheetRecords_.resize(wb_.sheets_.size());
+    std::size_t end = globalsEnd_;
     for (std::size_t i = 0; i < wb_.sheets_.size(); ++i) {
         const std::uint32_t start = wb_.sheets_[i].originalOffset;
         if (start >= stream_.size())
             Bad("sheet " + std::to_string(i + 1) + " starts past the end of the Workbook stream");
-        if (i == wb_.editable_)
-            ReadEditableSheet(start);
-        else
-            ReadOtherSheet(static_cast<std::uint16_t>(i), start);
+        end = std::max(
+            end, i == wb_.editable_ ? ReadEditableSheet(start) : ReadOtherSheet(static_cast<std::uint16_t>(i), start));
     }
+    // What follows the last sheet (a substream no BOUNDSHEET names, as some
+    // writers leave) goes back after the sheets as it was.
+    wb_.trailing_.assign(stream_.begin() + static_cast<std::ptrdiff_t>(end), stream_.end());
 }
 
-void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
+std::size_t XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
     RecordReader reader(stream_, start);
     auto& records = wb_.sheetRecords_[sheet];
     int depth = 0;
@@ -278,27 +329,11 @@ void XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
         if (rgce == 0) continue;
         const std::size_t cce = GetU16(rec.data.subspan(rgce - 2));
         if (rgce + cce > rec.data.size()) continue;
-        formula::Tokens tokens;
-        tokens.rgce.assign(rec.data.begin() + static_cast<std::ptrdiff_t>(rgce),
-                           rec.data.begin() + static_cast<std::ptrdiff_t>(rgce + cce));
-        cols.clear();
-        try {
-            formula::CollectReferencedColumns(tokens, sheet, wb_, cols);
-        } catch (const formula::FormulaError&) {
-            continue; // tokens the library cannot walk stay as they are
-        }
-        bool any = false;
-        const auto site = static_cast<std::uint32_t>(wb_.sites_.size());
-        for (auto [s, c] : cols) {
-            if (s != wb_.editable_ || c >= formula::kMaxCols) continue;
-            auto& list = wb_.sitesByColumn_[c];
-            if (list.empty() || list.back() != site) list.push_back(site);
-            any = true;
-        }
-        if (any) wb_.sites_.push_back({sheet, static_cast<std::uint32_t>(records.size() - 1), rgce, cce});
+        AddSite({sheet, static_cast<std::uint32_t>(records.size() - 1), rgce, cce}, cols);
     }
     if (!reader.Valid()) Bad("a record of sheet " + std::to_string(sheet + 1) + " runs past the end of the stream");
     if (depth != 0) Bad("sheet " + std::to_string(sheet + 1) + " ends without an EOF record");
+    return reader.Position();
 }
 
 void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
@@ -327,7 +362,7 @@ void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
     }
 }
 
-void XlsReader::ReadEditableSheet(std::size_t start) {
+std::size_t XlsReader::ReadEditableSheet(std::size_t start) {
     RecordReader reader(stream_, start);
     int depth = 0;
     bool inCells = false;
@@ -363,7 +398,10 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
             const std::uint32_t row = d.size() >= 2 ? GetU16(d) : 0;
             const std::uint16_t col = d.size() >= 4 ? GetU16(d.subspan(2)) : 0;
             const std::uint16_t xf = d.size() >= 6 ? GetU16(d.subspan(4)) : 0;
-            if (rec.opcode != op::kString && rec.opcode != op::kArray && rec.opcode != op::kTable)
+            // A formula's ARRAY, TABLE or SHRFMLA and then its STRING follow
+            // its FORMULA record; any other record ends the group.
+            if (rec.opcode != op::kString && rec.opcode != op::kArray && rec.opcode != op::kTable &&
+                rec.opcode != op::kShrFmla)
                 lastFormula = rec.opcode == op::kFormula ? lastFormula : UINT32_MAX;
             Cell cell;
             cell.xf = xf;
@@ -486,7 +524,12 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
                 formula::Tokens tokens;
                 tokens.rgce.assign(d.begin() + 10, d.begin() + 10 + static_cast<std::ptrdiff_t>(cce));
                 tokens.rgcb.assign(d.begin() + 10 + static_cast<std::ptrdiff_t>(cce), d.end());
-                shared_.push_back({{GetU16(d), GetU16(d.subspan(2)), d[4], d[5]}, std::move(tokens)});
+                // Without a FORMULA before it (malformed), the range's first
+                // cell is the only anchor it can have.
+                const std::uint32_t anchor =
+                    lastFormula != UINT32_MAX ? CellKey(wb_.formulas_[lastFormula].row, wb_.formulas_[lastFormula].col)
+                                              : CellKey(GetU16(d), d[4]);
+                shared_.insert_or_assign(anchor, std::move(tokens));
                 break;
             }
             case op::kArray:
@@ -516,6 +559,12 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
         }
         switch (rec.opcode) {
         case op::kIndex: wb_.prefix_.push_back({op::kIndex, {}}); break;
+        case op::kDefaultRowHeight:
+            // Rows without a ROW record have this height; the writer gives
+            // those it must list (they have cells) a ROW record saying so.
+            if (d.size() >= 4) wb_.defaultRowHeight_ = {GetU16(d), GetU16(d.subspan(2))};
+            wb_.prefix_.push_back({rec.opcode, {d.begin(), d.end()}});
+            break;
         case op::kDimensions: (inCells ? wb_.suffix_ : wb_.prefix_).push_back({op::kDimensions, {}}); break;
         case op::kMergeCells: {
             RecordCursor cursor(d);
@@ -541,22 +590,20 @@ void XlsReader::ReadEditableSheet(std::size_t start) {
     if (depth != 0) Bad("the first worksheet ends without an EOF record");
     if (!mergeMarker && !wb_.merges_.empty()) wb_.suffix_.insert(wb_.suffix_.end() - 1, {op::kMergeCells, {}});
     FinishCells();
+    return reader.Position();
 }
 
 void XlsReader::FinishCells() {
     for (const auto& p : pendingShared_) {
         auto& f = wb_.formulas_[p.id];
         if (f.arrayHost) continue;
-        const auto it = std::find_if(shared_.begin(), shared_.end(), [&](const Shared& s) {
-            return s.range.r1 <= p.hostRow && p.hostRow <= s.range.r2 && s.range.c1 <= p.hostCol &&
-                   p.hostCol <= s.range.c2;
-        });
+        const auto it = shared_.find(CellKey(p.hostRow, p.hostCol));
         if (it == shared_.end()) {
             f.expMember = true; // a member of an array formula keeps its PtgExp
             continue;
         }
         try {
-            f.tokens = formula::Unshare(it->tokens, {f.row, f.col});
+            f.tokens = formula::Unshare(it->second, {f.row, f.col});
         } catch (const formula::FormulaError& e) {
             Bad(std::string("a shared formula cannot be expanded: ") + e.what());
         }
@@ -579,16 +626,21 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     try {
         file = cfb::Read(fileBytes);
     } catch (const cfb::CfbError& e) {
+        if (fileBytes.size() >= 4 && IsOlderBof(GetU16(fileBytes)) && GetU16(fileBytes.subspan(2)) <= 16)
+            Bad(kOlderFormat);
         Bad(std::string("it is not an Excel workbook (") + e.what() + ")");
     }
-    const cfb::Entry* stream = file.FindStream(u"Workbook");
-    if (!stream) {
-        if (file.FindStream(u"Book")) Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
-        Bad("it holds no Workbook stream");
-    }
+    // Excel 97 and later write "Workbook", Excel 5.0/95 "Book"; some writers
+    // put the newer records in a stream of the older name. The BOF record,
+    // not the name, tells which format the stream holds.
+    std::u16string streamName = u"Workbook";
+    if (!file.FindStream(streamName)) streamName = u"Book";
+    const cfb::Entry* stream = file.FindStream(streamName);
+    if (!stream) Bad("it holds no Workbook stream");
     std::unique_ptr<Workbook> wb(new Workbook());
+    wb->streamName_ = stream->name;
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
-    auto* ws = wb->file_->FindStream(u"Workbook");
+    auto* ws = wb->file_->FindStream(streamName);
     DecryptWorkbookStream(ws->data);
     {
         XlsReader reader(*wb, ws->data);
@@ -598,7 +650,7 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     // Every record is now held by the model; the stream's bytes would only
     // double the memory and be copied again on save, where the stream is
     // written anew.
-    std::vector<std::uint8_t>().swap(wb->file_->FindStream(u"Workbook")->data);
+    std::vector<std::uint8_t>().swap(wb->file_->FindStream(streamName)->data);
     return wb;
 }
 

@@ -176,8 +176,10 @@ std::vector<std::uint8_t> XlsWriter::Write() {
             WriteOtherSheet(s);
     }
 
+    out_.Data().insert(out_.Data().end(), wb_.trailing_.begin(), wb_.trailing_.end());
+
     cfb::CompoundFile file = *wb_.file_;
-    cfb::Entry* stream = file.FindStream(u"Workbook");
+    cfb::Entry* stream = file.FindStream(wb_.streamName_);
     stream->data = std::move(out_.Data());
     EncryptWorkbookStream(stream->data);
     return cfb::Write(file);
@@ -402,8 +404,17 @@ void XlsWriter::WriteEditableSheet() {
             } else if (it != wb_.rowRecords_.end()) {
                 std::copy(it->second.begin(), it->second.end(), rowBytes);
             } else {
-                // default height, no format; bit 8 is always set
-                const std::uint16_t fields[8] = {static_cast<std::uint16_t>(r), 0, 0, 0x00FF, 0, 0, 0x0100, kDefaultXf};
+                // A row that had none keeps the sheet's default: its height,
+                // hidden state and borders; no format; bit 8 is always set.
+                // Without a default record the height is the font's, which
+                // the height's top bit says (12.75 pt for readers that ignore it).
+                const auto [flags, height] = wb_.defaultRowHeight_.value_or(std::array<std::uint16_t, 2>{0, 0x80FF});
+                const std::uint16_t options =
+                    static_cast<std::uint16_t>(0x0100 | ((flags & 0x02) ? 0x20 : 0) | ((flags & 0x01) ? 0x40 : 0));
+                const std::uint16_t xfAndBorders = static_cast<std::uint16_t>(
+                    kDefaultXf | ((flags & 0x04) ? 0x1000 : 0) | ((flags & 0x08) ? 0x2000 : 0));
+                const std::uint16_t fields[8] = {
+                    static_cast<std::uint16_t>(r), 0, 0, height, 0, 0, options, xfAndBorders};
                 for (int i = 0; i < 8; ++i) PutU16(data.subspan(2 * i), fields[i]);
             }
             std::uint16_t mic = 0, mac = 0;

@@ -268,7 +268,7 @@ TEST_F(BadInput, FilesThatAreNoWorkbook) {
 TEST_F(BadInput, EncryptedWorkbooksThatCannotBeOpened) {
     {
         SCOPED_TRACE("a real password to open");
-        ExpectRefusedTemplate(ReadBytes(fs::path(VZ_SOURCE_DIR) / "tests/data/corpus/encrypted/35897-type4.xls"),
+        ExpectRefusedTemplate(ReadBytes(fs::path(VZ_SOURCE_DIR) / "tests/data/refused/poi-35897-type4.xls"),
                               "the workbook is protected with a password to open");
     }
     // The template with a FILEPASS record of that payload after its BOF.

@@ -17,6 +17,7 @@ VZ_DECLARE_TARGET(formula_fuzz)
 VZ_DECLARE_TARGET(fill_fuzz)
 VZ_DECLARE_TARGET(quote_document_fuzz)
 VZ_DECLARE_TARGET(command_line_fuzz)
+VZ_DECLARE_TARGET(xlsx_package_fuzz)
 
 namespace {
 
@@ -51,6 +52,7 @@ VZ_REPLAY(formula_fuzz)
 VZ_REPLAY(fill_fuzz)
 VZ_REPLAY(quote_document_fuzz)
 VZ_REPLAY(command_line_fuzz)
+VZ_REPLAY(xlsx_package_fuzz)
 
 // The replay must not pass by finding nothing: the kept inputs are there.
 TEST(FuzzRegressions, KeptInputsAreFound) {

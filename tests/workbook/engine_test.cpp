@@ -169,24 +169,6 @@ TEST_F(EngineTest, InsertRefusesToSplitAMergeOrPushCellsOffTheSheet) {
     EXPECT_EQ(wb->Merges()[1].r2, 22u);
 }
 
-// The records of the first sheet of a saved file, in order.
-std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> FirstSheetRecords(
-    const std::vector<std::uint8_t>& file) {
-    const cfb::CompoundFile compound = cfb::Read(file);
-    const cfb::Entry* stream = compound.FindStream(u"Workbook");
-    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> records;
-    if (!stream) return records;
-    biff::RecordReader reader(stream->data);
-    int bofs = 0;
-    while (reader.Next()) {
-        const biff::Record& r = reader.Current();
-        if (r.opcode == biff::op::kBof) ++bofs;
-        if (bofs == 2) records.emplace_back(r.opcode, std::vector<std::uint8_t>(r.data.begin(), r.data.end()));
-        if (bofs == 2 && r.opcode == biff::op::kEof) break;
-    }
-    return records;
-}
-
 // A cell shift moves comments, conditional formats, validations and hyperlinks in
 // the shifted column with their cells, and rewrites their references to moved
 // cells, as it does for formulas; ranges spanning other columns stay.
@@ -215,7 +197,7 @@ TEST_F(EngineTest, InsertMovesCommentsFormatsValidationsAndLinksWithTheirCells) 
     auto ws = Open(o);
     ws->Range(u"C5")->Insert(sheet::xlShiftDown);
     SaveAndReload();
-    const auto saved = FirstSheetRecords(ReadAll(dir_ / "out.xls"));
+    const auto saved = test::SubstreamRecords(ReadAll(dir_ / "out.xls"), 1);
     std::vector<std::vector<std::uint8_t>> condFmts, cfs, dvs, dvals, links, notes;
     for (const auto& [opcode, data] : saved) {
         if (opcode == 0x01B0) condFmts.push_back(data);
@@ -272,6 +254,69 @@ TEST_F(EngineTest, InsertMovesCommentsFormatsValidationsAndLinksWithTheirCells) 
 // The apostrophe that keeps a replaced value text is the cell's prefix, no
 // part of its content: a later replace of the apostrophe-led text reaches only
 // cells where it stands behind other text (what the writers rely on).
+// A NAME record: flags, shortcut, name length, formula length, sheet, name, formula.
+std::vector<std::uint8_t> Name(std::u16string_view name, const std::vector<std::uint8_t>& rgce, bool builtin = false) {
+    biff::Bytes b;
+    b.U16(builtin ? 0x0020 : 0).U8(0).U8(static_cast<std::uint8_t>(name.size()));
+    b.U16(static_cast<std::uint16_t>(rgce.size())).U16(0).U16(builtin ? 1 : 0).U32(0).UnicodeChars(name).Append(rgce);
+    return b.Data();
+}
+
+// PtgRef3d / PtgArea3d on the first sheet (through the only XTI), absolute.
+std::vector<std::uint8_t> Ref3d(std::uint16_t row, std::uint16_t col) {
+    biff::Bytes b;
+    b.U8(0x3A).U16(0).U16(row).U16(col);
+    return b.Data();
+}
+std::vector<std::uint8_t> Area3d(std::uint16_t r1, std::uint16_t r2, std::uint16_t c1, std::uint16_t c2) {
+    biff::Bytes b;
+    b.U8(0x3B).U16(0).U16(r1).U16(r2).U16(c1).U16(c2);
+    return b.Data();
+}
+
+// Names follow an insert by the rule formulas follow, the built-in ones too,
+// and a long one whose formula runs on into a CONTINUE record; one whose
+// formula is cut off stays as it was.
+TEST_F(EngineTest, NamesFollowAnInsertAsFormulasDo) {
+    BuilderOptions o = Cells({{1, 1, u"&DI_Item"}, {3, 1, u"Total"}});
+    biff::Bytes supBook, externSheet;
+    supBook.U16(1).U16(0x0401);
+    externSheet.U16(1).U16(0).U16(0).U16(0);
+    std::vector<std::uint8_t> split = Ref3d(0, 0); // =Sheet1!$A$1,Sheet1!$B$5
+    for (auto b : Ref3d(4, 1)) split.push_back(b);
+    split.push_back(0x10);
+    const auto splitName = Name(u"Split", split);
+    const std::size_t cut = splitName.size() - 6; // inside the second reference
+    auto cutOff = Name(u"CutOff", Ref3d(5, 1));
+    cutOff.resize(cutOff.size() - 2);
+    o.globals = {{0x01AE, supBook.Data()},
+                       {0x0017, externSheet.Data()},
+                       {0x0018, Name(u"TotalCell", Ref3d(3, 1))},
+                       {0x0018, Name(u"\x06", Area3d(1, 9, 1, 1), true)}, // Print_Area B2:B10
+                       {0x0018, Name(u"Wide", Area3d(0, 8, 0, 2))},
+                       {0x0018, {splitName.begin(), splitName.begin() + static_cast<std::ptrdiff_t>(cut)}},
+                       {0x003C, {splitName.begin() + static_cast<std::ptrdiff_t>(cut), splitName.end()}},
+                       {0x0018, cutOff}};
+    auto ws = Open(o);
+    for (int i = 0; i < 3; ++i) ws->Range(u"B2")->Insert(sheet::xlShiftDown);
+    SaveAndReload();
+
+    std::vector<std::vector<std::uint8_t>> names;
+    for (const auto& [opcode, data] : test::SubstreamRecords(ReadAll(dir_ / "out.xls"), 0)) {
+        if (opcode == 0x0018) names.push_back(data);
+        if (opcode == 0x003C && !names.empty()) names.back().insert(names.back().end(), data.begin(), data.end());
+    }
+    ASSERT_EQ(names.size(), 5u);
+    EXPECT_EQ(names[0], Name(u"TotalCell", Ref3d(6, 1)));
+    EXPECT_EQ(names[1], Name(u"\x06", Area3d(4, 12, 1, 1), true));
+    EXPECT_EQ(names[2], Name(u"Wide", Area3d(0, 8, 0, 2))); // spans other columns
+    split = Ref3d(0, 0);
+    for (auto b : Ref3d(7, 1)) split.push_back(b);
+    split.push_back(0x10);
+    EXPECT_EQ(names[3], Name(u"Split", split));
+    EXPECT_EQ(names[4], cutOff);
+}
+
 TEST_F(EngineTest, AnApostrophePrefixIsNoPartOfTheContent) {
     auto ws = Open(Cells({{0, 1, u"&P"}, {1, 1, u"Phone: &P"}, {2, 1, u" &P"}}));
     ws->Cells()->Replace(u"&P", u"'+49 30 0074321");

@@ -88,15 +88,15 @@ std::vector<std::uint8_t> Template() {
     test::BuilderOptions o;
     o.sheets[0].cells = {{0, 0, 1.0}, {1, 0, 2.0}, {0, 2, 2.0}};
     o.sheets[0].records = {
-        Formula(0, 1, 10, {0x44, 0, 0, 0, 0xC0, 0x1E, 10, 0, 0x05}),            // B1 =A1*10
-        Formula(1, 1, 999, {0x44, 0, 0, 2, 0xC0, 0x1E, 10, 0, 0x05}),           // B2 =C1*10
-        Formula(2, 1, 2, {0x43, 1, 0, 0, 0, 0x1E, 2, 0, 0x05}),                 // B3 =Total*2
-        Formula(3, 1, 4, {0x5A, 1, 0, 0, 0, 0, 0xC0, 0x1E, 1, 0, 0x03}),        // B4 =Sheet2!A1+1
-        Formula(4, 1, 2, {0x44, 1, 0, 0, 0xC0, 0x1E, 1, 0, 0x03, 0x41, 15, 0}), // B5 =SIN(A2+1)
+        {0x0006, Formula(0, 1, {0x44, 0, 0, 0, 0xC0, 0x1E, 10, 0, 0x05}, 10.0)},            // B1 =A1*10
+        {0x0006, Formula(1, 1, {0x44, 0, 0, 2, 0xC0, 0x1E, 10, 0, 0x05}, 999.0)},           // B2 =C1*10
+        {0x0006, Formula(2, 1, {0x43, 1, 0, 0, 0, 0x1E, 2, 0, 0x05}, 2.0)},                 // B3 =Total*2
+        {0x0006, Formula(3, 1, {0x5A, 1, 0, 0, 0, 0, 0xC0, 0x1E, 1, 0, 0x03}, 4.0)},        // B4 =Sheet2!A1+1
+        {0x0006, Formula(4, 1, {0x44, 1, 0, 0, 0xC0, 0x1E, 1, 0, 0x03, 0x41, 15, 0}, 2.0)}, // B5 =SIN(A2+1)
     };
     test::BuilderSheet second;
     second.name = u"Sheet2";
-    second.records = {Formula(0, 0, 3, {0x5A, 0, 0, 0, 0, 0, 0xC0, 0x1E, 3, 0, 0x05})}; // =Sheet1!A1*3
+    second.records = {{0x0006, Formula(0, 0, {0x5A, 0, 0, 0, 0, 0, 0xC0, 0x1E, 3, 0, 0x05}, 3.0)}}; // =Sheet1!A1*3
     o.sheets.push_back(second);
     biff::Bytes supBook, externSheet, name;
     supBook.U16(2).U16(0x0401);

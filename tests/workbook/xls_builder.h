@@ -29,6 +29,10 @@ struct BuilderSheet {
     // Written as given after the merges (conditional formats, validations,
     // hyperlinks ...).
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> records;
+    // Written as given before DIMENSIONS (DEFAULTROWHEIGHT ...) and after the
+    // cells, in the cell table (ROW, FORMULA with SHRFMLA, ARRAY, STRING ...).
+    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> headRecords;
+    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> cellRecords;
 };
 
 struct BuilderOptions {
@@ -37,7 +41,7 @@ struct BuilderOptions {
     // XF 16.. : 16 with number format 49 ("@"), 17 with the quote prefix.
     std::uint16_t extraXfs = 1;
     // Written as given after the sheets' BOUNDSHEET records (SUPBOOK,
-    // EXTERNSHEET, NAME ...).
+    // EXTERNSHEET, NAME, FORMAT ...).
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> globals;
 };
 
@@ -109,6 +113,7 @@ inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
         biff::Bytes defcol;
         defcol.U16(8);
         out.Write(op::kDefColWidth, defcol.Span());
+        for (const auto& [opcode, data] : sheet.headRecords) out.Write(opcode, data);
         biff::Bytes dims;
         dims.U32(0).U32(0).U16(0).U16(0).U16(0);
         out.Write(op::kDimensions, dims.Span());
@@ -123,6 +128,7 @@ inline std::vector<std::uint8_t> BuildXlsStream(const BuilderOptions& options) {
                 out.Write(op::kLabelSst, b.Span());
             }
         }
+        for (const auto& [opcode, data] : sheet.cellRecords) out.Write(opcode, data);
         biff::Bytes window;
         window.U16(0x06B6).U16(0).U16(0).U16(0x40).U16(0).U16(0).U16(0).U16(0).U16(0);
         out.Write(0x023E, window.Span());
@@ -174,22 +180,78 @@ inline std::vector<std::uint8_t> Validation(std::uint16_t refRow, std::uint16_t 
     return dv.Data();
 }
 
-// A FORMULA record with a number as its stored result, for
-// BuilderSheet::records.
-inline std::pair<std::uint16_t, std::vector<std::uint8_t>> Formula(std::uint16_t row, std::uint16_t col, double stored,
-                                                                   std::vector<std::uint8_t> rgce) {
+// A FORMULA record with its cached result: a number, or a text whose STRING
+// record the caller adds (after any SHRFMLA or ARRAY).
+inline std::vector<std::uint8_t> Formula(std::uint16_t row, std::uint16_t col, std::vector<std::uint8_t> rgce,
+                                         std::variant<double, std::u16string> cached = 0.0) {
     biff::Bytes b;
-    b.U16(row).U16(col).U16(15).F64(stored).U16(0).U32(0).U16(static_cast<std::uint16_t>(rgce.size())).Append(rgce);
-    return {biff::op::kFormula, b.Data()};
+    b.U16(row).U16(col).U16(15);
+    if (auto d = std::get_if<double>(&cached))
+        b.F64(*d);
+    else
+        b.U8(0).U8(0).U8(0).U8(0).U8(0).U8(0).U16(0xFFFF);
+    b.U16(0).U32(0).U16(static_cast<std::uint16_t>(rgce.size())).Append(rgce);
+    return b.Data();
 }
 
-inline std::vector<std::uint8_t> BuildXls(const BuilderOptions& options) {
+// PtgExp naming the anchor of a shared or array formula.
+inline std::vector<std::uint8_t> PtgExp(std::uint16_t row, std::uint16_t col) {
+    biff::Bytes b;
+    b.U8(0x01).U16(row).U16(col);
+    return b.Data();
+}
+
+// SHRFMLA (0x04BC) or ARRAY (0x0221) over r1:r2, c1:c2.
+inline std::vector<std::uint8_t> SharedOrArray(std::uint16_t opcode, std::uint16_t r1, std::uint16_t r2,
+                                               std::uint8_t c1, std::uint8_t c2, std::vector<std::uint8_t> rgce) {
+    biff::Bytes b;
+    b.U16(r1).U16(r2).U8(c1).U8(c2);
+    if (opcode == 0x0221)
+        b.U16(0).U32(0);
+    else
+        b.U8(0).U8(static_cast<std::uint8_t>((r2 - r1 + 1) * (c2 - c1 + 1)));
+    b.U16(static_cast<std::uint16_t>(rgce.size())).Append(rgce);
+    return b.Data();
+}
+
+inline std::vector<std::uint8_t> StringResult(std::u16string_view text) {
+    biff::Bytes b;
+    b.UnicodeString(text);
+    return b.Data();
+}
+
+// The stream in a compound file of its own, under the name given.
+inline std::vector<std::uint8_t> WrapStream(std::vector<std::uint8_t> stream, std::u16string name = u"Workbook") {
     cfb::CompoundFile file;
-    cfb::Entry workbook;
-    workbook.name = u"Workbook";
-    workbook.data = BuildXlsStream(options);
-    file.entries.push_back(std::move(workbook));
+    cfb::Entry entry;
+    entry.name = std::move(name);
+    entry.data = std::move(stream);
+    file.entries.push_back(std::move(entry));
     return cfb::Write(file);
+}
+
+inline std::vector<std::uint8_t> BuildXls(const BuilderOptions& options) { return WrapStream(BuildXlsStream(options)); }
+
+using Records = std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>>;
+
+// The records of a file's n-th substream (0: the globals, 1: the first sheet)
+// in order, or of everything after the n-th when `rest`.
+inline Records SubstreamRecords(const std::vector<std::uint8_t>& file, int n, bool rest = false,
+                                std::u16string_view streamName = u"Workbook") {
+    const cfb::CompoundFile compound = cfb::Read(file);
+    const cfb::Entry* stream = compound.FindStream(streamName);
+    Records records;
+    if (!stream) return records;
+    biff::RecordReader reader(stream->data);
+    int substream = -1, depth = 0;
+    while (reader.Next()) {
+        const biff::Record& r = reader.Current();
+        if (r.opcode == biff::op::kBof && depth++ == 0) ++substream;
+        if (substream == n || (rest && substream > n))
+            records.emplace_back(r.opcode, std::vector<std::uint8_t>(r.data.begin(), r.data.end()));
+        if (r.opcode == biff::op::kEof && --depth == 0 && substream == n && !rest) break;
+    }
+    return records;
 }
 
 } // namespace vi2zezir::workbook::test

@@ -22,7 +22,6 @@ import hashlib
 import json
 import math
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -55,6 +54,19 @@ def same_number(a, b):
     return a == b
 
 
+def row_look(sheet, r):
+    """A row's height and hidden state as a reader shows them. A row without
+    a ROW record, or with one that says "default height" (the top bit of its
+    height), takes the sheet's default (None: the default font's)."""
+    info = sheet.rowinfo_map.get(r)
+    default_hidden = bool(getattr(sheet, "default_row_hidden", 0))
+    if info is None:
+        return sheet.default_row_height, default_hidden
+    if info.has_default_height and sheet.default_row_height is None:
+        return None, bool(info.hidden)
+    return info.height, bool(info.hidden)
+
+
 def describe(book_a, book_b):
     """Differences between two workbooks as read by xlrd."""
     diffs = []
@@ -85,16 +97,13 @@ def describe(book_a, book_b):
         if a.default_row_height != b.default_row_height:
             diffs.append("%s default row height %s -> %s" % (where, a.default_row_height, b.default_row_height))
         for r in range(rows):
-            ha = a.rowinfo_map.get(r)
-            hb = b.rowinfo_map.get(r)
-            height_a = ha.height if ha else a.default_row_height
-            height_b = hb.height if hb else b.default_row_height
-            hidden_a = bool(ha.hidden) if ha else False
-            hidden_b = bool(hb.hidden) if hb else False
+            height_a, hidden_a = row_look(a, r)
+            height_b, hidden_b = row_look(b, r)
             if height_a != height_b or hidden_a != hidden_b:
-                diffs.append("%s row %d height %s -> %s" % (where, r + 1, height_a, height_b))
-    names_a = [(n.name, n.scope, n.raw_formula) for n in book_a.name_obj_list]
-    names_b = [(n.name, n.scope, n.raw_formula) for n in book_b.name_obj_list]
+                diffs.append("%s row %d height %s%s -> %s%s" % (where, r + 1, height_a, " hidden" if hidden_a else "",
+                                                                 height_b, " hidden" if hidden_b else ""))
+    names_a = [(n.name, n.scope, n.hidden, n.raw_formula) for n in book_a.name_obj_list]
+    names_b = [(n.name, n.scope, n.hidden, n.raw_formula) for n in book_b.name_obj_list]
     if names_a != names_b:
         diffs.append("names %s -> %s" % (names_a[:3], names_b[:3]))
     return diffs
@@ -129,25 +138,27 @@ def libreoffice_formulas(paths, outdir):
                        capture_output=True, timeout=1800)
 
 
-def read_csvs(outdir, stem):
+def read_csvs(outdir, stem, folders):
+    """The sheets LibreOffice wrote for one workbook (<stem>-<sheet>.csv).
+    Links to other files show their absolute path, which differs between a
+    workbook and its copy in another folder: those folders read as DIR."""
     sheets = {}
     for path in sorted(glob.glob(glob.escape(os.path.join(outdir, stem)) + "-*.csv")):
         with open(path, newline="", encoding="utf-8", errors="replace") as f:
-            sheets[os.path.basename(path)[len(stem) + 1:]] = [row for row in csv.reader(f)]
+            text = f.read()
+        for folder in folders:
+            text = text.replace("file://" + folder + "/", "file:///DIR/")
+        sheets[os.path.basename(path)[len(stem) + 1:]] = list(csv.reader(text.splitlines()))
     return sheets
 
 
 def check_one(args, template, index):
     name = os.path.relpath(template)
-    # Input and output side by side under numbered names: links to other
-    # files resolve alike, and equal base names from two suites never meet.
-    copy = os.path.join(args.out, "%04d-in.xls" % index)
-    output = os.path.join(args.out, "%04d-out.xls" % index)
-    shutil.copyfile(template, copy)
+    output = os.path.join(args.out, "%04d-%s" % (index, os.path.basename(template)))
     if os.path.exists(output):
         os.remove(output)
-    status, message = run_program(args.program, copy, output, args.quote)
-    result = {"file": name, "copy": copy, "status": status, "message": message, "output": output, "diffs": []}
+    status, message = run_program(args.program, template, output, args.quote)
+    result = {"file": name, "status": status, "message": message, "output": output, "diffs": []}
     if status != "ok":
         return result
     if not os.path.exists(output):
@@ -198,14 +209,23 @@ def main():
 
     if args.formulas:
         ok = [r for r in results if r["status"] in ("ok", "changed")]
+        # Inputs go in under their output's numbered name: corpora hold
+        # files of the same name, and a name may start another's.
+        lo_src = os.path.join(args.out, "lo-src")
         lo_in = os.path.join(args.out, "lo-in")
         lo_out = os.path.join(args.out, "lo-out")
-        libreoffice_formulas([r["copy"] for r in ok], lo_in)
+        os.makedirs(lo_src, exist_ok=True)
+        for r in ok:
+            link = os.path.join(lo_src, os.path.basename(r["output"]))
+            if os.path.lexists(link):
+                os.remove(link)
+            os.symlink(os.path.abspath(r["file"]), link)
+        libreoffice_formulas([os.path.join(lo_src, os.path.basename(r["output"])) for r in ok], lo_in)
         libreoffice_formulas([r["output"] for r in ok], lo_out)
         for r in ok:
-            stem_in = os.path.splitext(os.path.basename(r["copy"]))[0]
-            stem_out = os.path.splitext(os.path.basename(r["output"]))[0]
-            a, b = read_csvs(lo_in, stem_in), read_csvs(lo_out, stem_out)
+            stem = os.path.splitext(os.path.basename(r["output"]))[0]
+            a = read_csvs(lo_in, stem, [os.path.abspath(lo_src), os.path.dirname(os.path.abspath(r["file"]))])
+            b = read_csvs(lo_out, stem, [os.path.abspath(args.out)])
             if not a:
                 continue
             for (sa, rows_a), (sb, rows_b) in zip(sorted(a.items()), sorted(b.items())):
