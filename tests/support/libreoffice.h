@@ -1,6 +1,6 @@
 // LibreOffice as an independent reader for tests: a workbook is converted
-// headless to .xlsx and the xlsx's XML parsed into cells, so a test can check
-// values, formulas and formats as another program reads them.
+// headless to .xlsx and read back by lo_read.py, so a test can check values,
+// formulas and formats as another program reads them.
 //
 //   std::string whyNot;
 //   auto sheet = vi2zezir::test::ReadWithLibreOffice(path, &whyNot);
@@ -56,7 +56,7 @@ struct LoOptions {
     std::chrono::seconds timeout{180};
 };
 
-// nullopt when the tools are missing (soffice or unzip not on PATH), with the
+// nullopt when soffice is not on PATH, with the
 // reason in *whyNot, fit for GTEST_SKIP. Every call uses a private profile
 // directory, so tests may run in parallel. Throws LibreOfficeError when the
 // conversion fails or times out, so a broken file fails the test, not skips it.
@@ -65,11 +65,5 @@ std::optional<LoSheet> ReadWithLibreOffice(const std::filesystem::path& workbook
 // Every sheet, in tab order.
 std::optional<std::vector<LoSheet>> ReadAllSheetsWithLibreOffice(const std::filesystem::path& workbook,
                                                                  std::string* whyNot = nullptr, LoOptions options = {});
-
-// Parses an .xlsx that exists already (LibreOfficeError when it cannot).
-std::vector<LoSheet> ParseXlsx(const std::filesystem::path& xlsx);
-
-// XML text with the five predefined entities and character references decoded.
-std::string DecodeXmlText(std::string_view text);
 
 } // namespace vi2zezir::test
