@@ -1,6 +1,7 @@
 // The real form in the Qt window: start-up, the picker through a dialog the
-// test answers, and the status line as an export run proceeds, with small
-// recording automation fakes behind ObjectServices.
+// test answers, and the status line as an export run proceeds, with the
+// recording automation fakes behind ObjectServices. The form's own logic is
+// tested over a recording view in tests/shell; here, what the Qt window adds.
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -12,97 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "fakes/recording_servers.h"
 #include "platform/posix/qt/qt_form_view.h"
 #include "platform/posix/qt/qt_main.h"
-#include "servers/failure.h"
 #include "shell/frmTX_To_ExcelLink.h"
 
 namespace vi2zezir::qtwindow {
 namespace {
 
-// A quote whose template holds no placeholders: the writers only look.
-class FakeQuote final : public quote::Application {
-public:
-    Value VersionMajor() override { return u"4"; }
-    std::shared_ptr<quote::DocFunctions> DocFunctions() override { return nullptr; }
-    std::shared_ptr<quote::ItemFunctions> ItemFunctions() override { return nullptr; }
-    Value GetMacro(std::u16string&) override { return u""; }
-};
-
-struct SheetLog {
-    std::vector<std::u16string> opened;
-    bool visible = false;
-    bool quit = false;
-    QString statusWhenVisible;
-    std::optional<Failure> openFailure;
-    std::function<QString()> currentStatus;
-};
-
-class FakeRange final : public sheet::Range {
-public:
-    std::shared_ptr<sheet::Range> Find(const std::u16string&) override { return nullptr; }
-    void Replace(const std::u16string&, const std::u16string&) override {}
-    std::u16string Address() override { return u"$A$1"; }
-    void Insert(std::int32_t) override {}
-    std::shared_ptr<sheet::Range> Cells() override { return std::make_shared<FakeRange>(); }
-    void SetValue(const Value&) override {}
-    void SetFormula(const std::u16string&) override {}
-};
-
-class FakeWorksheet final : public sheet::Worksheet {
-public:
-    std::shared_ptr<sheet::Range> Cells() override { return std::make_shared<FakeRange>(); }
-    std::shared_ptr<sheet::Range> Range(const std::u16string&) override { return std::make_shared<FakeRange>(); }
-};
-
-class FakeWorkbook final : public sheet::Workbook {
-public:
-    std::shared_ptr<sheet::Worksheet> Worksheets(std::int16_t) override { return std::make_shared<FakeWorksheet>(); }
-};
-
-class FakeWorkbooks final : public sheet::Workbooks {
-public:
-    explicit FakeWorkbooks(SheetLog& log) : log_(log) {}
-    std::shared_ptr<sheet::Workbook> Open(const std::u16string& filename, bool) override {
-        log_.opened.push_back(filename);
-        if (log_.openFailure) throw *log_.openFailure;
-        return std::make_shared<FakeWorkbook>();
-    }
-    std::shared_ptr<sheet::Workbook> Item(std::int16_t) override { return std::make_shared<FakeWorkbook>(); }
-
-private:
-    SheetLog& log_;
-};
-
-class FakeSheetApp final : public sheet::Application {
-public:
-    explicit FakeSheetApp(SheetLog& log) : log_(log) {}
-    std::shared_ptr<sheet::Workbooks> Workbooks() override { return std::make_shared<FakeWorkbooks>(log_); }
-    void SetVisible(bool visible) override {
-        log_.visible = visible;
-        if (log_.currentStatus) log_.statusWhenVisible = log_.currentStatus();
-    }
-    void Quit() override { log_.quit = true; }
-
-private:
-    SheetLog& log_;
-};
-
-class FakeServices final : public ObjectServices {
-public:
-    bool quotingAppRunning = true;
-    int created = 0;
-    SheetLog sheet;
-
-    std::shared_ptr<quote::Application> GetObject(const std::u16string&) override {
-        if (!quotingAppRunning) throw Failure(kCannotCreateObject, u"ActiveX component can't create object");
-        return std::make_shared<FakeQuote>();
-    }
-    std::shared_ptr<sheet::Application> CreateObject(const std::u16string&) override {
-        ++created;
-        return std::make_shared<FakeSheetApp>(sheet);
-    }
-};
+using fakes::Count;
 
 QtFormView* ShownFormWindow() {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -118,6 +39,8 @@ protected:
         template_ = programDir_.filePath(QStringLiteral("Quote Template.XLS"));
         QFile file(template_);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        services_.quoteApp = std::make_shared<fakes::RecordingQuoteApp>(fakes::QuoteData{}, log_);
+        services_.sheet = std::make_shared<fakes::MemorySheet>(log_);
     }
 
     shell::Environment Environment(std::u16string arguments = {}) const {
@@ -125,19 +48,22 @@ protected:
     }
 
     // The window as the program builds it, with the form loaded and the
-    // status line's every change recorded.
+    // status line's every change recorded, also in the call log, so its order
+    // against the automation calls shows.
     struct Window {
         QtFormView view;
         shell::frmTX_To_ExcelLink form;
         QStringList statusTexts;
         QStatusBar* sb = nullptr;
 
-        Window(FakeServices& services, shell::Environment env, OpenDialogFunction dialog)
+        Window(fakes::RecordingServices& services, shell::Environment env, OpenDialogFunction dialog)
             : view(std::move(dialog)), form(view, services, std::move(env)) {
             ConnectForm(view, form);
             sb = view.findChild<QStatusBar*>(QStringLiteral("sb"));
-            QObject::connect(sb, &QStatusBar::messageChanged, [this](const QString& text) { statusTexts << text; });
-            services.sheet.currentStatus = [this] { return sb->currentMessage(); };
+            QObject::connect(sb, &QStatusBar::messageChanged, [this, log = services.log](const QString& text) {
+                statusTexts << text;
+                log->push_back("status:" + text.toStdString());
+            });
             EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load));
         }
         void Click(const char* name) {
@@ -152,7 +78,8 @@ protected:
 
     QTemporaryDir programDir_;
     QString template_;
-    FakeServices services_;
+    std::shared_ptr<fakes::CallLog> log_ = std::make_shared<fakes::CallLog>();
+    fakes::RecordingServices services_{log_};
 };
 
 TEST_F(QtFormTest, StartsOnTopWithTheDefaultPathAndWaitsUntilClosed) {
@@ -168,7 +95,7 @@ TEST_F(QtFormTest, StartsOnTopWithTheDefaultPathAndWaitsUntilClosed) {
     });
     EXPECT_EQ(RunFormWindow(services_, Environment(), NoDialog), 0);
     EXPECT_TRUE(checked);
-    EXPECT_EQ(services_.created, 0);
+    EXPECT_EQ(Count(*log_, "CreateObject"), 0u);
 }
 
 TEST_F(QtFormTest, SuccessfulSwitchTransferEndsWithoutWaiting) {
@@ -183,9 +110,9 @@ TEST_F(QtFormTest, SuccessfulSwitchTransferEndsWithoutWaiting) {
     // Quoted, as the template's name holds a space.
     const std::u16string arguments = u"/f:\"" + template_.toStdU16String() + u"\"";
     EXPECT_EQ(RunFormWindow(services_, Environment(arguments), NoDialog), 0);
-    ASSERT_EQ(services_.sheet.opened.size(), 1u);
-    EXPECT_EQ(services_.sheet.opened[0], template_.toStdU16String());
-    EXPECT_TRUE(services_.sheet.visible);
+    ASSERT_TRUE(services_.lastApp);
+    EXPECT_EQ(services_.lastApp->openedPath, template_.toStdU16String());
+    EXPECT_TRUE(services_.lastApp->visible);
     EXPECT_EQ(ShownFormWindow(), nullptr);
 }
 
@@ -195,61 +122,14 @@ TEST_F(QtFormTest, StatusLineFollowsASuccessfulRunThenTheWindowCloses) {
     window.Click("CmdExport2Excel");
     EXPECT_EQ(window.statusTexts, (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
                                                "Writing Header Fields", "Writing Item Fields", "Writing Macros", ""}));
-    EXPECT_TRUE(services_.sheet.visible);
-    EXPECT_EQ(services_.sheet.statusWhenVisible, QString()); // cleared before it shows
-    EXPECT_EQ(services_.sheet.opened, std::vector<std::u16string>{template_.toStdU16String()});
+    ASSERT_TRUE(services_.lastApp);
+    EXPECT_EQ(services_.lastApp->openedPath, template_.toStdU16String());
+    // The status line is cleared before the spreadsheet shows.
+    const auto cleared = std::find(log_->begin(), log_->end(), "status:");
+    EXPECT_LT(cleared, std::find(log_->begin(), log_->end(), "Visible=True"));
     EXPECT_FALSE(window.form.IsLoaded());
     EXPECT_TRUE(window.view.IsClosed());
     EXPECT_FALSE(window.view.isVisible());
-}
-
-TEST_F(QtFormTest, RefusalsLeaveTheWindowOpenForAnotherTry) {
-    Window window(services_, Environment(), NoDialog);
-    services_.quotingAppRunning = false;
-    window.Click("CmdExport2Excel");
-    EXPECT_EQ(window.statusTexts,
-              (QStringList{"Creating Tendrix Object", "Tendrix is not running. Operation Cancelled"}));
-
-    services_.quotingAppRunning = true;
-    window.statusTexts.clear();
-    window.view.SetPathText(programDir_.filePath(QStringLiteral("missing.xls")).toStdU16String());
-    window.Click("CmdExport2Excel");
-    EXPECT_EQ(window.statusTexts,
-              (QStringList{"Creating Tendrix Object", "File cannot be found. Operation Cancelled"}));
-
-    EXPECT_EQ(services_.created, 0);
-    EXPECT_TRUE(window.form.IsLoaded());
-    EXPECT_TRUE(window.view.isVisible());
-}
-
-TEST_F(QtFormTest, AutomationFailureEndsInTheStatusLine) {
-    services_.sheet.openFailure = Failure(kApplicationDefined, u"The file could not be opened.");
-    Window window(services_, Environment(), NoDialog);
-    window.view.SetPathText(template_.toStdU16String());
-    window.Click("CmdExport2Excel");
-    EXPECT_EQ(window.statusTexts, (QStringList{"Creating Tendrix Object", "Creating Excel Object", "Opening Excel File",
-                                               "Error 1004: The file could not be opened."}));
-    EXPECT_TRUE(services_.sheet.quit);
-    EXPECT_FALSE(services_.sheet.visible);
-    EXPECT_TRUE(window.view.isVisible());
-    EXPECT_EQ(window.view.PathText(), template_.toStdU16String());
-}
-
-TEST_F(QtFormTest, PickerPutsTheChosenPathWithItsCaseIntoThePathBox) {
-    std::vector<shell::OpenDialogOptions> asked;
-    Window window(services_, Environment(), [&](QWidget*, const shell::OpenDialogOptions& options) {
-        asked.push_back(options);
-        return std::u16string(u"/Templates/Quote.XLS");
-    });
-    window.view.SetPathText(u"/elsewhere/other.xls");
-    window.Click("cmdOtherFile");
-    EXPECT_EQ(window.view.PathText(), u"/Templates/Quote.XLS"); // Linux names keep their case
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0].dialogTitle, u"Please select an Excel File");
-    EXPECT_EQ(asked[0].filter, u"Excel Files (*.XLS)|*.XLS");
-    EXPECT_EQ(asked[0].flags & kFileMustExist, kFileMustExist);
-    EXPECT_EQ(asked[0].initDir, programDir_.path().toStdU16String()); // not the path box's folder
-    EXPECT_EQ(window.statusTexts, QStringList{});
 }
 
 TEST_F(QtFormTest, CancelledPickerKeepsATypedPath) {
