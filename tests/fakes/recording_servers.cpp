@@ -77,7 +77,6 @@ public:
     explicit RecordingItemFunctions(std::shared_ptr<RecordingQuoteApp> app) : app_(std::move(app)) {}
     Value LineItemCount() override {
         app_->log->push_back("LineItemCount");
-        if (app_->data.lineCountOverride) return Value(*app_->data.lineCountOverride);
         return Value(static_cast<std::int32_t>(app_->data.items.size()));
     }
     Value LineItemGetValue(std::int16_t& lineIndex, const std::u16string& fieldName) override {

@@ -27,7 +27,6 @@ struct QuoteData {
     std::map<std::u16string, Value> header;
     std::vector<std::map<std::u16string, Value>> items;
     std::map<std::u16string, Value> macros;
-    std::optional<std::int32_t> lineCountOverride; // a count without the lines
 };
 
 class RecordingQuoteApp final : public quote::Application, public std::enable_shared_from_this<RecordingQuoteApp> {

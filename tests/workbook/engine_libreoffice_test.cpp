@@ -1,11 +1,12 @@
 // Round trips through an independent reader: the engine fills a template it
-// built in the test, saves it, and LibreOffice reads values, formula text and
-// formats back. Skips cleanly where LibreOffice is not installed.
+// built in the test, saves it, and LibreOffice reads moved conditional
+// formats, validations and typed dates back. Filled values, formulas and
+// quote-prefixed text are read back from the whole program's output in
+// tests/end_to_end. Skips cleanly where LibreOffice is not installed.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 
@@ -44,88 +45,6 @@ protected:
     fs::path dir_;
     std::shared_ptr<sheet::Application> app_;
 };
-
-TEST_F(EngineLibreOffice, FilledItemRowsFormulasAndFormatsReadBack) {
-    test::BuilderOptions o;
-    o.sheets[0].cells = {
-        {0, 1, u"Quote &DH_DocNo"},   {3, 1, u"&DI_Description"}, {3, 2, u"&DI_UnitPrice"}, {3, 3, u"&DI_QtyTotal"},
-        {3, 4, u"&DI_ExtendedPrice"}, {5, 0, u"label stays"},     {5, 3, u"Total"}};
-    test::BuilderSheet notes;
-    notes.name = u"Notes";
-    notes.cells = {{0, 0, u"notes sheet"}};
-    o.sheets.push_back(notes);
-    auto ws = Open(o);
-    // A range that starts at the insertion row would move; one that starts
-    // above it (at the heading) grows with each inserted line.
-    ws->Range(u"E6")->SetFormula(u"=SUM(E3:E4)");
-    ws->Cells()->Replace(u"&DH_DocNo", u"Q-7");
-    const char16_t* placeholders[] = {u"&DI_Description", u"&DI_UnitPrice", u"&DI_QtyTotal", u"&DI_ExtendedPrice"};
-    for (const char16_t* p : placeholders) {
-        for (int line = 0; line < 3; ++line) {
-            std::u16string address = ws->Cells()->Find(p)->Address();
-            const std::u16string row = address.substr(address.rfind(u'$') + 1);
-            std::erase(address, u'$');
-            ws->Range(address)->Insert(sheet::xlShiftDown);
-            auto cell = ws->Range(address)->Cells();
-            if (p == placeholders[0]) cell->SetValue(Value(u"Widget"));
-            if (p == placeholders[1]) cell->SetValue(Value(Currency{(line + 1) * 25000})); // 2.5, 5, 7.5
-            if (p == placeholders[2]) cell->SetValue(Value(std::int16_t(line + 1)));
-            if (p == placeholders[3]) cell->SetFormula(u"=C" + row + u" * D" + row);
-        }
-        ws->Cells()->Replace(p, u"");
-    }
-    app_->SetVisible(true);
-
-    std::string whyNot;
-    auto sheets = vi2zezir::test::ReadAllSheetsWithLibreOffice(Filled(), &whyNot);
-    if (!sheets) GTEST_SKIP() << whyNot;
-    ASSERT_EQ(sheets->size(), 2u);
-    const auto& s = (*sheets)[0];
-    EXPECT_EQ(s.Value("B1"), "Quote Q-7");
-    EXPECT_EQ(s.Value("B4"), "Widget");
-    EXPECT_EQ(s.Value("C5"), "5");
-    EXPECT_EQ(s.Value("D6"), "3");
-    EXPECT_EQ(s.Formula("E4"), "=C4*D4");
-    EXPECT_EQ(s.Value("E6"), "22.5");
-    EXPECT_EQ(s.Formula("E9"), "=SUM(E3:E7)"); // moved and grew with the three inserts
-    EXPECT_EQ(s.Value("E9"), "35");
-    EXPECT_EQ(s.Value("A6"), "label stays");
-    EXPECT_EQ(s.Value("D9"), "Total");
-    EXPECT_NE(s.At("C4")->numberFormat.find("$"), std::string::npos);
-    EXPECT_EQ(s.Value("B7"), ""); // the cleared placeholder cell
-    EXPECT_EQ((*sheets)[1].Value("A1"), "notes sheet");
-}
-
-// Text the quote prefix keeps (a cell two placeholders share, a template
-// cell with the prefix, a Value put) reads back as text showing what was
-// entered, never as a formula.
-TEST_F(EngineLibreOffice, QuotePrefixedTextReadsBackAsText) {
-    test::BuilderOptions o;
-    o.sheets[0].cells = {{0, 0, u"&A&B"}, {1, 0, u"&C &D"}, {2, 0, u"=&D", 17}};
-    o.extraXfs = 2;
-    auto ws = Open(o);
-    ws->Cells()->Replace(u"&A", u"'=");
-    ws->Cells()->Replace(u"'=", u"=");
-    ws->Cells()->Replace(u"&B", u"HYPERLINK(\"http://evil.example\",\"click\")");
-    ws->Cells()->Replace(u"&C", u"'=1+1");
-    ws->Cells()->Replace(u"'=1+1", u"=1+1");
-    ws->Cells()->Replace(u"&D", u"x");
-    ws->Range(u"A4")->SetValue(Value(u"'=1+1"));
-    app_->SetVisible(true);
-
-    std::string whyNot;
-    auto sheet = vi2zezir::test::ReadWithLibreOffice(Filled(), &whyNot);
-    if (!sheet) GTEST_SKIP() << whyNot;
-    const std::pair<const char*, const char*> texts[] = {
-        {"A1", "=HYPERLINK(\"http://evil.example\",\"click\")"}, {"A2", "=1+1 x"}, {"A3", "=x"}, {"A4", "=1+1"}};
-    for (const auto& [address, text] : texts) {
-        const vi2zezir::test::LoCell* cell = sheet->At(address);
-        ASSERT_NE(cell, nullptr) << address;
-        EXPECT_EQ(cell->type, "s") << address;
-        EXPECT_EQ(cell->value, text) << address;
-        EXPECT_EQ(cell->formula, "") << address;
-    }
-}
 
 // Conditional formats and validations the engine moved are still read as
 // such by another program, over the cells they moved to.

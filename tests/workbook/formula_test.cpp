@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <string_view>
@@ -334,43 +332,6 @@ TEST_F(FormulaTest, MalformedTokensGiveFormulaErrors) {
     Bytes deep{0x1E, 0x01, 0x00};
     deep.insert(deep.end(), 5000, 0x13);
     EXPECT_THROW(ToText(Tokens{deep, {}}, {}, book), FormulaError);
-}
-
-// Inputs the fuzz target once crashed on, replayed the way it reads them: the
-// first byte splits the rest into rgce and rgcb; the bytes are also formula
-// text.
-TEST_F(FormulaTest, RecordedFuzzInputsNeitherCrashNorHang) {
-    const std::filesystem::path dir = std::filesystem::path(VZ_TEST_DATA_DIR) / "formula";
-    int replayed = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().extension() != ".bin") continue;
-        SCOPED_TRACE(entry.path().filename().string());
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        ASSERT_FALSE(data.empty());
-        const std::size_t split = std::min<std::size_t>(data[0], data.size() - 1);
-        const Tokens tokens{Bytes(data.begin() + 1, data.begin() + 1 + static_cast<std::ptrdiff_t>(split)),
-                            Bytes(data.begin() + 1 + static_cast<std::ptrdiff_t>(split), data.end())};
-        try {
-            const std::u16string text = ToText(tokens, CellPos{7, 7}, book);
-            try {
-                Parse(text, book);
-            } catch (const FormulaError&) {}
-        } catch (const FormulaError&) {}
-        FakeCells cells;
-        (void)Evaluate(tokens, 0, CellPos{7, 7}, book, cells);
-        try {
-            (void)ShiftForInsert(tokens, 0, InsertShift{0, 3, 1, 65535}, book);
-        } catch (const FormulaError&) {}
-        std::u16string text = u"=";
-        for (std::uint8_t byte : data) text.push_back(byte);
-        try {
-            const Tokens parsed = Parse(text, book);
-            EXPECT_NO_THROW(ToText(parsed, {}, book));
-        } catch (const FormulaError&) {}
-        ++replayed;
-    }
-    EXPECT_GT(replayed, 0);
 }
 
 TEST_F(FormulaTest, FunctionsWithArgumentCountsOutsideTheTableAreMalformed) {
