@@ -16,6 +16,7 @@
 
 #include "quote_template.h"
 #include "support/libreoffice.h"
+#include "vi2zezir_version.h"
 #include "workbook/biff.h"
 #include "workbook/cfb.h"
 
@@ -294,10 +295,34 @@ TEST_F(HeadlessProgram, EncryptedTemplatesAreSavedEncryptedAsTheyCame) {
     }
 }
 
+// Without "/f:" the default template beside the program is filled, and the
+// run says so, also when other arguments (ignored) stand where the switch
+// would.
 TEST_F(HeadlessProgram, WithoutTheSwitchTheDefaultTemplateBesideTheProgramIsUsed) {
-    ProgramRun run = Start(Example("quote-empty.json"), "");
-    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(fs::exists(output));
+    const std::string notice =
+        "; filling the default template " + (fs::path(VZ_PROGRAM).parent_path() / "quote40.xls").string() + "\n";
+    for (const auto& [arguments, why] :
+         {std::pair{"", "no /f:TEMPLATE argument"},
+          std::pair{"quote.xls -f", "no /f:TEMPLATE among the arguments, which are ignored"}}) {
+        fs::remove(output);
+        ProgramRun run = Start(Example("quote-empty.json"), arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_EQ(run.err, "vi2zezir: " + std::string(why) + notice);
+        EXPECT_TRUE(fs::exists(output));
+    }
+}
+
+// A user's and a script's conventions come before the transfer: nothing is
+// read or written, whatever else the command line holds.
+TEST_F(HeadlessProgram, HelpAndVersionAnswerWithoutATransfer) {
+    for (const auto& [argument, start] : {std::pair{"--help", "Usage: vi2zezir [/f:TEMPLATE]\n"},
+                                          std::pair{"--version", "vi2zezir " VI2ZEZIR_VERSION "\n"}}) {
+        ProgramRun run = Start(Example("quote-typical.json"), Switch() + " " + argument);
+        EXPECT_EQ(run.exitCode, 0) << argument;
+        EXPECT_TRUE(run.out.starts_with(start)) << run.out;
+        EXPECT_EQ(run.err, "");
+        EXPECT_FALSE(fs::exists(output));
+    }
 }
 
 } // namespace

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/posix/headless_view.h"
 #include "platform/posix/object_services.h"
+#include "platform/posix/usage.h"
 #include "shell/frmTX_To_ExcelLink.h"
 #include "shell/modCommandLine.h"
 #include "text/utf.h"
@@ -88,8 +90,14 @@ int RunHeadless(const shell::Environment& environment) {
     // Without "/f:" a window would wait for a click on "Send To Excel"; with no
     // display there is no one to click, so the headless window presses it
     // once, with the path box as start-up left it.
-    if (!failure && form.IsLoaded() && !modCommandLine::GetSwitchValue(u"/f", ignored))
+    if (!failure && form.IsLoaded() && !modCommandLine::GetSwitchValue(u"/f", ignored)) {
+        // Nothing on the command line named that template: say which it is.
+        std::fprintf(stderr, "vi2zezir: %s; filling the default template %s\n",
+                     environment.argumentText.empty() ? "no /f:TEMPLATE argument"
+                                                      : "no /f:TEMPLATE among the arguments, which are ignored",
+                     text::ToUtf8(view.PathText()).c_str());
         failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
+    }
 
     if (failure) {
         std::fprintf(stderr, "%s\n", failure->what());
@@ -105,6 +113,7 @@ int RunHeadless(const shell::Environment& environment) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> status = posix::AnswerHelpOrVersion(argc, argv)) return *status;
     shell::Environment environment{ProgramDirectory(argv[0]), ArgumentText(argc, argv)};
 #ifdef VI2ZEZIR_HAVE_QT
     if (HasDisplay()) {
