@@ -16,9 +16,8 @@
 #include "shell/modCommandLine.h"
 #include "text/utf.h"
 
-#ifdef VI2ZEZIR_HAVE_QT
-#include "platform/posix/qt/desktop_open.h"
-#include "platform/posix/qt/qt_main.h"
+#ifdef VI2ZEZIR_QT_MODULE
+#include "platform/posix/qt_window_module.h"
 #endif
 
 namespace {
@@ -54,20 +53,6 @@ void PrintSaved(const std::filesystem::path& path) {
     std::printf("Workbook written to %s\n", path.string().c_str());
     std::fflush(stdout);
 }
-
-#ifdef VI2ZEZIR_HAVE_QT
-// On a desktop the written workbook opens in the user's spreadsheet
-// application. The workbook is written either way, so a desktop without one
-// is a note, not a failed transfer.
-void OpenOnDesktop(const std::filesystem::path& path) {
-    PrintSaved(path);
-    try {
-        OpenWithDesktop(path);
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
-    }
-}
-#endif
 
 // Where the filled workbook goes: the file VI2ZEZIR_OUTPUT names, or a new
 // one in the temporary folder.
@@ -115,10 +100,10 @@ int RunHeadless(const shell::Environment& environment) {
 int main(int argc, char** argv) {
     if (const std::optional<int> status = posix::AnswerHelpOrVersion(argc, argv)) return *status;
     shell::Environment environment{ProgramDirectory(argv[0]), ArgumentText(argc, argv)};
-#ifdef VI2ZEZIR_HAVE_QT
+#ifdef VI2ZEZIR_QT_MODULE
     if (HasDisplay()) {
-        posix::PortableObjectServices services(EngineOutput(OpenOnDesktop));
-        return RunQtWindow(argc, argv, services, environment);
+        posix::QtWindowRequest request{argc, argv, environment, EngineOutput(PrintSaved)};
+        if (const std::optional<int> status = posix::RunQtWindowModule(request)) return *status;
     }
 #else
     (void)HasDisplay;
