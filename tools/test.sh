@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux build with its unit and
 # end-to-end tests, the whole suite once more under ASan + UBSan, the fuzz
-# targets for a bounded time, and the Windows program under Wine.
+# targets (from the same sanitizer build) for a bounded time, and the Windows
+# program under Wine.
 # Usage: tools/test.sh            (all stages)
 #        VZ_STAGES="linux" tools/test.sh   (a subset: linux sanitize fuzz windows)
 set -euo pipefail
@@ -24,18 +25,22 @@ if has_stage linux; then
     echo "== the Qt window screenshot could not be taken (see above)"
 fi
 
-if has_stage sanitize; then
-  echo "== The test suite under AddressSanitizer + UndefinedBehaviorSanitizer"
+# One clang build with ASan + UBSan holds both the test suite and the fuzz
+# targets (the sanitize preset).
+if has_stage sanitize || has_stage fuzz; then
+  echo "== The clang build with ASan + UBSan: the test suite and the fuzz targets"
   cmake --preset sanitize
   cmake --build --preset sanitize -j"$jobs"
+fi
+
+if has_stage sanitize; then
+  echo "== The test suite under AddressSanitizer + UndefinedBehaviorSanitizer"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset sanitize -j"$jobs"
 fi
 
 if has_stage fuzz && [ -f fuzz/CMakeLists.txt ]; then
-  echo "== Fuzz targets, a bounded run each"
-  cmake --preset fuzz
-  cmake --build --preset fuzz -j"$jobs"
-  bash fuzz/run-all.sh "$root/build/fuzz" "${VZ_FUZZ_SECONDS:-60}"
+  echo "== Fuzz targets, a bounded run each, $jobs at a time"
+  VZ_JOBS=$jobs bash fuzz/run-all.sh "$root/build/sanitize" "${VZ_FUZZ_SECONDS:-60}"
 fi
 
 if has_stage windows && [ -f src/platform/win32/CMakeLists.txt ]; then

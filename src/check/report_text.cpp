@@ -70,7 +70,13 @@ std::string FormatForPeople(const Report& report, const std::string& templateNam
             if (f->placeholder)
                 textWidth = std::max(textWidth, Width(ToUtf8(report.placeholders[*f->placeholder].text)));
         }
-        out += "\n" + std::string(CategoryTitle(category)) + " (" + std::to_string(group.size()) + ")\n";
+        // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on
+        // a chain that starts with a literal.
+        out.append("\n")
+            .append(CategoryTitle(category))
+            .append(" (")
+            .append(std::to_string(group.size()))
+            .append(")\n");
         for (const Finding* f : group) {
             std::string line = "  " + Pad(ToUtf8(f->cell), cellWidth) + "  ";
             if (f->placeholder) {
@@ -80,8 +86,8 @@ std::string FormatForPeople(const Report& report, const std::string& templateNam
             out += line + ToUtf8(f->message) + "\n";
         }
     }
-    out += "\n" + std::to_string(report.placeholders.size()) + " placeholder" +
-           (report.placeholders.size() == 1 ? "" : "s") + "; ";
+    out.append("\n").append(std::to_string(report.placeholders.size())).append(" placeholder");
+    out.append(report.placeholders.size() == 1 ? "; " : "s; ");
     out += attention == 0
                ? std::string("nothing needs attention.\n")
                : std::to_string(attention) + (attention == 1 ? " finding needs" : " findings need") + " attention.\n";

@@ -761,8 +761,8 @@ Tokens Parse(std::u16string_view text, const WorkbookContext& context) {
     Emitter emitter;
     emitter.Emit(*root);
     Tokens tokens;
-    if (emitter.isVolatile) tokens.rgce = {kPtgAttr, kAttrSemi, 0, 0};
-    tokens.rgce.insert(tokens.rgce.end(), emitter.out.begin(), emitter.out.end());
+    tokens.rgce = std::move(emitter.out);
+    if (emitter.isVolatile) tokens.rgce.insert(tokens.rgce.begin(), {kPtgAttr, kAttrSemi, 0, 0});
     if (tokens.rgce.size() > kMaxRgceBytes) throw FormulaError("formula is too long for the .xls format");
     return tokens;
 }

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "check/check_templates.h"
+#include "vi2zezir_version.h"
 
 namespace vi2zezir::test {
 namespace {
@@ -19,9 +20,10 @@ struct Outcome {
     std::string out;
 };
 
-Outcome RunCheck(const std::string& arguments) {
+// The output is standard output and, unless told otherwise, standard error.
+Outcome RunCheck(const std::string& arguments, const std::string& errors = "2>&1") {
     Outcome run;
-    const std::string command = std::string(VZ_CHECK_PROGRAM) + " " + arguments + " 2>&1";
+    const std::string command = std::string(VZ_CHECK_PROGRAM) + " " + arguments + " " + errors;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
     char buffer[4096];
@@ -89,6 +91,15 @@ TEST(Program, UnreadableTemplateExitsTwoWithTheReason) {
     run = RunCheck(Quoted(TempFile("missing.xls")));
     EXPECT_EQ(run.status, 2);
     EXPECT_THAT(run.out, HasSubstr("no such file"));
+}
+
+TEST(Program, HelpAndVersionGoToStandardOutput) {
+    for (const auto& [argument, start] : {std::pair{"--help", "Usage: vi2zezir-check TEMPLATE.xls [--json]\n"},
+                                          std::pair{"--version", "vi2zezir-check " VI2ZEZIR_VERSION "\n"}}) {
+        const Outcome run = RunCheck(Quoted(kQuote40) + " " + argument, "2>/dev/null");
+        EXPECT_EQ(run.status, 0) << argument;
+        EXPECT_THAT(run.out, testing::StartsWith(start));
+    }
 }
 
 } // namespace

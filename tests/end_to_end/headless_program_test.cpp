@@ -16,6 +16,7 @@
 
 #include "quote_template.h"
 #include "support/libreoffice.h"
+#include "vi2zezir_version.h"
 #include "workbook/biff.h"
 #include "workbook/cfb.h"
 
@@ -49,14 +50,16 @@ protected:
         if (!HasFailure()) fs::remove_all(dir);
     }
 
-    // Runs the program with the environment given (and nothing inherited of ours).
-    ProgramRun Start(const std::string& document, const std::string& arguments) {
+    // Runs the program with the environment given (and nothing inherited of
+    // ours but what `environment` adds).
+    ProgramRun Start(const std::string& document, const std::string& arguments, const std::string& environment = "",
+                     const std::string& program = VZ_PROGRAM) {
         std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM";
         command += document.empty() ? " -u TENDRIX_DOCUMENT" : " TENDRIX_DOCUMENT='" + document + "'";
         // Without an output file the program claims a new one in TMPDIR.
         command += output.empty() ? " -u VI2ZEZIR_OUTPUT TMPDIR='" + dir.string() + "'"
                                   : " VI2ZEZIR_OUTPUT='" + output.string() + "'";
-        command += " '" VZ_PROGRAM "' " + arguments + " > out.txt 2> err.txt";
+        command += " " + environment + " '" + program + "' " + arguments + " > out.txt 2> err.txt";
         ProgramRun run;
         const int status = std::system(command.c_str());
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -71,6 +74,20 @@ protected:
         return (dir / name).string();
     }
     std::string Switch() { return "\"/f:" + templatePath.string() + "\""; }
+
+    // The dynamic loader logs every library a run maps (the program's own,
+    // and those it opens later) to ld.<pid>.
+    std::string LogLibraries() { return "LD_DEBUG=files LD_DEBUG_OUTPUT='" + (dir / "ld").string() + "'"; }
+    std::string LibrariesLogged() {
+        std::string log;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            if (entry.path().filename().string().starts_with("ld.")) {
+                log += Slurp(entry.path());
+                fs::remove(entry.path());
+            }
+        }
+        return log;
+    }
 
     fs::path dir, templatePath, output;
 };
@@ -294,10 +311,61 @@ TEST_F(HeadlessProgram, EncryptedTemplatesAreSavedEncryptedAsTheyCame) {
     }
 }
 
+// Without "/f:" the default template beside the program is filled, and the
+// run says so, also when other arguments (ignored) stand where the switch
+// would. Without a display no Qt library is mapped.
 TEST_F(HeadlessProgram, WithoutTheSwitchTheDefaultTemplateBesideTheProgramIsUsed) {
-    ProgramRun run = Start(Example("quote-empty.json"), "");
-    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(fs::exists(output));
+    const std::string notice =
+        "; filling the default template " + (fs::path(VZ_PROGRAM).parent_path() / "quote40.xls").string() + "\n";
+    for (const auto& [arguments, why] :
+         {std::pair{"", "no /f:TEMPLATE argument"},
+          std::pair{"quote.xls -f", "no /f:TEMPLATE among the arguments, which are ignored"}}) {
+        fs::remove(output);
+        ProgramRun run = Start(Example("quote-empty.json"), arguments, LogLibraries());
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_EQ(run.err, "vi2zezir: " + std::string(why) + notice);
+        EXPECT_TRUE(fs::exists(output));
+        const std::string libraries = LibrariesLogged();
+        EXPECT_NE(libraries.find("libstdc++"), std::string::npos); // the log is there
+        EXPECT_EQ(libraries.find("libQt"), std::string::npos);
+    }
 }
+
+// A user's and a script's conventions come before the transfer: nothing is
+// read or written, whatever else the command line holds.
+TEST_F(HeadlessProgram, HelpAndVersionAnswerWithoutATransfer) {
+    for (const auto& [argument, start] : {std::pair{"--help", "Usage: vi2zezir [/f:TEMPLATE]\n"},
+                                          std::pair{"--version", "vi2zezir " VI2ZEZIR_VERSION "\n"}}) {
+        ProgramRun run = Start(Example("quote-typical.json"), Switch() + " " + argument);
+        EXPECT_EQ(run.exitCode, 0) << argument;
+        EXPECT_TRUE(run.out.starts_with(start)) << run.out;
+        EXPECT_EQ(run.err, "");
+        EXPECT_FALSE(fs::exists(output));
+    }
+}
+
+#ifdef VZ_QT_MODULE
+// On a desktop the window comes from its module, loaded then and only then;
+// a program whose module is missing says so and runs without a window.
+TEST_F(HeadlessProgram, ADesktopLoadsTheQtWindowModuleAndManagesWithoutIt) {
+    const std::string desktop = "QT_QPA_PLATFORM=offscreen " + LogLibraries();
+    ProgramRun run = Start(Example("quote-typical.json"), Switch(), desktop);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(output));
+    EXPECT_NE(LibrariesLogged().find(VZ_QT_MODULE), std::string::npos);
+    EXPECT_EQ(run.out.find("Writing Macros"), std::string::npos) << run.out; // in the status bar
+
+    fs::copy_file(VZ_PROGRAM, dir / "vi2zezir");
+    fs::remove(output);
+    run = Start(Example("quote-typical.json"), Switch(), desktop, (dir / "vi2zezir").string());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("vi2zezir: the Qt window module " VZ_QT_MODULE " is neither beside the program nor in"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("Writing Macros"), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::exists(output));
+    EXPECT_EQ(LibrariesLogged().find("libQt"), std::string::npos);
+}
+#endif
 
 } // namespace

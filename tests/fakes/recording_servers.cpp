@@ -188,7 +188,9 @@ std::u16string MemoryRange::Address() {
     sheet_->log->push_back("Address");
     std::string a1 = ToA1(cell_->first, cell_->second);
     std::size_t digit = a1.find_first_of("0123456789");
-    return text::FromUtf8("$" + a1.substr(0, digit) + "$" + a1.substr(digit));
+    std::string absolute = "$";
+    absolute.append(a1, 0, digit).append("$").append(a1, digit);
+    return text::FromUtf8(absolute);
 }
 
 void MemoryRange::Insert(std::int32_t shift) {

@@ -4,19 +4,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/posix/headless_view.h"
 #include "platform/posix/object_services.h"
+#include "platform/posix/usage.h"
 #include "shell/frmTX_To_ExcelLink.h"
 #include "shell/modCommandLine.h"
 #include "text/utf.h"
 
-#ifdef VI2ZEZIR_HAVE_QT
-#include "platform/posix/qt/desktop_open.h"
-#include "platform/posix/qt/qt_main.h"
+#ifdef VI2ZEZIR_QT_MODULE
+#include "platform/posix/qt_window_module.h"
 #endif
 
 namespace {
@@ -53,20 +54,6 @@ void PrintSaved(const std::filesystem::path& path) {
     std::fflush(stdout);
 }
 
-#ifdef VI2ZEZIR_HAVE_QT
-// On a desktop the written workbook opens in the user's spreadsheet
-// application. The workbook is written either way, so a desktop without one
-// is a note, not a failed transfer.
-void OpenOnDesktop(const std::filesystem::path& path) {
-    PrintSaved(path);
-    try {
-        OpenWithDesktop(path);
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
-    }
-}
-#endif
-
 // Where the filled workbook goes: the file VI2ZEZIR_OUTPUT names, or a new
 // one in the temporary folder.
 workbook::EngineOptions EngineOutput(std::function<void(const std::filesystem::path&)> onSaved) {
@@ -88,8 +75,14 @@ int RunHeadless(const shell::Environment& environment) {
     // Without "/f:" a window would wait for a click on "Send To Excel"; with no
     // display there is no one to click, so the headless window presses it
     // once, with the path box as start-up left it.
-    if (!failure && form.IsLoaded() && !modCommandLine::GetSwitchValue(u"/f", ignored))
+    if (!failure && form.IsLoaded() && !modCommandLine::GetSwitchValue(u"/f", ignored)) {
+        // Nothing on the command line named that template: say which it is.
+        std::fprintf(stderr, "vi2zezir: %s; filling the default template %s\n",
+                     environment.argumentText.empty() ? "no /f:TEMPLATE argument"
+                                                      : "no /f:TEMPLATE among the arguments, which are ignored",
+                     text::ToUtf8(view.PathText()).c_str());
         failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
+    }
 
     if (failure) {
         std::fprintf(stderr, "%s\n", failure->what());
@@ -105,11 +98,12 @@ int RunHeadless(const shell::Environment& environment) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> status = posix::AnswerHelpOrVersion(argc, argv)) return *status;
     shell::Environment environment{ProgramDirectory(argv[0]), ArgumentText(argc, argv)};
-#ifdef VI2ZEZIR_HAVE_QT
+#ifdef VI2ZEZIR_QT_MODULE
     if (HasDisplay()) {
-        posix::PortableObjectServices services(EngineOutput(OpenOnDesktop));
-        return RunQtWindow(argc, argv, services, environment);
+        posix::QtWindowRequest request{argc, argv, environment, EngineOutput(PrintSaved)};
+        if (const std::optional<int> status = posix::RunQtWindowModule(request)) return *status;
     }
 #else
     (void)HasDisplay;
