@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
+#include "base/failure.h"
 #include "export/writers.h"
-#include "servers/failure.h"
 #include "workbook/engine.h"
 
 namespace {

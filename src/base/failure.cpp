@@ -1,6 +1,6 @@
-#include "servers/failure.h"
+#include "base/failure.h"
 
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace vi2zezir {
 

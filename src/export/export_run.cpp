@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "export/writers.h"
-#include "servers/failure.h"
 #include "text/modSTR.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace transfer {

@@ -3,9 +3,9 @@
 #include <span>
 #include <string>
 
+#include "base/failure.h"
 #include "export/cell_text.h"
 #include "export/placeholder_tables.h"
-#include "servers/failure.h"
 #include "text/modSTR.h"
 
 namespace vi2zezir::transfer {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir {
 namespace {

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <new>
 
+#include "base/utf.h"
 #include "shell/modCommandLine.h"
 #include "text/case.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace shell {

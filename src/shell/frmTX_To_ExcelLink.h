@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "base/failure.h"
 #include "export/export_run.h"
-#include "servers/failure.h"
 #include "servers/object_services.h"
 #include "shell/form_view.h"
 

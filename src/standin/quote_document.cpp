@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "servers/failure.h"
+#include "base/failure.h"
+#include "base/utf.h"
 #include "standin/json_scanner.h"
-#include "text/utf.h"
 
 namespace vi2zezir::standin {
 namespace {

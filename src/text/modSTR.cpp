@@ -1,6 +1,6 @@
 #include "text/modSTR.h"
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir {
 namespace {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "base/failure.h"
 #include "export/placeholder_tables.h"
 #include "export/writers.h"
 #include "fakes/recording_servers.h"
-#include "servers/failure.h"
 
 namespace vi2zezir {
 namespace {

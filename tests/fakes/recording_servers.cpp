@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "servers/failure.h"
+#include "base/failure.h"
+#include "base/utf.h"
 #include "text/case.h"
-#include "text/utf.h"
 
 namespace vi2zezir::fakes {
 namespace {

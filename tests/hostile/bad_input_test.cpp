@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "export/export_run.h"
 #include "platform/posix/object_services.h"
-#include "servers/failure.h"
 #include "standin/quote_document.h"
-#include "text/utf.h"
 #include "workbook/biff.h"
 #include "workbook/cfb.h"
 #include "workbook/engine.h"

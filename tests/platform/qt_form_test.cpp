@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/failure.h"
 #include "platform/posix/qt/qt_form_view.h"
 #include "platform/posix/qt/qt_main.h"
-#include "servers/failure.h"
 #include "shell/frmTX_To_ExcelLink.h"
 
 namespace vi2zezir::qtwindow {

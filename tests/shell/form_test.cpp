@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/utf.h"
 #include "export/export_run.h"
 #include "fakes/recording_servers.h"
 #include "shell/frmTX_To_ExcelLink.h"
 #include "shell/modCommandLine.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace {

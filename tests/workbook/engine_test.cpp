@@ -15,7 +15,7 @@
 #include <set>
 #include <thread>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 #include "workbook/engine.h"
 #include "workbook/workbook_model.h"
 #include "workbook/xls_builder.h"

@@ -8,11 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/posix/headless_view.h"
 #include "platform/posix/object_services.h"
 #include "shell/frmTX_To_ExcelLink.h"
 #include "shell/modCommandLine.h"
-#include "text/utf.h"
 
 #ifdef VI2ZEZIR_HAVE_QT
 #include "platform/posix/qt/desktop_open.h"

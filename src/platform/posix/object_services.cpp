@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "servers/failure.h"
+#include "base/failure.h"
+#include "base/utf.h"
 #include "standin/quote_document.h"
 #include "text/case.h"
-#include "text/utf.h"
 
 namespace vi2zezir::posix {
 namespace {

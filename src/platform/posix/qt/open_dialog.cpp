@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir::qtwindow {
 

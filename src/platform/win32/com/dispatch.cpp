@@ -1,8 +1,8 @@
 #include "platform/win32/com/dispatch.h"
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "platform/win32/com/com_failure.h"
-#include "servers/failure.h"
-#include "text/utf.h"
 
 namespace vi2zezir::com {
 

@@ -25,10 +25,10 @@
 #include <string>
 #include <system_error>
 
+#include "base/utf.h"
 #include "platform/win32/com/com_failure.h"
 #include "platform/win32/standin/standin_classes.h"
 #include "platform/win32/standin/standin_server.h"
-#include "text/utf.h"
 #include "workbook/engine.h"
 
 namespace vi2zezir::standin {

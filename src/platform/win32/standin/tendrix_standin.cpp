@@ -19,11 +19,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/utf.h"
 #include "platform/win32/com/com_failure.h"
 #include "platform/win32/standin/standin_classes.h"
 #include "platform/win32/standin/standin_server.h"
 #include "standin/quote_document.h"
-#include "text/utf.h"
 
 namespace vi2zezir::standin {
 namespace {

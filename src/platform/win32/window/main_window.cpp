@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/win32/com/com_ptr.h"
 #include "platform/win32/resources/resource.h"
-#include "text/utf.h"
 
 namespace vi2zezir::win32 {
 using com::FromWide;
