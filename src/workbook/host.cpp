@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 #include "workbook/engine.h"
 #include "workbook/output_file.h"
 #include "workbook/workbook_model.h"
