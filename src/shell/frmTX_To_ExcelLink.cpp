@@ -70,9 +70,9 @@ std::optional<Failure> RunEvent(frmTX_To_ExcelLink& form, void (frmTX_To_ExcelLi
     } catch (const Failure& f) {
         failure = f;
     } catch (const std::bad_alloc&) {
-        failure.emplace(7, u"Out of memory");
+        failure.emplace(kOutOfMemory);
     } catch (const std::exception& e) {
-        failure.emplace(51, u"Internal error: " + text::FromUtf8(e.what()));
+        failure.emplace(kInternalError, StandardDescription(kInternalError) + u": " + text::FromUtf8(e.what()));
     }
     if (failure) form.View().SetStatusText(FailureText(*failure));
     return failure;

@@ -13,8 +13,6 @@
 namespace vi2zezir::workbook {
 namespace {
 
-constexpr std::int32_t kSubscriptOutOfRange = 9;
-
 std::u16string Widen(std::string_view s) {
     // Reasons are ASCII; paths come in as UTF-16 already.
     return std::u16string(s.begin(), s.end());

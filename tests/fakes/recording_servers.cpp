@@ -275,7 +275,7 @@ void MemoryApp::Quit() {
 
 std::shared_ptr<quote::Application> RecordingServices::GetObject(const std::u16string& className) {
     log->push_back("GetObject(" + U8(className) + ")");
-    if (!quoteApp) throw Failure(kCannotCreateObject, u"ActiveX component can't create object");
+    if (!quoteApp) throw Failure(kCannotCreateObject);
     return quoteApp;
 }
 

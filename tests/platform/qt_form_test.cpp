@@ -95,7 +95,7 @@ public:
     SheetLog sheet;
 
     std::shared_ptr<quote::Application> GetObject(const std::u16string&) override {
-        if (!quotingAppRunning) throw Failure(kCannotCreateObject, u"ActiveX component can't create object");
+        if (!quotingAppRunning) throw Failure(kCannotCreateObject);
         return std::make_shared<FakeQuote>();
     }
     std::shared_ptr<sheet::Application> CreateObject(const std::u16string&) override {

@@ -13,7 +13,7 @@ namespace vi2zezir::posix {
 namespace {
 
 [[noreturn]] void CannotCreate(const std::u16string& className) {
-    throw Failure(kCannotCreateObject, u"ActiveX component can't create object: " + className, "ObjectServices");
+    throw Failure(kCannotCreateObject, StandardDescription(kCannotCreateObject) + u": " + className, "ObjectServices");
 }
 
 // Class names are compared without regard to case, as the registry does.

@@ -54,7 +54,7 @@ std::u16string ShowOpenFileDialog(QWidget* parent, const shell::OpenDialogOption
         }
     }
     if (options.cancelError) {
-        throw Failure(kCancelSelected, u"Cancel was selected.", "CMDialog.ShowOpen");
+        throw Failure(kCancelSelected, "CMDialog.ShowOpen");
     }
     return {};
 }

@@ -91,7 +91,7 @@ Variant Dispatch::Default(Args args, LCID lcid) {
     return Invoke(DISPID_VALUE, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args, none, {}, lcid, u"Item");
 }
 
-void ObjectRequired(const char* source) { throw Failure(424, u"Object required", source); }
+void ObjectRequired(const char* source) { throw Failure(kObjectRequired, source); }
 
 ComPtr<IDispatch> ObjectOf(Variant& result, const char* source) {
     VARIANT* v = result.Get();

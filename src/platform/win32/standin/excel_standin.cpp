@@ -175,7 +175,7 @@ public:
             [this](InvokeArgs& args) {
                 Variant flag;
                 if (FAILED(VariantChangeTypeEx(flag.Get(), const_cast<VARIANT*>(&args.PutValue()), 1033, 0, VT_BOOL))) {
-                    ThrowTypeMismatch("Application.Visible");
+                    throw Failure(kTypeMismatch, "Application.Visible");
                 }
                 visible_ = V_BOOL(flag.Get()) != VARIANT_FALSE;
                 Log(visible_ ? "visible" : "hidden");
