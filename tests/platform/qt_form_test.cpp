@@ -138,7 +138,7 @@ protected:
             sb = view.findChild<QStatusBar*>(QStringLiteral("sb"));
             QObject::connect(sb, &QStatusBar::messageChanged, [this](const QString& text) { statusTexts << text; });
             services.sheet.currentStatus = [this] { return sb->currentMessage(); };
-            EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load));
+            EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load).failure);
         }
         void Click(const char* name) {
             QTest::mouseClick(view.findChild<QWidget*>(QString::fromLatin1(name)), Qt::LeftButton);

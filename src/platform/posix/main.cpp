@@ -83,23 +83,23 @@ int RunHeadless(const shell::Environment& environment) {
     posix::PortableObjectServices services(EngineOutput(PrintSaved));
     shell::frmTX_To_ExcelLink form(view, services, environment);
 
-    std::optional<Failure> failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
+    shell::EventOutcome outcome = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
     std::u16string ignored;
     // Without "/f:" a window would wait for a click on "Send To Excel"; with no
     // display there is no one to click, so the headless window presses it
     // once, with the path box as start-up left it.
-    if (!failure && form.IsLoaded() && !modCommandLine::GetSwitchValue(u"/f", ignored))
-        failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
+    if (outcome.kind == shell::EventOutcome::Kind::Done && form.IsLoaded() &&
+        !modCommandLine::GetSwitchValue(u"/f", ignored))
+        outcome = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
 
-    if (failure) {
-        std::fprintf(stderr, "%s\n", failure->what());
-        return 1;
-    }
-    if (form.IsLoaded()) { // the run refused and the window would wait
+    switch (outcome.kind) {
+    case shell::EventOutcome::Kind::Done: return 0;
+    case shell::EventOutcome::Kind::Refused: // the window would wait for another try
         std::fprintf(stderr, "%s\n", text::ToUtf8(view.StatusText()).c_str());
         return 1;
+    case shell::EventOutcome::Kind::Failed: std::fprintf(stderr, "%s\n", outcome.failure->what()); return 1;
     }
-    return 0;
+    return 1;
 }
 
 } // namespace
