@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
+#include "base/failure.h"
 #include "export/writers.h"
-#include "servers/failure.h"
 #include "workbook/engine.h"
 
 namespace {
@@ -32,7 +32,7 @@ class Items final : public quote::ItemFunctions {
 public:
     Value LineItemCount() override { return Value(std::int32_t{4}); }
     Value LineItemGetValue(std::int16_t& lineIndex, const std::u16string& fieldName) override {
-        if (lineIndex < 0 || lineIndex > 3) throw Failure(kSubscriptOutOfRange, u"Subscript out of range");
+        if (lineIndex < 0 || lineIndex > 3) throw Failure(kSubscriptOutOfRange);
         if (fieldName == u"LineType") return Value(std::int32_t{lineIndex == 1 ? 2 : lineIndex == 2 ? 4 : 1});
         if (fieldName == u"QtyTotal") return Value(std::int32_t{lineIndex + 1});
         if (fieldName == u"UnitPrice") return Value(Currency{125000});

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 #include "servers/value.h"
 #include "standin/json_scanner.h"
 #include "standin/quote_document.h"

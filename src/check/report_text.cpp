@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace vi2zezir::check {
 namespace {

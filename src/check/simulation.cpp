@@ -8,11 +8,11 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "export/writers.h"
-#include "servers/failure.h"
 #include "servers/quote_source.h"
 #include "servers/sheet_host.h"
-#include "text/utf.h"
 #include "workbook/workbook_model.h"
 
 namespace vi2zezir::check {

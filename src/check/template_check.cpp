@@ -5,8 +5,8 @@
 #include <map>
 #include <span>
 
+#include "base/utf.h"
 #include "export/placeholder_tables.h"
-#include "text/utf.h"
 #include "workbook/cfb.h"
 #include "workbook/formula.h"
 #include "workbook/workbook_model.h"

@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "export/writers.h"
-#include "servers/failure.h"
 #include "text/modSTR.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace transfer {
@@ -30,21 +30,17 @@ void References::Release() noexcept {
     spreadsheetApp.reset();
 }
 
-bool IsRefusal(const std::u16string& statusText) {
-    return statusText == kStatusTendrixNotRunning || statusText == kStatusFileNotFound;
-}
-
-void CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, References& refs) {
+RunResult CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, References& refs) {
     const std::u16string templatePath = TrimSpaces(window.PathText());
     window.SetStatusText(kStatusCreatingTendrix);
     if (!modHelper::IsQuotingAppRunning(services)) {
         window.SetStatusText(kStatusTendrixNotRunning);
-        return;
+        return RunResult::Refused;
     }
     refs.quotingApp = services.GetObject(kQuotingAppClass);
     if (!modHelper::FileExists(templatePath)) {
         window.SetStatusText(kStatusFileNotFound);
-        return;
+        return RunResult::Refused;
     }
 
     window.SetStatusText(kStatusCreatingExcel);
@@ -68,6 +64,7 @@ void CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, Referenc
         throw;
     }
     window.Unload();
+    return RunResult::Done;
 }
 
 } // namespace transfer

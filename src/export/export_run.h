@@ -38,13 +38,14 @@ inline constexpr char16_t kStatusHeader[] = u"Writing Header Fields";
 inline constexpr char16_t kStatusItems[] = u"Writing Item Fields";
 inline constexpr char16_t kStatusMacros[] = u"Writing Macros";
 
-// The export run. Refusals end it with their status text and a normal
-// return; any other failure leaves it as Failure, after a spreadsheet
-// application it started has been quit unsaved.
-void CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, References& refs);
+// How a run that raised no failure ended: the filled workbook shown and the
+// window unloaded, or refused (no quoting application, no template) with
+// the refusal in the status bar and the window left for another try.
+enum class RunResult { Done, Refused };
 
-// True when a refusal text is in the status bar (the run was cancelled).
-bool IsRefusal(const std::u16string& statusText);
+// The export run. Any failure leaves it as Failure, after a spreadsheet
+// application it started has been quit unsaved.
+RunResult CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, References& refs);
 
 } // namespace vi2zezir::transfer
 

@@ -3,9 +3,9 @@
 #include <span>
 #include <string>
 
+#include "base/failure.h"
 #include "export/cell_text.h"
 #include "export/placeholder_tables.h"
-#include "servers/failure.h"
 #include "text/modSTR.h"
 
 namespace vi2zezir::transfer {
@@ -39,10 +39,10 @@ std::u16string WithoutDollars(std::u16string address) {
 std::u16string RowAbove(const std::u16string& rowText) {
     long long row = 0;
     for (char16_t c : rowText) {
-        if (c < u'0' || c > u'9' || row > 1'000'000'000) ThrowTypeMismatch("WriteItemFields");
+        if (c < u'0' || c > u'9' || row > 1'000'000'000) throw Failure(kTypeMismatch, "WriteItemFields");
         row = row * 10 + (c - u'0');
     }
-    if (rowText.empty()) ThrowTypeMismatch("WriteItemFields");
+    if (rowText.empty()) throw Failure(kTypeMismatch, "WriteItemFields");
     const std::string digits = std::to_string(row - 1);
     return std::u16string(digits.begin(), digits.end());
 }
@@ -98,8 +98,7 @@ void WriteItemFields(quote::Application& quotingApp, sheet::Worksheet& sheet) {
             // The placeholder's cell, one row lower with every line inserted
             // above it.
             std::shared_ptr<sheet::Range> placeholderCell = sheet.Cells()->Find(placeholder);
-            if (!placeholderCell)
-                throw Failure(kObjectNotSet, u"Object variable or With block variable not set", "WriteItemFields");
+            if (!placeholderCell) throw Failure(kObjectNotSet, "WriteItemFields");
             const std::u16string lineCell = WithoutDollars(placeholderCell->Address());
             sheet.Range(lineCell)->Insert(sheet::xlShiftDown);
 

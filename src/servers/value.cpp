@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir {
 namespace {
@@ -59,7 +59,7 @@ std::string DateText(Date date) {
     // values the fraction still runs forward from midnight of its day.
     // Its range is 1 January 100 to 31 December 9999; a server that sends
     // anything else (or NaN) gets the overflow a conversion would give.
-    if (!(date.serial > -657435.0 && date.serial < 2958466.0)) ThrowOverflow("CStr");
+    if (!(date.serial > -657435.0 && date.serial < 2958466.0)) throw Failure(kOverflow, "CStr");
     double whole = std::trunc(date.serial);
     double fraction = std::fabs(date.serial - whole);
     long long seconds = std::llround(fraction * 86400.0);
@@ -126,7 +126,7 @@ bool TryParseNumber(std::u16string_view text, double& number) { return ParseNumb
 std::u16string ToText(const Value& value) {
     switch (value.GetKind()) {
     case Value::Kind::Empty: return {};
-    case Value::Kind::Null: ThrowInvalidUseOfNull("CStr");
+    case Value::Kind::Null: throw Failure(kInvalidUseOfNull, "CStr");
     case Value::Kind::Boolean: return value.AsBoolean() ? u"True" : u"False";
     case Value::Kind::Int16: return Ascii(std::to_string(value.AsInt16()));
     case Value::Kind::Int32: return Ascii(std::to_string(value.AsInt32()));
@@ -149,20 +149,20 @@ bool ToNumber(const Value& value, double& number) {
     case Value::Kind::Currency: number = static_cast<double>(value.AsCurrency().scaled) / 10000.0; return true;
     case Value::Kind::Date: number = value.AsDate().serial; return true;
     case Value::Kind::Text:
-        if (!ParseNumberText(value.AsText(), number)) ThrowTypeMismatch("CDbl");
+        if (!ParseNumberText(value.AsText(), number)) throw Failure(kTypeMismatch, "CDbl");
         return true;
     }
     return false;
 }
 
 std::int16_t ToInt16(const Value& value) {
-    if (value.IsNull()) ThrowInvalidUseOfNull("CInt");
+    if (value.IsNull()) throw Failure(kInvalidUseOfNull, "CInt");
     double number = 0;
     ToNumber(value, number);
     // Banker's rounding, as the automation coercion to an integer does: the
     // default floating-point rounding mode is round-half-to-even.
     double rounded = std::nearbyint(number);
-    if (!(rounded >= -32768.0 && rounded <= 32767.0)) ThrowOverflow("CInt");
+    if (!(rounded >= -32768.0 && rounded <= 32767.0)) throw Failure(kOverflow, "CInt");
     return static_cast<std::int16_t>(rounded);
 }
 

@@ -38,6 +38,10 @@ public:
     Value(Date d) : v_(d) {}
     Value(std::u16string s) : v_(std::move(s)) {}
     Value(const char16_t* s) : v_(std::u16string(s)) {}
+    // A narrow or wide literal would otherwise become Boolean True through
+    // the pointer-to-bool conversion; texts are UTF-16 (u"...").
+    Value(const char*) = delete;
+    Value(const wchar_t*) = delete;
 
     Kind GetKind() const noexcept { return static_cast<Kind>(v_.index()); }
     bool IsEmpty() const noexcept { return GetKind() == Kind::Empty; }

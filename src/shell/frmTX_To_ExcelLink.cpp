@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <new>
 
+#include "base/utf.h"
 #include "shell/modCommandLine.h"
 #include "text/case.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace shell {
@@ -52,7 +52,9 @@ void frmTX_To_ExcelLink::cmdOtherFile_Click() {
     if (!fileName.empty()) view_.SetPathText(fileName);
 }
 
-void frmTX_To_ExcelLink::CmdExport2Excel_Click() { transfer::CmdExport2Excel_Click(*this, services_, refs_); }
+void frmTX_To_ExcelLink::CmdExport2Excel_Click() {
+    if (transfer::CmdExport2Excel_Click(*this, services_, refs_) == transfer::RunResult::Refused) refused_ = true;
+}
 
 std::u16string frmTX_To_ExcelLink::PathText() const { return view_.PathText(); }
 
@@ -63,19 +65,23 @@ void frmTX_To_ExcelLink::Unload() {
     view_.Close();
 }
 
-std::optional<Failure> RunEvent(frmTX_To_ExcelLink& form, void (frmTX_To_ExcelLink::*handler)()) {
+EventOutcome RunEvent(frmTX_To_ExcelLink& form, void (frmTX_To_ExcelLink::*handler)()) {
     std::optional<Failure> failure;
+    form.refused_ = false;
     try {
         (form.*handler)();
     } catch (const Failure& f) {
         failure = f;
     } catch (const std::bad_alloc&) {
-        failure.emplace(7, u"Out of memory");
+        failure.emplace(kOutOfMemory);
     } catch (const std::exception& e) {
-        failure.emplace(51, u"Internal error: " + text::FromUtf8(e.what()));
+        failure.emplace(kInternalError, StandardDescription(kInternalError) + u": " + text::FromUtf8(e.what()));
     }
-    if (failure) form.View().SetStatusText(FailureText(*failure));
-    return failure;
+    if (failure) {
+        form.View().SetStatusText(FailureText(*failure));
+        return {EventOutcome::Kind::Failed, std::move(failure)};
+    }
+    return {form.refused_ ? EventOutcome::Kind::Refused : EventOutcome::Kind::Done, std::nullopt};
 }
 
 } // namespace shell

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "base/failure.h"
 #include "export/export_run.h"
-#include "servers/failure.h"
 #include "servers/object_services.h"
 #include "shell/form_view.h"
 
@@ -20,6 +20,17 @@ struct Environment {
 
 inline constexpr char16_t kWindowTitle[] = u"Tendrix -> Excel Template";
 inline constexpr char16_t kDefaultTemplateName[] = u"quote40.xls";
+
+// How a window event ended: Refused when an export run in it was refused,
+// Failed with the failure that left the handler.
+struct EventOutcome {
+    enum class Kind { Done, Refused, Failed };
+    Kind kind = Kind::Done;
+    std::optional<Failure> failure;
+};
+
+class frmTX_To_ExcelLink;
+EventOutcome RunEvent(frmTX_To_ExcelLink& form, void (frmTX_To_ExcelLink::*handler)());
 
 class frmTX_To_ExcelLink final : private transfer::RunWindow {
 public:
@@ -36,6 +47,8 @@ public:
     const transfer::References& References() const noexcept { return refs_; }
 
 private:
+    friend EventOutcome RunEvent(frmTX_To_ExcelLink&, void (frmTX_To_ExcelLink::*)());
+
     std::u16string PathText() const override;
     void SetStatusText(const std::u16string& text) override;
     void Unload() override;
@@ -45,12 +58,13 @@ private:
     Environment environment_;
     transfer::References refs_;
     bool loaded_ = false;
+    bool refused_ = false; // an export run in the current event was refused
 };
 
-// The program's top level for one window event: runs the handler and, when a
-// failure leaves it, shows "Error <code>: <description>" in the status bar
-// and returns the failure so the view can report it further.
-std::optional<Failure> RunEvent(frmTX_To_ExcelLink& form, void (frmTX_To_ExcelLink::*handler)());
+// The program's top level for one window event (declared above): runs the
+// handler and, when a failure leaves it, shows "Error <code>: <description>"
+// in the status bar and returns it in the outcome so the view can report it
+// further.
 
 } // namespace vi2zezir::shell
 

@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "servers/failure.h"
+#include "base/failure.h"
+#include "base/utf.h"
 #include "standin/json_scanner.h"
-#include "text/utf.h"
 
 namespace vi2zezir::standin {
 namespace {
@@ -532,9 +532,10 @@ public:
     }
     Value LineItemGetValue(std::int16_t& lineIndex, const std::u16string& fieldName) override {
         if (lineIndex < 0 || static_cast<std::size_t>(lineIndex) >= doc_->items.size())
-            throw Failure(kSubscriptOutOfRange,
-                          u"Subscript out of range: no line " + text::FromUtf8(std::to_string(lineIndex)),
-                          "LineItemGetValue");
+            throw Failure(
+                kSubscriptOutOfRange,
+                StandardDescription(kSubscriptOutOfRange) + u": no line " + text::FromUtf8(std::to_string(lineIndex)),
+                "LineItemGetValue");
         if (const auto field = FieldIndex(fieldName))
             if (auto value = doc_->items.Get(static_cast<std::size_t>(lineIndex), *field)) return std::move(*value);
         return fieldName == u"LineType" ? Value(std::int32_t{0}) : Value(std::u16string());

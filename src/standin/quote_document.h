@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 #include "servers/quote_source.h"
 #include "servers/value.h"
 

@@ -1,6 +1,6 @@
 #include "text/modSTR.h"
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir {
 namespace {
@@ -11,13 +11,13 @@ bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 // The routines count in 16-bit integers, so a longer text cannot be measured.
 void CheckLength(const std::u16string& text, const char* routine) {
-    if (text.size() > kMaxLength) ThrowOverflow(routine);
+    if (text.size() > kMaxLength) throw Failure(kOverflow, routine);
 }
 
 } // namespace
 
 std::int16_t CheckedInt16(long long value) {
-    if (value < -32768 || value > 32767) ThrowOverflow();
+    if (value < -32768 || value > 32767) throw Failure(kOverflow);
     return static_cast<std::int16_t>(value);
 }
 
@@ -35,7 +35,7 @@ std::u16string FitCellText(std::u16string text, std::int16_t limit) {
     std::size_t lineBreak = text.find(u"\r\n");
     bool cutAtLineBreak = lineBreak != std::u16string::npos;
     if (cutAtLineBreak) {
-        if (lineBreak + 1 > kMaxLength) ThrowOverflow("FitCellText");
+        if (lineBreak + 1 > kMaxLength) throw Failure(kOverflow, "FitCellText");
         text.erase(lineBreak);
     }
 
@@ -56,7 +56,7 @@ namespace modSTR {
 
 std::int16_t CountDelimiters(std::u16string text, const std::u16string& delimiter) {
     CheckLength(text, "CountDelimiters");
-    if (delimiter.empty()) ThrowInvalidArgument("CountDelimiters");
+    if (delimiter.empty()) throw Failure(kInvalidProcedureCall, "CountDelimiters");
     std::int16_t count = 0;
     std::size_t position = 0; // zero-based here; the search resumes after each hit's start
     while (position < text.size()) {
@@ -87,7 +87,7 @@ std::u16string GetDelimitedField(std::u16string text, std::int16_t n, const std:
 
 std::u16string TakeLeadingField(std::u16string& text, std::int16_t cutLength, std::int16_t keepLength) {
     CheckLength(text, "TakeLeadingField");
-    if (keepLength < 0 || cutLength < 0) ThrowInvalidArgument("TakeLeadingField");
+    if (keepLength < 0 || cutLength < 0) throw Failure(kInvalidProcedureCall, "TakeLeadingField");
     std::u16string result = text.substr(0, static_cast<std::size_t>(keepLength));
     if (text.size() <= static_cast<std::size_t>(cutLength))
         text.clear();

@@ -5,15 +5,13 @@
 #include <fstream>
 #include <system_error>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 #include "workbook/engine.h"
 #include "workbook/output_file.h"
 #include "workbook/workbook_model.h"
 
 namespace vi2zezir::workbook {
 namespace {
-
-constexpr std::int32_t kSubscriptOutOfRange = 9;
 
 std::u16string Widen(std::string_view s) {
     // Reasons are ASCII; paths come in as UTF-16 already.

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
+#include "base/utf.h"
 #include "check/check_templates.h"
 #include "check/template_check.h"
-#include "text/utf.h"
 
 namespace vi2zezir::test {
 namespace {

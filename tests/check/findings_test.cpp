@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "check/check_templates.h"
 #include "check/template_check.h"
-#include "text/utf.h"
 
 namespace vi2zezir::test {
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "base/failure.h"
 #include "export/writers.h"
 #include "fakes/recording_servers.h"
-#include "servers/failure.h"
 #include "support/expect_failure.h"
 
 namespace vi2zezir {

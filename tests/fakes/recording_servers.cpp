@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "servers/failure.h"
+#include "base/failure.h"
+#include "base/utf.h"
 #include "text/case.h"
-#include "text/utf.h"
 
 namespace vi2zezir::fakes {
 namespace {
@@ -276,7 +276,7 @@ void MemoryApp::Quit() {
 
 std::shared_ptr<quote::Application> RecordingServices::GetObject(const std::u16string& className) {
     log->push_back("GetObject(" + U8(className) + ")");
-    if (!quoteApp) throw Failure(kCannotCreateObject, u"ActiveX component can't create object");
+    if (!quoteApp) throw Failure(kCannotCreateObject);
     return quoteApp;
 }
 

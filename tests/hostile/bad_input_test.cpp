@@ -13,13 +13,13 @@
 #include <set>
 #include <string>
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "export/export_run.h"
 #include "platform/posix/object_services.h"
-#include "servers/failure.h"
 #include "standin/quote_document.h"
 #include "support/bytes.h"
 #include "support/expect_failure.h"
-#include "text/utf.h"
 #include "workbook/engine.h"
 
 namespace vi2zezir {

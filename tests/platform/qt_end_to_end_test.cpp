@@ -34,7 +34,7 @@ TEST(QtEndToEndTest, SendToExcelFillsTheExampleTemplateAndClosesTheWindow) {
     QObject::connect(view.findChild<QStatusBar*>(QStringLiteral("sb")), &QStatusBar::messageChanged,
                      [&](const QString& text) { statusTexts << text; });
 
-    ASSERT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load));
+    ASSERT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load).failure);
     EXPECT_EQ(view.PathText(), (examples + QStringLiteral("/quote40.xls")).toStdU16String());
     QTest::mouseClick(view.findChild<QWidget*>(QStringLiteral("CmdExport2Excel")), Qt::LeftButton);
 

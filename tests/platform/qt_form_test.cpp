@@ -64,7 +64,7 @@ protected:
                 statusTexts << text;
                 log->push_back("status:" + text.toStdString());
             });
-            EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load));
+            EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load).failure);
         }
         void Click(const char* name) {
             QTest::mouseClick(view.findChild<QWidget*>(QString::fromLatin1(name)), Qt::LeftButton);

@@ -19,9 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/failure.h"
 #include "platform/posix/qt/open_dialog.h"
 #include "platform/posix/qt/qt_form_view.h"
-#include "servers/failure.h"
 #include "support/expect_failure.h"
 
 namespace vi2zezir::qtwindow {

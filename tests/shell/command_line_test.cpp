@@ -3,8 +3,8 @@
 #include <random>
 #include <vector>
 
+#include "base/utf.h"
 #include "shell/modCommandLine.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace {

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/utf.h"
 #include "export/export_run.h"
 #include "fakes/recording_servers.h"
 #include "shell/frmTX_To_ExcelLink.h"
 #include "shell/modCommandLine.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace {
@@ -64,7 +64,7 @@ protected:
 
 TEST_F(FormTest, StartUpShowsTheTopMostWindowWithTheDefaultTemplate) {
     auto form = MakeForm();
-    EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load));
+    EXPECT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load).failure);
     EXPECT_EQ(view.log, (std::vector<std::string>{"Show", "TopMost"}));
     EXPECT_EQ(view.path, text::FromPath(dir / "quote40.xls"));
     EXPECT_TRUE(view.statuses.empty());
@@ -77,7 +77,8 @@ TEST_F(FormTest, ASuccessfulRunReportsEachStepAndClosesTheWindow) {
     auto form = MakeForm();
     form.Form_Load();
     view.path = u"  " + text::FromPath(templatePath) + u"  ";
-    ASSERT_FALSE(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click));
+    ASSERT_EQ(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click).kind,
+              shell::EventOutcome::Kind::Done);
     EXPECT_EQ(view.statuses,
               (std::vector<std::u16string>{u"Creating Tendrix Object", u"Creating Excel Object", u"Opening Excel File",
                                            u"Writing Header Fields", u"Writing Item Fields", u"Writing Macros", u""}));
@@ -101,7 +102,8 @@ TEST_F(FormTest, RefusesWhenTendrixIsNotRunning) {
     services.quoteApp.reset();
     auto form = MakeForm();
     form.Form_Load();
-    form.CmdExport2Excel_Click();
+    EXPECT_EQ(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click).kind,
+              shell::EventOutcome::Kind::Refused);
     EXPECT_EQ(view.statuses.back(), u"Tendrix is not running. Operation Cancelled");
     EXPECT_EQ(Count(*log, "CreateObject"), 0u);
     EXPECT_FALSE(form.References().quotingApp);
@@ -114,7 +116,8 @@ TEST_F(FormTest, RefusesAMissingTemplateButStaysAttached) {
         auto form = MakeForm();
         form.Form_Load();
         view.path = path;
-        form.CmdExport2Excel_Click();
+        EXPECT_EQ(shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click).kind,
+                  shell::EventOutcome::Kind::Refused);
         EXPECT_EQ(view.statuses.back(), u"File cannot be found. Operation Cancelled") << text::ToUtf8(path);
         EXPECT_TRUE(form.References().quotingApp);
         EXPECT_EQ(Count(*log, "CreateObject"), 0u);
@@ -145,7 +148,7 @@ TEST_F(FormTest, AFailureMidRunQuitsTheSpreadsheetAndIsShownWithItsCode) {
     services.quoteApp->data.macros[u"&APP_LoggedInUserName"] = Value(Null{});
     services.sheet->Put("A1", u"&APP_LoggedInUserName");
     auto form = MakeForm(u"/f:" + text::FromPath(templatePath));
-    std::optional<Failure> failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
+    std::optional<Failure> failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load).failure;
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->Code(), 94);
     EXPECT_EQ(view.statuses.back(), u"Error 94: Invalid use of Null");

@@ -6,12 +6,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "platform/posix/object_services.h"
-#include "servers/failure.h"
 #include "standin/json_scanner.h"
 #include "standin/quote_document.h"
 #include "support/expect_failure.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "servers/failure.h"
-#include "text/utf.h"
+#include "base/failure.h"
+#include "base/utf.h"
 
 namespace vi2zezir::test {
 

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "servers/failure.h"
+#include "base/failure.h"
+#include "base/utf.h"
 #include "servers/value.h"
 #include "text/modSTR.h"
-#include "text/utf.h"
 
 namespace vi2zezir {
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/posix/headless_view.h"
 
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace vi2zezir::posix {
 

@@ -9,12 +9,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/posix/headless_view.h"
 #include "platform/posix/object_services.h"
 #include "platform/posix/usage.h"
 #include "shell/frmTX_To_ExcelLink.h"
 #include "shell/modCommandLine.h"
-#include "text/utf.h"
 
 #ifdef VI2ZEZIR_QT_MODULE
 #include "platform/posix/qt_window_module.h"
@@ -70,29 +70,29 @@ int RunHeadless(const shell::Environment& environment) {
     posix::PortableObjectServices services(EngineOutput(PrintSaved));
     shell::frmTX_To_ExcelLink form(view, services, environment);
 
-    std::optional<Failure> failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
+    shell::EventOutcome outcome = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::Form_Load);
     std::u16string ignored;
     // Without "/f:" a window would wait for a click on "Send To Excel"; with no
     // display there is no one to click, so the headless window presses it
     // once, with the path box as start-up left it.
-    if (!failure && form.IsLoaded() && !modCommandLine::GetSwitchValue(u"/f", ignored)) {
+    if (outcome.kind == shell::EventOutcome::Kind::Done && form.IsLoaded() &&
+        !modCommandLine::GetSwitchValue(u"/f", ignored)) {
         // Nothing on the command line named that template: say which it is.
         std::fprintf(stderr, "vi2zezir: %s; filling the default template %s\n",
                      environment.argumentText.empty() ? "no /f:TEMPLATE argument"
                                                       : "no /f:TEMPLATE among the arguments, which are ignored",
                      text::ToUtf8(view.PathText()).c_str());
-        failure = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
+        outcome = shell::RunEvent(form, &shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
     }
 
-    if (failure) {
-        std::fprintf(stderr, "%s\n", failure->what());
-        return 1;
-    }
-    if (form.IsLoaded()) { // the run refused and the window would wait
+    switch (outcome.kind) {
+    case shell::EventOutcome::Kind::Done: return 0;
+    case shell::EventOutcome::Kind::Refused: // the window would wait for another try
         std::fprintf(stderr, "%s\n", text::ToUtf8(view.StatusText()).c_str());
         return 1;
+    case shell::EventOutcome::Kind::Failed: std::fprintf(stderr, "%s\n", outcome.failure->what()); return 1;
     }
-    return 0;
+    return 1;
 }
 
 } // namespace

@@ -4,16 +4,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "servers/failure.h"
+#include "base/failure.h"
+#include "base/utf.h"
 #include "standin/quote_document.h"
 #include "text/case.h"
-#include "text/utf.h"
 
 namespace vi2zezir::posix {
 namespace {
 
 [[noreturn]] void CannotCreate(const std::u16string& className) {
-    throw Failure(kCannotCreateObject, u"ActiveX component can't create object: " + className, "ObjectServices");
+    throw Failure(kCannotCreateObject, StandardDescription(kCannotCreateObject) + u": " + className, "ObjectServices");
 }
 
 // Class names are compared without regard to case, as the registry does.

@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "text/utf.h"
+#include "base/utf.h"
 #include "vi2zezir_version.h"
 
 namespace vi2zezir::posix {

@@ -17,11 +17,11 @@
 #include <cstdlib>
 #include <optional>
 
+#include "base/utf.h"
 #include "platform/win32/com/automation_clients.h"
 #include "platform/win32/com/message_filter.h"
 #include "platform/win32/window/main_window.h"
 #include "platform/win32/window/program_environment.h"
-#include "text/utf.h"
 
 namespace {
 

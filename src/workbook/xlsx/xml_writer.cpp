@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace vi2zezir::workbook::xlsx::xml {
 

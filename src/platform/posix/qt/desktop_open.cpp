@@ -4,7 +4,7 @@
 #include <QString>
 #include <QUrl>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir {
 

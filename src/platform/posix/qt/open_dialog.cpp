@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir::qtwindow {
 
@@ -54,7 +54,7 @@ std::u16string ShowOpenFileDialog(QWidget* parent, const shell::OpenDialogOption
         }
     }
     if (options.cancelError) {
-        throw Failure(kCancelSelected, u"Cancel was selected.", "CMDialog.ShowOpen");
+        throw Failure(kCancelSelected, "CMDialog.ShowOpen");
     }
     return {};
 }

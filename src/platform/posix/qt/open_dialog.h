@@ -22,8 +22,6 @@ using OpenDialogFunction = std::function<std::u16string(QWidget* parent, const s
 
 // Common-dialog flag: the chosen file must exist.
 inline constexpr unsigned kFileMustExist = 0x1000;
-// The failure a cancel raises when CancelError is set ("Cancel was selected.").
-inline constexpr int kCancelSelected = 32755;
 
 // "Excel Files (*.XLS)|*.XLS" → {"Excel Files (*.XLS)"}: each description
 // shown as it is, with its patterns appended in brackets only when the

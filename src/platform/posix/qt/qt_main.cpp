@@ -20,12 +20,12 @@ bool IsSet(const char* name) {
 // One window event at the top level: RunEvent shows a failure in the status
 // bar and catches everything that must not cross Qt's event loop; the
 // terminal gets the failure too.
-std::optional<Failure> RunFormEvent(shell::frmTX_To_ExcelLink& form, void (shell::frmTX_To_ExcelLink::*handler)()) {
-    std::optional<Failure> failure = shell::RunEvent(form, handler);
-    if (failure) {
-        std::cerr << "vi2zezir: " << failure->what() << '\n';
+shell::EventOutcome RunFormEvent(shell::frmTX_To_ExcelLink& form, void (shell::frmTX_To_ExcelLink::*handler)()) {
+    shell::EventOutcome outcome = shell::RunEvent(form, handler);
+    if (outcome.failure) {
+        std::cerr << "vi2zezir: " << outcome.failure->what() << '\n';
     }
-    return failure;
+    return outcome;
 }
 
 } // namespace
@@ -52,11 +52,11 @@ int RunFormWindow(ObjectServices& services, const shell::Environment& env, qtwin
     qtwindow::ConnectForm(view, form);
     using Form = shell::frmTX_To_ExcelLink;
 
-    const std::optional<Failure> loadFailure = RunFormEvent(form, &Form::Form_Load);
+    const shell::EventOutcome load = RunFormEvent(form, &Form::Form_Load);
     if (view.IsClosed() || !form.IsLoaded()) {
         // A "/f:" transfer succeeded and unloaded the form: the program ends
         // without waiting for the user.
-        return loadFailure ? 1 : 0;
+        return load.kind == shell::EventOutcome::Kind::Done ? 0 : 1;
     }
     // A failed load leaves the window open with the failure in its status
     // bar, so the user can read it, correct the path and try again.

@@ -5,19 +5,15 @@
 namespace vi2zezir::com {
 namespace {
 
-// Dispatch errors the late-bound world knows by run-time number.
+// Dispatch errors the late-bound world knows by run-time code.
 struct KnownError {
     HRESULT hr;
-    std::int32_t code;
-    const char16_t* description;
+    FailureCode code;
 };
 constexpr KnownError kKnownErrors[] = {
-    {DISP_E_TYPEMISMATCH, kTypeMismatch, u"Type mismatch"},
-    {DISP_E_OVERFLOW, kOverflow, u"Overflow"},
-    {DISP_E_MEMBERNOTFOUND, 438, u"Object doesn't support this property or method"},
-    {DISP_E_UNKNOWNNAME, 438, u"Object doesn't support this property or method"},
-    {DISP_E_BADPARAMCOUNT, 450, u"Wrong number of arguments or invalid property assignment"},
-    {DISP_E_PARAMNOTOPTIONAL, 449, u"Argument not optional"},
+    {DISP_E_TYPEMISMATCH, kTypeMismatch},        {DISP_E_OVERFLOW, kOverflow},
+    {DISP_E_MEMBERNOTFOUND, kNoSuchMember},      {DISP_E_UNKNOWNNAME, kNoSuchMember},
+    {DISP_E_BADPARAMCOUNT, kWrongArgumentCount}, {DISP_E_PARAMNOTOPTIONAL, kArgumentNotOptional},
 };
 
 const KnownError* FindKnown(HRESULT hr) {
@@ -44,7 +40,7 @@ std::u16string SystemMessage(HRESULT hr) {
     if (text.empty()) {
         wchar_t hex[16];
         wsprintfW(hex, L"0x%08X", static_cast<unsigned>(hr));
-        text = u"Automation error " + FromWide(hex);
+        text = StandardDescription(kAutomationError) + u" " + FromWide(hex);
     }
     return text;
 }
@@ -73,12 +69,12 @@ Failure FailureFromHresult(HRESULT hr, EXCEPINFO* info, std::string source) {
         *info = EXCEPINFO{};
         if (description.empty()) {
             const KnownError* known = FindKnown(scode);
-            description = known ? known->description : SystemMessage(scode);
+            description = known ? StandardDescription(known->code) : SystemMessage(scode);
         }
     } else {
         code = AutomationCode(hr, nullptr);
         const KnownError* known = FindKnown(hr);
-        description = known ? known->description : SystemMessage(hr);
+        description = known ? StandardDescription(known->code) : SystemMessage(hr);
     }
     return Failure(code, std::move(description), std::move(source));
 }

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "servers/failure.h"
+#include "base/failure.h"
 
 namespace vi2zezir::com {
 

@@ -1,8 +1,8 @@
 #include "platform/win32/com/dispatch.h"
 
+#include "base/failure.h"
+#include "base/utf.h"
 #include "platform/win32/com/com_failure.h"
-#include "servers/failure.h"
-#include "text/utf.h"
 
 namespace vi2zezir::com {
 
@@ -91,7 +91,7 @@ Variant Dispatch::Default(Args args, LCID lcid) {
     return Invoke(DISPID_VALUE, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args, none, {}, lcid, u"Item");
 }
 
-void ObjectRequired(const char* source) { throw Failure(424, u"Object required", source); }
+void ObjectRequired(const char* source) { throw Failure(kObjectRequired, source); }
 
 ComPtr<IDispatch> ObjectOf(Variant& result, const char* source) {
     VARIANT* v = result.Get();

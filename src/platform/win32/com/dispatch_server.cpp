@@ -16,7 +16,7 @@ std::function<void()>& LastObjectCallback() {
 
 bool IsMissing(const VARIANT* v) { return !v || (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND); }
 
-[[noreturn]] void ArgumentNotOptional() { throw Failure(449, u"Argument not optional", "DispatchObject"); }
+[[noreturn]] void ArgumentNotOptional() { throw Failure(kArgumentNotOptional, "DispatchObject"); }
 
 } // namespace
 
@@ -42,14 +42,15 @@ std::int16_t InvokeArgs::Int16(std::size_t index) const { return ToInt16(ValueAt
 std::int32_t InvokeArgs::Int32(std::size_t index) const {
     Variant converted;
     HRESULT hr = VariantChangeTypeEx(converted.Get(), Raw(index), 1033, 0, VT_I4);
-    if (hr == DISP_E_OVERFLOW) ThrowOverflow("DispatchObject");
-    if (FAILED(hr)) ThrowTypeMismatch("DispatchObject");
+    if (hr == DISP_E_OVERFLOW) throw Failure(kOverflow, "DispatchObject");
+    if (FAILED(hr)) throw Failure(kTypeMismatch, "DispatchObject");
     return V_I4(converted.Get());
 }
 
 bool InvokeArgs::Boolean(std::size_t index) const {
     Variant converted;
-    if (FAILED(VariantChangeTypeEx(converted.Get(), Raw(index), 1033, 0, VT_BOOL))) ThrowTypeMismatch("DispatchObject");
+    if (FAILED(VariantChangeTypeEx(converted.Get(), Raw(index), 1033, 0, VT_BOOL)))
+        throw Failure(kTypeMismatch, "DispatchObject");
     return V_BOOL(converted.Get()) != VARIANT_FALSE;
 }
 

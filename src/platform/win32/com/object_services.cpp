@@ -7,8 +7,7 @@ namespace vi2zezir::com {
 namespace {
 
 [[noreturn]] void CannotCreate(const std::u16string& className, const char* how) {
-    throw Failure(kCannotCreateObject, u"ActiveX component can't create object",
-                  std::string(how) + "(" + std::string(className.begin(), className.end()) + ")");
+    throw Failure(kCannotCreateObject, std::string(how) + "(" + std::string(className.begin(), className.end()) + ")");
 }
 
 bool ClassId(const std::u16string& className, CLSID& clsid) {

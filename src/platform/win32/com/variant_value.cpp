@@ -80,7 +80,8 @@ Value FromVariant(const VARIANT& variant) {
     default: break;
     }
     Variant asText;
-    if (FAILED(VariantChangeTypeEx(asText.Get(), Source(variant), 1033, 0, VT_BSTR))) ThrowTypeMismatch("VARIANT");
+    if (FAILED(VariantChangeTypeEx(asText.Get(), Source(variant), 1033, 0, VT_BSTR)))
+        throw Failure(kTypeMismatch, "VARIANT");
     return FromVariant(*asText.Get());
 }
 

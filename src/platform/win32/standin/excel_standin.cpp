@@ -25,10 +25,10 @@
 #include <string>
 #include <system_error>
 
+#include "base/utf.h"
 #include "platform/win32/com/com_failure.h"
 #include "platform/win32/standin/standin_classes.h"
 #include "platform/win32/standin/standin_server.h"
-#include "text/utf.h"
 #include "workbook/engine.h"
 
 namespace vi2zezir::standin {
@@ -175,7 +175,7 @@ public:
             [this](InvokeArgs& args) {
                 Variant flag;
                 if (FAILED(VariantChangeTypeEx(flag.Get(), const_cast<VARIANT*>(&args.PutValue()), 1033, 0, VT_BOOL))) {
-                    ThrowTypeMismatch("Application.Visible");
+                    throw Failure(kTypeMismatch, "Application.Visible");
                 }
                 visible_ = V_BOOL(flag.Get()) != VARIANT_FALSE;
                 Log(visible_ ? "visible" : "hidden");

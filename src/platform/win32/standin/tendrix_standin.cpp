@@ -19,11 +19,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/utf.h"
 #include "platform/win32/com/com_failure.h"
 #include "platform/win32/standin/standin_classes.h"
 #include "platform/win32/standin/standin_server.h"
 #include "standin/quote_document.h"
-#include "text/utf.h"
 
 namespace vi2zezir::standin {
 namespace {
@@ -54,7 +54,7 @@ public:
             // Declared "ByRef Integer": only a 16-bit integer by
             // reference binds to it.
             VARIANT* index = args.Raw(0);
-            if (V_VT(index) != (VT_BYREF | VT_I2) || !V_I2REF(index)) ThrowTypeMismatch("LineItemGetValue");
+            if (V_VT(index) != (VT_BYREF | VT_I2) || !V_I2REF(index)) throw Failure(kTypeMismatch, "LineItemGetValue");
             std::int16_t line = *V_I2REF(index);
             std::u16string field = args.Text(1);
             Value value = functions_->LineItemGetValue(line, field);
@@ -81,7 +81,7 @@ public:
         AddMember(Method(u"GetMacro", {u"Macro"}, [this](InvokeArgs& args) {
             // Declared "ByRef String".
             VARIANT* macro = args.Raw(0);
-            if (V_VT(macro) != (VT_BYREF | VT_BSTR) || !V_BSTRREF(macro)) ThrowTypeMismatch("GetMacro");
+            if (V_VT(macro) != (VT_BYREF | VT_BSTR) || !V_BSTRREF(macro)) throw Failure(kTypeMismatch, "GetMacro");
             BSTR text = *V_BSTRREF(macro);
             std::u16string placeholder = text ? com::FromWide(text, SysStringLen(text)) : std::u16string();
             return ToVariant(application_->GetMacro(placeholder));

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/win32/com/com_ptr.h"
 #include "platform/win32/resources/resource.h"
-#include "text/utf.h"
 
 namespace vi2zezir::win32 {
 using com::FromWide;
@@ -145,9 +145,9 @@ void MainWindow::RunFormEvent(void (shell::frmTX_To_ExcelLink::*handler)()) {
     // One event at a time: a click that arrives while a transfer runs (the
     // dialog pumps messages) is not a second transfer.
     running_ = true;
-    std::optional<Failure> failure = shell::RunEvent(*form_, handler);
+    const shell::EventOutcome outcome = shell::RunEvent(*form_, handler);
     running_ = false;
-    exitCode_ = (failure || transfer::IsRefusal(lastStatus_)) ? 1 : 0;
+    exitCode_ = outcome.kind == shell::EventOutcome::Kind::Done ? 0 : 1;
     if (closePending_ && hwnd_) {
         closePending_ = false;
         PostMessageW(hwnd_, WM_CLOSE, 0, 0);
@@ -233,7 +233,6 @@ std::u16string MainWindow::PathText() const {
 void MainWindow::SetPathText(const std::u16string& text) { SetWindowTextW(txtExcelFile_, ToWide(text).c_str()); }
 
 void MainWindow::SetStatusText(const std::u16string& text) {
-    lastStatus_ = text;
     std::wstring wide = ToWide(text);
     SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(wide.c_str()));
     // The run processes no window events between its steps; paint the

@@ -64,7 +64,6 @@ private:
     HWND statusBar_ = nullptr;
     HWND label4_ = nullptr;
     HWND focus_ = nullptr;
-    std::u16string lastStatus_;
     int exitCode_ = 0;
     bool running_ = false;
     bool closePending_ = false;

@@ -8,23 +8,37 @@
 
 namespace vi2zezir {
 
-// Run-time codes of the late-bound automation world. Servers' own codes
-// (HRESULTs, 1004 for a spreadsheet failure) pass through unchanged.
+// The run-time codes this system raises, each with its standard description
+// (StandardDescription). Servers' own codes and texts (HRESULTs, the
+// spreadsheet's 1004 texts, a COM server's EXCEPINFO) pass through as given.
 enum FailureCode : std::int32_t {
-    kInvalidProcedureCall = 5,  // "Invalid procedure call or argument"
-    kOverflow = 6,              // "Overflow"
-    kSubscriptOutOfRange = 9,   // "Subscript out of range"
-    kTypeMismatch = 13,         // "Type mismatch"
-    kObjectNotSet = 91,         // "Object variable or With block variable not set"
-    kInvalidUseOfNull = 94,     // "Invalid use of Null"
-    kCannotCreateObject = 429,  // "ActiveX component can't create object"
-    kAutomationError = 440,     // "Automation error": a server failed a request
+    kInvalidProcedureCall = 5,
+    kOverflow = 6,
+    kOutOfMemory = 7,
+    kSubscriptOutOfRange = 9,
+    kTypeMismatch = 13,
+    kInternalError = 51,
+    kObjectNotSet = 91,
+    kInvalidUseOfNull = 94,
+    kObjectRequired = 424,
+    kCannotCreateObject = 429,
+    kNoSuchMember = 438,
+    kAutomationError = 440, // a server failed a request
+    kArgumentNotOptional = 449,
+    kWrongArgumentCount = 450,
     kApplicationDefined = 1004, // a spreadsheet operation failed
+    kCancelSelected = 32755,    // a file dialog cancelled with CancelError set
 };
+
+// The standard description of a code in FailureCode ("Type mismatch" for
+// 13); the empty text for any other code.
+std::u16string StandardDescription(std::int32_t code);
 
 class Failure : public std::exception {
 public:
     Failure(std::int32_t code, std::u16string description, std::string source = {});
+    // A run-time failure with its standard description.
+    explicit Failure(FailureCode code, std::string source = {});
 
     std::int32_t Code() const noexcept { return code_; }
     const std::u16string& Description() const noexcept { return description_; }
@@ -40,12 +54,6 @@ private:
     std::string source_;
     std::string what_;
 };
-
-// The familiar run-time failures, with their standard descriptions.
-[[noreturn]] void ThrowOverflow(std::string source = {});
-[[noreturn]] void ThrowInvalidUseOfNull(std::string source = {});
-[[noreturn]] void ThrowInvalidArgument(std::string source = {});
-[[noreturn]] void ThrowTypeMismatch(std::string source = {});
 
 // "Error <code>: <description>", the form every view shows.
 std::u16string FailureText(const Failure& failure);
