@@ -1,6 +1,6 @@
 // libFuzzer target for the compound-file reader: any input either reads or
 // throws CfbError; whatever reads must survive a write and read back whole.
-#include "workbook/cfb.h"
+#include "workbook/xls/cfb.h"
 
 #include <cstdint>
 #include <cstdlib>

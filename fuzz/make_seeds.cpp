@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "workbook/engine.h"
-#include "workbook/formula.h"
+#include "workbook/formula/formula.h"
 #include "workbook/xls_builder.h"
 #include "workbook/xlsx/package.h"
 

@@ -2,7 +2,7 @@
 // throws XlsError (a FormulaError from a shared formula is wrapped too); a
 // workbook that loaded must answer the engine's read-only questions, save,
 // and load again from what it saved.
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 #include <cstdint>
 #include <cstdio>

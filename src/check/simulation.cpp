@@ -9,7 +9,7 @@
 #include "servers/failure.h"
 #include "servers/quote_source.h"
 #include "servers/sheet_host.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::check {
 namespace {

@@ -8,7 +8,7 @@
 #include "servers/failure.h"
 #include "workbook/engine.h"
 #include "workbook/output_file.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 namespace {

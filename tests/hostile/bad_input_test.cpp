@@ -24,8 +24,8 @@
 #include "servers/failure.h"
 #include "standin/quote_document.h"
 #include "text/utf.h"
-#include "workbook/biff.h"
-#include "workbook/cfb.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/cfb.h"
 #include "workbook/engine.h"
 
 namespace vi2zezir {

@@ -1,4 +1,4 @@
-#include "workbook/cfb.h"
+#include "workbook/xls/cfb.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -17,7 +17,7 @@
 
 #include "servers/failure.h"
 #include "workbook/engine.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 #include "workbook/xls_builder.h"
 
 namespace vi2zezir::workbook {

@@ -1,8 +1,8 @@
 // BIFF8 formulas: bytes checked against token layouts from the format
 // documentation, text round trips, reference shifting for cells-down inserts,
 // cached-result evaluation and hostile token arrays.
-#include "workbook/formula.h"
-#include "workbook/workbook_model.h"
+#include "workbook/formula/formula.h"
+#include "workbook/sheet/model.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 #include <variant>
 #include <vector>
 
-#include "workbook/biff.h"
-#include "workbook/cfb.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/cfb.h"
 
 namespace vi2zezir::workbook::test {
 

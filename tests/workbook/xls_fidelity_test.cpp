@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 #include "workbook/xls_builder.h"
 
 namespace vi2zezir::workbook {

@@ -7,14 +7,14 @@
 // every other formula keeps the result Excel stored. The approximation errs
 // towards evaluating too much, which is harmless because the evaluator gives
 // Excel's answer or none.
-#include "workbook/recalc.h"
+#include "workbook/sheet/recalc.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <unordered_map>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 

@@ -13,7 +13,7 @@
 // Not supported (FormulaError): array constants, the union and intersection
 // operators, ":" between anything but two cell addresses, sheet ranges
 // (Sheet1:Sheet3!A1), external references, and functions newer than BIFF8.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // without filling it.
 #include <algorithm>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 

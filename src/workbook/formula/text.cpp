@@ -9,7 +9,7 @@
 //   a 3-D reference whose sheet the workbook does not know -> "#REF!A1"
 // Malformed tokens, names the workbook does not know and external names
 // (PtgNameX) throw FormulaError.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <cstring>
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "workbook/range_records.h"
-#include "workbook/workbook_model.h"
+#include "workbook/xls/range_records.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 
@@ -425,7 +425,7 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
 
 namespace {
 // Longest text a cell holds (Excel's limit); a formula's text result beyond it
-// is #VALUE! (formula_eval.cpp).
+// is #VALUE! (formula/eval.cpp).
 constexpr std::size_t kMaxCellText = 32767;
 } // namespace
 

@@ -5,9 +5,9 @@
 #include <bit>
 #include <cmath>
 
-#include "workbook/recalc.h"
-#include "workbook/workbook_model.h"
-#include "workbook/xls_crypto.h"
+#include "workbook/sheet/recalc.h"
+#include "workbook/sheet/model.h"
+#include "workbook/xls/crypto.h"
 
 namespace vi2zezir::workbook {
 

@@ -3,7 +3,7 @@
 // Evaluate share.
 #pragma once
 
-#include "workbook/formula.h"
+#include "workbook/formula/formula.h"
 
 #include <cstddef>
 #include <cstdint>

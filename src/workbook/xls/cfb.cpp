@@ -4,7 +4,7 @@
 // claimed size is believed beyond what the file's sectors can hold. The
 // writer emits the simplest valid form: version 3, 512-byte sectors, an
 // all-black directory tree, streams laid out contiguously.
-#include "workbook/cfb.h"
+#include "workbook/xls/cfb.h"
 
 #include <algorithm>
 #include <cstring>

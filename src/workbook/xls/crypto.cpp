@@ -4,7 +4,7 @@
 // offsets in BOUNDSHEET. Everything else is XORed with an RC4 keystream that
 // is keyed afresh for every 1,024 bytes of the stream by the block's number,
 // so a byte's stream position alone decides its keystream byte.
-#include "workbook/xls_crypto.h"
+#include "workbook/xls/crypto.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,9 +12,9 @@
 #include <span>
 #include <string>
 
-#include "workbook/biff.h"
-#include "workbook/crypto_primitives.h"
-#include "workbook/workbook_model.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/crypto_primitives.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "workbook/cfb.h"
-#include "workbook/workbook_model.h"
-#include "workbook/xls_crypto.h"
+#include "workbook/xls/cfb.h"
+#include "workbook/sheet/model.h"
+#include "workbook/xls/crypto.h"
 
 namespace vi2zezir::workbook {
 

@@ -1,7 +1,7 @@
 // The bounds-checked walk over rgce/rgcb and the RPN-to-tree decoder shared
 // by ToText and Evaluate, plus the small text forms of references, numbers
 // and error codes.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <algorithm>
 #include <cmath>

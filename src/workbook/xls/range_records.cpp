@@ -1,9 +1,9 @@
-#include "workbook/range_records.h"
+#include "workbook/xls/range_records.h"
 
 #include <algorithm>
 #include <span>
 
-#include "workbook/biff.h"
+#include "workbook/xls/biff.h"
 
 namespace vi2zezir::workbook {
 namespace {

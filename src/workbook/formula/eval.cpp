@@ -5,7 +5,7 @@
 // read as a number the way Excel would, a cell the context cannot give) it
 // answers nullopt, and the caller keeps Excel's stored result and has the
 // spreadsheet compute it. Malformed tokens also answer nullopt.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <algorithm>
 #include <cmath>
