@@ -7,9 +7,9 @@
 
 #include "export/placeholder_tables.h"
 #include "text/utf.h"
-#include "workbook/xls/cfb.h"
 #include "workbook/formula/formula.h"
 #include "workbook/sheet/model.h"
+#include "workbook/xls/cfb.h"
 
 namespace vi2zezir::check {
 namespace {

@@ -10,9 +10,9 @@
 #include "export/writers.h"
 #include "quote_template.h"
 #include "servers/quote_source.h"
-#include "workbook/xls/cfb.h"
 #include "workbook/engine.h"
 #include "workbook/sheet/model.h"
+#include "workbook/xls/cfb.h"
 #include "workbook_writer.h"
 
 namespace vi2zezir::test {

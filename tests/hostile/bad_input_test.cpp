@@ -24,9 +24,9 @@
 #include "servers/failure.h"
 #include "standin/quote_document.h"
 #include "text/utf.h"
+#include "workbook/engine.h"
 #include "workbook/xls/biff.h"
 #include "workbook/xls/cfb.h"
-#include "workbook/engine.h"
 
 namespace vi2zezir {
 namespace {

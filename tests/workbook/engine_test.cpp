@@ -290,13 +290,13 @@ TEST_F(EngineTest, NamesFollowAnInsertAsFormulasDo) {
     auto cutOff = Name(u"CutOff", Ref3d(5, 1));
     cutOff.resize(cutOff.size() - 2);
     o.globals = {{0x01AE, supBook.Data()},
-                       {0x0017, externSheet.Data()},
-                       {0x0018, Name(u"TotalCell", Ref3d(3, 1))},
-                       {0x0018, Name(u"\x06", Area3d(1, 9, 1, 1), true)}, // Print_Area B2:B10
-                       {0x0018, Name(u"Wide", Area3d(0, 8, 0, 2))},
-                       {0x0018, {splitName.begin(), splitName.begin() + static_cast<std::ptrdiff_t>(cut)}},
-                       {0x003C, {splitName.begin() + static_cast<std::ptrdiff_t>(cut), splitName.end()}},
-                       {0x0018, cutOff}};
+                 {0x0017, externSheet.Data()},
+                 {0x0018, Name(u"TotalCell", Ref3d(3, 1))},
+                 {0x0018, Name(u"\x06", Area3d(1, 9, 1, 1), true)}, // Print_Area B2:B10
+                 {0x0018, Name(u"Wide", Area3d(0, 8, 0, 2))},
+                 {0x0018, {splitName.begin(), splitName.begin() + static_cast<std::ptrdiff_t>(cut)}},
+                 {0x003C, {splitName.begin() + static_cast<std::ptrdiff_t>(cut), splitName.end()}},
+                 {0x0018, cutOff}};
     auto ws = Open(o);
     for (int i = 0; i < 3; ++i) ws->Range(u"B2")->Insert(sheet::xlShiftDown);
     SaveAndReload();

@@ -9,8 +9,8 @@
 #include <map>
 #include <tuple>
 
-#include "workbook/sheet/recalc.h"
 #include "workbook/sheet/model.h"
+#include "workbook/sheet/recalc.h"
 #include "workbook/xls_builder.h"
 
 namespace vi2zezir::workbook {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "workbook/sheet/recalc.h"
 #include "workbook/sheet/model.h"
+#include "workbook/sheet/recalc.h"
 
 namespace {
 

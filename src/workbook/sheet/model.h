@@ -17,10 +17,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "workbook/xls/biff.h"
-#include "workbook/xls/cfb.h"
 #include "workbook/formula/formula.h"
 #include "workbook/sheet/shared_strings.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/cfb.h"
 
 namespace vi2zezir::workbook {
 

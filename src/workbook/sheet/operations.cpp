@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "workbook/xls/range_records.h"
 #include "workbook/sheet/model.h"
+#include "workbook/xls/range_records.h"
 
 namespace vi2zezir::workbook {
 

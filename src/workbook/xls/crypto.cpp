@@ -12,9 +12,9 @@
 #include <span>
 #include <string>
 
+#include "workbook/sheet/model.h"
 #include "workbook/xls/biff.h"
 #include "workbook/xls/crypto_primitives.h"
-#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 

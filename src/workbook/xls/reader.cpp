@@ -7,8 +7,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "workbook/xls/cfb.h"
 #include "workbook/sheet/model.h"
+#include "workbook/xls/cfb.h"
 #include "workbook/xls/crypto.h"
 
 namespace vi2zezir::workbook {

@@ -5,8 +5,8 @@
 #include <bit>
 #include <cmath>
 
-#include "workbook/sheet/recalc.h"
 #include "workbook/sheet/model.h"
+#include "workbook/sheet/recalc.h"
 #include "workbook/xls/crypto.h"
 
 namespace vi2zezir::workbook {
