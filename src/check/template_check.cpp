@@ -467,9 +467,7 @@ Report CheckTemplateFile(const std::filesystem::path& path) {
     std::unique_ptr<workbook::Workbook> book;
     try {
         book = workbook::Workbook::Load(bytes);
-    } catch (const workbook::XlsError& e) {
-        throw CheckError(e.what());
-    } catch (const workbook::formula::FormulaError& e) {
+    } catch (const workbook::Error& e) {
         throw CheckError(e.what());
     } catch (const std::bad_alloc&) {
         throw CheckError("it needs more memory than is available");

@@ -48,7 +48,7 @@ Bytes SaveAgain(const Bytes& file) { return Workbook::Load(file)->Save(); }
 std::string LoadError(const Bytes& file) {
     try {
         Workbook::Load(file);
-    } catch (const XlsError& e) {
+    } catch (const Error& e) {
         return e.what();
     }
     return "opened";

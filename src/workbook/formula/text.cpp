@@ -8,7 +8,7 @@
 //   an unknown PtgFuncVar function number n -> "_FUNCn(args)"
 //   a 3-D reference whose sheet the workbook does not know -> "#REF!A1"
 // Malformed tokens, names the workbook does not know and external names
-// (PtgNameX) throw FormulaError.
+// (PtgNameX) throw Error (BadFormula).
 #include "workbook/formula/internal.h"
 
 #include <cstring>

@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,19 +22,6 @@
 #include "workbook/xls/cfb.h"
 
 namespace vi2zezir::workbook {
-
-// A workbook the engine cannot read or an edit it must refuse; the text is
-// the reason, the host adds the file or operation.
-class XlsError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// An edit Excel itself refuses (error 1004), with Excel's message.
-class EditRefused : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 inline constexpr std::uint32_t kLastRow = formula::kMaxRows - 1;
 inline constexpr std::uint16_t kDefaultXf = 15;
@@ -133,7 +119,7 @@ struct TrackedPos {
 
 class Workbook : private formula::WorkbookContext {
 public:
-    // Parses a whole .xls file. Throws XlsError with the reason.
+    // Parses a whole .xls file. Throws Error with the reason.
     static std::unique_ptr<Workbook> Load(std::span<const std::uint8_t> fileBytes);
     ~Workbook() override;
 
@@ -145,19 +131,19 @@ public:
     std::size_t SheetCount() const { return sheets_.size(); }
     std::size_t WorksheetCount() const;
 
-    // ---- operations on the editable (first) worksheet; may throw EditRefused
+    // ---- operations on the editable (first) worksheet; may throw Error (RefusedEdit)
     // Excel's Find with a new instance's settings: formulas, part, by rows,
     // case-insensitive; the search starts after A1 and ends with A1.
     std::optional<TrackedPos> Find(std::u16string_view what);
     // Each changed cell is entered again as typed, or kept text where it has
-    // the quote prefix; a result that cannot be entered throws EditRefused
+    // the quote prefix; a result that cannot be entered throws Error (RefusedEdit)
     // naming its cell.
     void Replace(std::u16string_view what, std::u16string_view replacement);
     void InsertShiftDown(std::uint32_t row, std::uint16_t col);
     void PutContent(std::uint32_t row, std::uint16_t col, const Content& content);
     // Typed-input rules (en-US): numbers, percentages, currency, dates (also
     // with month names), times, booleans, "=" formulas, the leading
-    // apostrophe. Throws EditRefused for a formula that does not parse.
+    // apostrophe. Throws Error (RefusedEdit) for a formula that does not parse.
     Content ParseTypedInput(std::u16string_view text, std::uint32_t row, std::uint16_t col);
     formula::Tokens ParseFormula(std::u16string_view text);
     // The number format of that code, added to the workbook when new.

@@ -319,7 +319,7 @@ Recalculation::OtherSheet& Recalculation::Other(std::uint16_t sheet) {
         if (it == shared.end()) continue;
         try {
             f.tokens = formula::Unshare(it->second, {f.row, f.col});
-        } catch (const formula::FormulaError&) {}
+        } catch (const Error&) {}
     }
     return other;
 }
@@ -452,7 +452,7 @@ void Recalculation::BuildNodes() {
         refs = {};
         try {
             formula::CollectReferences(tokens, sheet, host, Context(), inName, refs);
-        } catch (const formula::FormulaError&) {
+        } catch (const Error&) {
             refs.anywhere = true;
         }
     };

@@ -28,7 +28,7 @@ std::string Hex(std::size_t v) {
     return buf;
 }
 
-[[noreturn]] void Bad(const std::string& why) { throw XlsError(why); }
+[[noreturn]] void Bad(const std::string& why, ErrorKind kind = ErrorKind::Damaged) { throw Error(kind, why); }
 
 // Excel 2.1 to 4.0 files start with BOF records of their own opcodes, in a
 // compound file or (mostly) without one.
@@ -100,7 +100,7 @@ private:
 
 void XlsReader::ReadGlobals() {
     RecordReader reader(stream_);
-    if (reader.Next() && IsOlderBof(reader.Current().opcode)) Bad(kOlderFormat);
+    if (reader.Next() && IsOlderBof(reader.Current().opcode)) Bad(kOlderFormat, ErrorKind::Unsupported);
     if (!reader.Valid() || reader.Current().opcode != op::kBof || reader.Current().data.size() < 4)
         Bad("the Workbook stream does not start with a BOF record");
     {
@@ -108,8 +108,9 @@ void XlsReader::ReadGlobals() {
         const std::uint16_t vers = GetU16(bof);
         const std::uint16_t dt = GetU16(bof.subspan(2));
         if ((vers & 0xFF00) == 0x0500)
-            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
-        if (vers != 0x0600) Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")");
+            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened", ErrorKind::Unsupported);
+        if (vers != 0x0600)
+            Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")", ErrorKind::Unsupported);
         if (dt != 0x0005) Bad("the Workbook stream does not start with the workbook globals");
         wb_.globals_.push_back({op::kBof, {bof.begin(), bof.end()}});
     }
@@ -245,7 +246,7 @@ void XlsReader::AddSite(const FormulaSite& site, std::vector<std::pair<std::uint
     try {
         formula::CollectReferencedColumns(wb_.SiteTokens(site), site.sheet == kNameSite ? wb_.editable_ : site.sheet,
                                           wb_, cols);
-    } catch (const formula::FormulaError&) {
+    } catch (const Error&) {
         return; // tokens the library cannot walk stay as they are
     }
     bool any = false;
@@ -604,7 +605,7 @@ void XlsReader::FinishCells() {
         }
         try {
             f.tokens = formula::Unshare(it->second, {f.row, f.col});
-        } catch (const formula::FormulaError& e) {
+        } catch (const Error& e) {
             Bad(std::string("a shared formula cannot be expanded: ") + e.what());
         }
         f.grbit &= static_cast<std::uint16_t>(~0x0008); // no longer shared
@@ -625,10 +626,10 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     cfb::CompoundFile file;
     try {
         file = cfb::Read(fileBytes);
-    } catch (const cfb::CfbError& e) {
+    } catch (const Error& e) {
         if (fileBytes.size() >= 4 && IsOlderBof(GetU16(fileBytes)) && GetU16(fileBytes.subspan(2)) <= 16)
-            Bad(kOlderFormat);
-        Bad(std::string("it is not an Excel workbook (") + e.what() + ")");
+            Bad(kOlderFormat, ErrorKind::Unsupported);
+        Bad(std::string("it is not an Excel workbook (") + e.what() + ")", e.Kind());
     }
     // Excel 97 and later write "Workbook", Excel 5.0/95 "Book"; some writers
     // put the newer records in a stream of the older name. The BOF record,
@@ -636,7 +637,7 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     std::u16string streamName = u"Workbook";
     if (!file.FindStream(streamName)) streamName = u"Book";
     const cfb::Entry* stream = file.FindStream(streamName);
-    if (!stream) Bad("it holds no Workbook stream");
+    if (!stream) Bad("it holds no Workbook stream", ErrorKind::NotAWorkbook);
     std::unique_ptr<Workbook> wb(new Workbook());
     wb->streamName_ = stream->name;
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));
