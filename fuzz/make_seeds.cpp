@@ -18,7 +18,7 @@
 
 #include "workbook/engine.h"
 #include "workbook/formula/formula.h"
-#include "workbook/xls_builder.h"
+#include "workbook/testing/xls_builder.h"
 #include "workbook/xlsx/package.h"
 
 namespace fs = std::filesystem;

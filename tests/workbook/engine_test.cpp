@@ -18,7 +18,7 @@
 #include "servers/failure.h"
 #include "workbook/engine.h"
 #include "workbook/sheet/model.h"
-#include "workbook/xls_builder.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace vi2zezir::workbook {
 namespace {

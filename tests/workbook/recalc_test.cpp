@@ -11,7 +11,7 @@
 
 #include "workbook/sheet/model.h"
 #include "workbook/sheet/recalc.h"
-#include "workbook/xls_builder.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace vi2zezir::workbook {
 namespace {

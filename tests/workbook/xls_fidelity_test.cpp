@@ -5,7 +5,7 @@
 #include <map>
 
 #include "workbook/sheet/model.h"
-#include "workbook/xls_builder.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace vi2zezir::workbook {
 namespace {
