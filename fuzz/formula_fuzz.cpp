@@ -3,7 +3,7 @@
 // Text that parses must print, and the printed form must be a fixed point:
 // printing what it parses to gives the same text again.
 #include "workbook/formula/formula.h"
-#include "workbook/sheet/model.h"
+#include "workbook/inspect.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,7 +1,8 @@
 // libFuzzer target for the BIFF8 workbook reader: any input either loads or
-// throws the engine's Error; a
-// workbook that loaded must answer the engine's read-only questions, save,
-// and load again from what it saved.
+// throws the engine's Error; a workbook that loaded must answer the engine's
+// read-only questions, save, and load again from what it saved. It drives the
+// model directly, below the automation layer, so it includes the internal
+// header.
 #include "workbook/sheet/model.h"
 
 #include <cstdint>

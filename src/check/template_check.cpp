@@ -7,9 +7,7 @@
 
 #include "export/placeholder_tables.h"
 #include "text/utf.h"
-#include "workbook/formula/formula.h"
-#include "workbook/sheet/model.h"
-#include "workbook/xls/cfb.h"
+#include "workbook/inspect.h"
 
 namespace vi2zezir::check {
 namespace {
@@ -316,7 +314,7 @@ std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) throw CheckError("cannot read it: " + ec.message());
     if (size == 0) throw CheckError("the file is empty");
-    if (size > workbook::cfb::kMaxFileSize) throw CheckError("the file is too large");
+    if (size > workbook::kMaxWorkbookFileSize) throw CheckError("the file is too large");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
     if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
@@ -413,20 +411,20 @@ std::u16string NearestKnownName(std::u16string_view text) {
     return std::u16string(best);
 }
 
-Report CheckWorkbook(workbook::Workbook& book) {
+Report CheckWorkbook(workbook::WorkbookContents book) {
     Report report;
-    for (std::size_t s = 0; s < book.SheetCount(); ++s) report.sheetNames.push_back(book.SheetNameAt(s));
-    report.filledSheet = book.EditableSheet();
+    for (const auto& sheet : book.sheets) report.sheetNames.push_back(sheet.name);
+    report.filledSheet = book.editableSheet;
 
     std::vector<TemplateCell> cells;
-    for (auto& t : book.SheetTexts(report.filledSheet)) cells.push_back({t.row, t.col, std::move(t.text)});
+    for (auto& t : book.sheets[report.filledSheet].texts) cells.push_back({t.row, t.col, std::move(t.text)});
     std::array<SimulatedRun, kVersions.size()> runs;
     for (std::size_t v = 0; v < kVersions.size(); ++v) runs[v] = SimulateTransfer(cells, kVersions[v]);
 
-    for (std::size_t s = 0; s < book.SheetCount(); ++s) {
+    for (std::size_t s = 0; s < book.sheets.size(); ++s) {
         std::vector<TemplateCell> other;
         if (s != report.filledSheet)
-            for (auto& t : book.SheetTexts(s)) other.push_back({t.row, t.col, std::move(t.text)});
+            for (auto& t : book.sheets[s].texts) other.push_back({t.row, t.col, std::move(t.text)});
         const std::vector<TemplateCell>& sheetCells = s == report.filledSheet ? cells : other;
         for (std::size_t c = 0; c < sheetCells.size(); ++c) {
             for (const Token token : Tokens(sheetCells[c].text)) {
@@ -464,15 +462,15 @@ Report CheckWorkbook(workbook::Workbook& book) {
 
 Report CheckTemplateFile(const std::filesystem::path& path) {
     const std::vector<std::uint8_t> bytes = ReadFile(path);
-    std::unique_ptr<workbook::Workbook> book;
+    workbook::WorkbookContents book;
     try {
-        book = workbook::Workbook::Load(bytes);
+        book = workbook::ReadContents(bytes);
     } catch (const workbook::Error& e) {
         throw CheckError(e.what());
     } catch (const std::bad_alloc&) {
         throw CheckError("it needs more memory than is available");
     }
-    return CheckWorkbook(*book);
+    return CheckWorkbook(std::move(book));
 }
 
 } // namespace vi2zezir::check

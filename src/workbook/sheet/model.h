@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "workbook/formula/formula.h"
+#include "workbook/inspect.h"
 #include "workbook/sheet/shared_strings.h"
 #include "workbook/xls/biff.h"
 #include "workbook/xls/cfb.h"
@@ -24,6 +25,8 @@
 namespace vi2zezir::workbook {
 
 inline constexpr std::uint32_t kLastRow = formula::kMaxRows - 1;
+static_assert(kSheetRows == formula::kMaxRows && kSheetCols == formula::kMaxCols);
+static_assert(kMaxWorkbookFileSize == cfb::kMaxFileSize);
 inline constexpr std::uint16_t kDefaultXf = 15;
 
 enum class CellKind : std::uint8_t { Blank, Number, Text, Boolean, Error, Formula };
@@ -166,11 +169,7 @@ public:
     void Untrack(TrackedPos& pos);
 
     // ---- read-only view of every sheet, for tools that inspect a template
-    struct SheetText {
-        std::uint32_t row = 0;
-        std::uint16_t col = 0;
-        std::u16string text;
-    };
+    using SheetText = workbook::SheetText;
     // Sheets are numbered in workbook order; EditableSheet() is the first
     // worksheet, the one the operations above change.
     std::size_t EditableSheet() const { return editable_; }
@@ -279,14 +278,7 @@ private:
     std::uint64_t findClock_ = 0;
 };
 
-// Case folding for comparisons without regard to case (Latin, Greek, Cyrillic).
-// ASCII, by far the most common, is folded inline.
-char16_t FoldCaseBeyondAscii(char16_t c) noexcept;
-inline char16_t FoldCase(char16_t c) noexcept {
-    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-    return FoldCaseBeyondAscii(c);
-}
-std::u16string Fold(std::u16string_view text);
+// FoldCase and Fold, for comparisons without regard to case, are in inspect.h.
 // A 64-bit set of the (folded) characters of a text: a cheap pre-test for
 // "contains".
 std::uint64_t CharSig(std::u16string_view text) noexcept;

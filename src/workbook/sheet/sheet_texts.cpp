@@ -47,4 +47,16 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet) {
     return texts;
 }
 
+WorkbookContents ReadContents(std::span<const std::uint8_t> fileBytes) {
+    auto book = Workbook::Load(fileBytes);
+    WorkbookContents contents;
+    contents.editableSheet = book->EditableSheet();
+    contents.sheets.resize(book->SheetCount());
+    for (std::size_t s = 0; s < contents.sheets.size(); ++s) {
+        contents.sheets[s].name = book->SheetNameAt(s);
+        contents.sheets[s].texts = book->SheetTexts(s);
+    }
+    return contents;
+}
+
 } // namespace vi2zezir::workbook
