@@ -4,6 +4,26 @@
 // touches only the cells below it in its column, with an index from column to
 // the formulas that refer to it and a cache of Find results kept correct
 // under inserts and writes.
+//
+// The seam between the sheet semantics and the file format. The operations
+// (Find, Replace, inserts, typed input, recalculation) work on cells,
+// formulas as tokens, shared strings and the CellStyles interface
+// (sheet/styles.h): number format and quote prefix of a cell format, and new
+// formats cloned from one. The .xls reader (xls/reader.cpp) fills the model
+// and gives it an xls::XfTable; the writer (xls/writer.cpp) serialises it.
+// A second format implements CellStyles the same way.
+//
+// Not yet behind the seam, and the next step for a second format: what the
+// model keeps as BIFF records rather than as cells. globals_ and
+// sheetRecords_ hold the globals and the other sheets as RawRecords, and the
+// operations still read them directly in three places: SheetTexts reads the
+// text cells of other sheets (LABEL, LABELSST, RSTRING), ShiftFormulaSites
+// rewrites the rgce of formulas in other sheets and NAME records in place
+// (FormulaSite), and Recalculation reads values and NAME formulas from those
+// records to evaluate and writes cached results back. Each wants a small
+// interface of its own: "the texts of sheet s", "shift the formulas of other
+// sheets and names", "the value of a cell of another sheet / what depends on
+// this cell".
 #pragma once
 
 #include <array>
@@ -19,6 +39,7 @@
 #include "workbook/formula/formula.h"
 #include "workbook/inspect.h"
 #include "workbook/sheet/shared_strings.h"
+#include "workbook/sheet/styles.h"
 #include "workbook/xls/biff.h"
 #include "workbook/xls/cfb.h"
 
@@ -231,8 +252,7 @@ private:
     std::vector<RawRecord> globals_; // SST and EXTSST appear as empty markers
     SharedStrings sst_;
     std::uint32_t otherSheetsSstRefs_ = 0;
-    std::vector<std::vector<std::uint8_t>> xfs_; // XF payloads, original then added
-    std::size_t originalXfCount_ = 0;
+    std::unique_ptr<CellStyles> styles_; // an xls::XfTable for a workbook read from .xls
     std::unordered_map<std::uint32_t, std::uint16_t> xfWithFormat_;
     std::unordered_map<std::uint32_t, std::uint16_t> xfWithQuotePrefix_; // (xf << 1 | prefix) -> xf
     std::unordered_map<std::uint16_t, std::u16string> formats_;          // custom FORMAT records

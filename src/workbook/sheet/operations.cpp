@@ -202,10 +202,7 @@ const Cell* Workbook::CellAt(std::uint32_t row, std::uint16_t col) const {
     return const_cast<Workbook*>(this)->FindCell(col, row);
 }
 
-std::uint16_t Workbook::NumberFormatOfXf(std::uint16_t xf) const {
-    if (xf >= xfs_.size()) return 0;
-    return biff::GetU16(std::span(xfs_[xf]).subspan(2));
-}
+std::uint16_t Workbook::NumberFormatOfXf(std::uint16_t xf) const { return styles_->NumberFormat(xf); }
 
 std::u16string Workbook::FormatCode(std::uint16_t ifmt) const {
     if (auto it = formats_.find(ifmt); it != formats_.end()) return it->second;
@@ -248,49 +245,34 @@ std::uint16_t Workbook::CustomFormat(const std::u16string& code) {
     return next;
 }
 
-namespace {
-constexpr std::size_t kMaxXfs = 4050; // the format's limit on cell formats
-// f123Prefix, bit 3 of the XF's type-and-protection word that follows ifnt
-// and ifmt.
-constexpr std::size_t kXfTypeProtection = 4;
-constexpr std::uint8_t kXfQuotePrefix = 0x08;
-} // namespace
-
 std::uint16_t Workbook::XfWithFormat(std::uint16_t xf, std::uint16_t ifmt) {
     if (NumberFormatOfXf(xf) == ifmt) return xf;
     const std::uint32_t key = (std::uint32_t{xf} << 16) | ifmt;
     if (auto it = xfWithFormat_.find(key); it != xfWithFormat_.end()) return it->second;
-    if (xfs_.size() >= kMaxXfs) return xf;
-    std::vector<std::uint8_t> copy = xfs_[xf];
-    biff::PutU16(std::span(copy).subspan(2), ifmt);
-    copy[9] |= 0x04; // fAtrNum: the number format differs from the style's
-    const auto index = static_cast<std::uint16_t>(xfs_.size());
-    xfs_.push_back(std::move(copy));
-    xfWithFormat_[key] = index;
-    return index;
+    // With no room for another format the cell keeps its own: the value is
+    // right, only its display differs.
+    const auto index = styles_->AddWithNumberFormat(xf, ifmt);
+    if (!index) return xf;
+    xfWithFormat_[key] = *index;
+    return *index;
 }
 
-bool Workbook::HasQuotePrefix(std::uint16_t xf) const {
-    return xf < xfs_.size() && (xfs_[xf][kXfTypeProtection] & kXfQuotePrefix) != 0;
-}
+bool Workbook::HasQuotePrefix(std::uint16_t xf) const { return styles_->HasQuotePrefix(xf); }
 
 // Excel keeps the quote prefix in the cell's format, so setting or clearing it
 // gives the cell a format of its own: one clone per format and direction,
 // and the way back leads to the format it was cloned from.
 std::uint16_t Workbook::XfWithQuotePrefix(std::uint16_t xf, bool prefix) {
-    if (xf >= xfs_.size() || HasQuotePrefix(xf) == prefix) return xf;
+    if (xf >= styles_->Count() || HasQuotePrefix(xf) == prefix) return xf;
     const std::uint32_t key = (std::uint32_t{xf} << 1) | (prefix ? 1u : 0u);
     if (auto it = xfWithQuotePrefix_.find(key); it != xfWithQuotePrefix_.end()) return it->second;
     // Unlike a number format, the prefix cannot be dropped: without it the
     // text would be read as typed again by the next Replace.
-    if (xfs_.size() >= kMaxXfs) throw Error(ErrorKind::RefusedEdit, "Too many different cell formats.");
-    std::vector<std::uint8_t> copy = xfs_[xf];
-    copy[kXfTypeProtection] ^= kXfQuotePrefix;
-    const auto index = static_cast<std::uint16_t>(xfs_.size());
-    xfs_.push_back(std::move(copy));
-    xfWithQuotePrefix_[key] = index;
-    xfWithQuotePrefix_[(std::uint32_t{index} << 1) | (prefix ? 0u : 1u)] = xf;
-    return index;
+    const auto index = styles_->AddWithQuotePrefix(xf, prefix);
+    if (!index) throw Error(ErrorKind::RefusedEdit, "Too many different cell formats.");
+    xfWithQuotePrefix_[key] = *index;
+    xfWithQuotePrefix_[(std::uint32_t{*index} << 1) | (prefix ? 0u : 1u)] = xf;
+    return *index;
 }
 
 const std::u16string& Workbook::FormulaText(std::uint32_t id) {

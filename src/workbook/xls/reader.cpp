@@ -10,6 +10,7 @@
 #include "workbook/sheet/model.h"
 #include "workbook/xls/cfb.h"
 #include "workbook/xls/crypto.h"
+#include "workbook/xls/xf_table.h"
 
 namespace vi2zezir::workbook {
 
@@ -63,7 +64,11 @@ bool IsCellTableRecord(std::uint16_t opcode) {
 
 class XlsReader {
 public:
-    XlsReader(Workbook& wb, std::span<const std::uint8_t> stream) : wb_(wb), stream_(stream) {}
+    XlsReader(Workbook& wb, std::span<const std::uint8_t> stream) : wb_(wb), stream_(stream) {
+        auto xfs = std::make_unique<xls::XfTable>();
+        xfs_ = xfs.get();
+        wb_.styles_ = std::move(xfs);
+    }
 
     void ReadGlobals();
     void ReadSheets();
@@ -81,6 +86,7 @@ private:
     void AddSite(const FormulaSite& site, std::vector<std::pair<std::uint16_t, std::uint16_t>>& cols);
 
     Workbook& wb_;
+    xls::XfTable* xfs_ = nullptr; // wb_.styles_
     std::span<const std::uint8_t> stream_;
     std::vector<std::uint32_t> nameRecords_;
     std::vector<FormulaSite> nameSites_;
@@ -149,8 +155,7 @@ void XlsReader::ReadGlobals() {
         case op::kXf:
             // A short XF is kept as read; the engine reads the fields it
             // lacks as zeros (the first font, General).
-            wb_.xfs_.emplace_back(data.begin(), data.end());
-            if (wb_.xfs_.back().size() < 20) wb_.xfs_.back().resize(20, 0);
+            xfs_->AddRead(data);
             break;
         case op::kFormat: {
             if (data.size() < 2) break;
@@ -215,8 +220,8 @@ void XlsReader::ReadGlobals() {
     globalsEnd_ = reader.Position();
     if (!sawEof) Bad("the workbook globals end without an EOF record");
     if (wb_.sheets_.empty()) Bad("the workbook has no sheets");
-    if (wb_.xfs_.size() <= kDefaultXf) Bad("the workbook has too few XF (cell format) records");
-    wb_.originalXfCount_ = wb_.xfs_.size();
+    if (xfs_->Count() <= kDefaultXf) Bad("the workbook has too few XF (cell format) records");
+    xfs_->EndOfRead();
     if (!sawSst) {
         // Cells written later need a table: put one just before the EOF.
         wb_.globals_.insert(wb_.globals_.end() - 1, {op::kSst, {}});
@@ -339,7 +344,7 @@ std::size_t XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
 
 void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
     if (row > kLastRow || col >= formula::kMaxCols) Bad("a cell lies outside the sheet");
-    if (cell.xf >= wb_.xfs_.size())
+    if (cell.xf >= xfs_->Count())
         Bad("cell " + std::to_string(row + 1) + ":" + std::to_string(col + 1) + " uses cell format " +
             std::to_string(cell.xf) + ", which the workbook does not define");
     cell.row = row;
