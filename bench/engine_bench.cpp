@@ -15,7 +15,7 @@
 
 #include "servers/value.h"
 #include "workbook/engine.h"
-#include "workbook/xls_builder.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace {
 

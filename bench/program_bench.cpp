@@ -45,7 +45,7 @@
 #include "servers/value.h"
 #include "standin/quote_document.h"
 #include "workbook/engine.h"
-#include "workbook/xls_builder.h"
+#include "workbook/testing/xls_builder.h"
 
 extern char** environ;
 

@@ -1,6 +1,6 @@
 // libFuzzer target for the compound-file reader: any input either reads or
-// throws CfbError; whatever reads must survive a write and read back whole.
-#include "workbook/cfb.h"
+// throws Error; whatever reads must survive a write and read back whole.
+#include "workbook/xls/cfb.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cfb::CompoundFile file;
     try {
         file = cfb::Read({data, size});
-    } catch (const cfb::CfbError&) {
+    } catch (const vi2zezir::workbook::Error&) {
         return 0;
     }
     // A tree the reader accepted is one the writer must accept, and the

@@ -2,8 +2,8 @@
 // hostile .xls would hand them over) and as formula text (as Replace would).
 // Text that parses must print, and the printed form must be a fixed point:
 // printing what it parses to gives the same text again.
-#include "workbook/formula.h"
-#include "workbook/workbook_model.h"
+#include "workbook/formula/formula.h"
+#include "workbook/inspect.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -64,7 +64,7 @@ void FromText(const std::u16string& text, const FuzzWorkbook& book) {
     Tokens tokens;
     try {
         tokens = Parse(text, book);
-    } catch (const FormulaError&) {
+    } catch (const vi2zezir::workbook::Error&) {
         return;
     }
     const std::u16string printed = ToText(tokens, {}, book); // must not throw
@@ -85,8 +85,8 @@ void FromTokens(const std::uint8_t* data, std::size_t size, const FuzzWorkbook& 
         const std::u16string text = ToText(tokens, CellPos{7, 7}, book);
         try {
             Parse(text, book);
-        } catch (const FormulaError&) {}
-    } catch (const FormulaError&) {}
+        } catch (const vi2zezir::workbook::Error&) {}
+    } catch (const vi2zezir::workbook::Error&) {}
     FuzzCells cells;
     (void)Evaluate(tokens, 0, CellPos{7, 7}, book, cells);
     try {
@@ -94,7 +94,7 @@ void FromTokens(const std::uint8_t* data, std::size_t size, const FuzzWorkbook& 
         (void)ShiftForInsert(tokens, 0, InsertShift{0, 3, 1, 65535}, book);
         std::vector<std::pair<std::uint16_t, std::uint16_t>> columns;
         CollectReferencedColumns(tokens, 0, book, columns);
-    } catch (const FormulaError&) {}
+    } catch (const vi2zezir::workbook::Error&) {}
 }
 
 } // namespace

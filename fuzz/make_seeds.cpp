@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "workbook/engine.h"
-#include "workbook/formula.h"
-#include "workbook/xls_builder.h"
+#include "workbook/formula/formula.h"
+#include "workbook/testing/xls_builder.h"
 #include "workbook/xlsx/package.h"
 
 namespace fs = std::filesystem;
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
                     bytes.insert(bytes.end(), tokens.rgcb.begin(), tokens.rgcb.end());
                     WriteFile(seeds / "formula_fuzz" / ("tokens-" + std::to_string(n)), bytes);
                 }
-            } catch (const formula::FormulaError&) {
+            } catch (const Error&) {
                 // sheet and name references need a workbook: kept as text only
             }
             ++n;

@@ -1,8 +1,9 @@
 // libFuzzer target for the BIFF8 workbook reader: any input either loads or
-// throws XlsError (a FormulaError from a shared formula is wrapped too); a
-// workbook that loaded must answer the engine's read-only questions, save,
-// and load again from what it saved.
-#include "workbook/workbook_model.h"
+// throws the engine's Error; a workbook that loaded must answer the engine's
+// read-only questions, save, and load again from what it saved. It drives the
+// model directly, below the automation layer, so it includes the internal
+// header.
+#include "workbook/sheet/model.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,10 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<wb::Workbook> book;
     try {
         book = wb::Workbook::Load({data, size});
-    } catch (const wb::XlsError&) {
-        return 0;
-    } catch (const wb::formula::FormulaError&) {
-        return 0; // the engine's Open reports both as "cannot be opened"
+    } catch (const wb::Error&) {
+        return 0; // the engine's Open reports it as "cannot be opened"
     }
     (void)book->WorksheetCount();
     (void)book->Find(u"&DH_");
@@ -37,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> saved;
     try {
         saved = book->Save();
-    } catch (const wb::XlsError&) {
+    } catch (const wb::Error&) {
         return 0; // a workbook too large to write again is refused, not crashed on
     }
     // What the engine wrote it must read back, with as many sheets.

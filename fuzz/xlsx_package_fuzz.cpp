@@ -1,6 +1,6 @@
 // libFuzzer target for the .xlsx package reader: the zip container, the
 // content-type table, relationships, and the XML of every part. Any input
-// either reads or throws PackageError; a package that reads must save, and
+// either reads or throws Error; a package that reads must save, and
 // what it saves must open again with the same parts.
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +13,8 @@
 namespace {
 
 using namespace vi2zezir::workbook::xlsx;
+using vi2zezir::workbook::Error;
+using vi2zezir::workbook::ErrorKind;
 
 // Small enough that one input costs little, large enough for real parts.
 PackageLimits FuzzLimits() {
@@ -34,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool parsed = true;
         try {
             document = xml::ParseDocument({reinterpret_cast<const char*>(data), size});
-        } catch (const xml::XmlError&) {
+        } catch (const Error&) {
             parsed = false;
         }
         if (parsed) xml::ParseDocument(xml::Serialize(document));
@@ -59,14 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     for (const auto& rel : relationships.Items())
                         if (!rel.external) package.Has(relationships.TargetPart(rel));
                 }
-            } catch (const PackageError&) {}
+            } catch (const Error&) {}
         }
         try {
             FindWorkbookParts(package);
             DropCalcChain(package);
-        } catch (const PackageError&) {}
+        } catch (const Error&) {}
         saved = package.Save();
-    } catch (const PackageError&) {
+    } catch (const Error&) {
         return 0;
     }
     // What the writer made the reader must take, and every part that read
@@ -77,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<Package> again;
     try {
         again.emplace(Package::Open(saved, limits));
-    } catch (const PackageError& e) {
-        if (e.Kind() != PackageErrorKind::TooLarge) std::abort();
+    } catch (const Error& e) {
+        if (e.Kind() != ErrorKind::TooLarge) std::abort();
         return 0;
     }
     for (const auto& part : again->PartNames()) {
@@ -88,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string content;
         try {
             content = again->Read(part);
-        } catch (const PackageError& e) {
-            if (e.Kind() != PackageErrorKind::TooLarge) std::abort();
+        } catch (const Error& e) {
+            if (e.Kind() != ErrorKind::TooLarge) std::abort();
             continue;
         }
         if (!edited && content != before->second) std::abort();

@@ -13,7 +13,7 @@
 #include "export/writers.h"
 #include "servers/quote_source.h"
 #include "servers/sheet_host.h"
-#include "workbook/workbook_model.h"
+#include "workbook/inspect.h"
 
 namespace vi2zezir::check {
 namespace {
@@ -138,7 +138,7 @@ public:
     // Cells down: the cell at pos and every cell below it in its column move
     // one row down.
     void InsertShiftDown(CellPos pos) {
-        if (pos.row >= workbook::kLastRow)
+        if (pos.row >= workbook::kSheetRows - 1)
             throw Failure(kApplicationDefined, u"Insert method of Range class failed: the sheet is full.",
                           "Range.Insert");
         for (SimCell& cell : cells_)
@@ -223,8 +223,8 @@ private:
             row = row * 10 + (text[i] - u'0');
             ++i, ++digits;
         }
-        if (letters == 0 || digits == 0 || i != text.size() || row == 0 || row > workbook::kLastRow + 1 ||
-            col > workbook::formula::kMaxCols)
+        if (letters == 0 || digits == 0 || i != text.size() || row == 0 || row > workbook::kSheetRows ||
+            col > workbook::kSheetCols)
             return std::nullopt;
         return CellPos{static_cast<std::uint32_t>(row - 1), static_cast<std::uint16_t>(col - 1)};
     }

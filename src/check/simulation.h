@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/workbook_model.h"
+#include "workbook/inspect.h"
 
 namespace vi2zezir::check {
 
@@ -33,7 +33,7 @@ std::u16string ItemMarker(std::u16string_view fieldName, int line); // line from
 std::u16string MacroMarker(std::u16string_view placeholder);
 
 // A cell of the template and its formula-bar text, as the engine reads it.
-using TemplateCell = workbook::Workbook::SheetText;
+using TemplateCell = workbook::SheetText;
 
 struct CellPos {
     std::uint32_t row = 0;

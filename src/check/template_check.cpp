@@ -7,9 +7,7 @@
 
 #include "base/utf.h"
 #include "export/placeholder_tables.h"
-#include "workbook/cfb.h"
-#include "workbook/formula.h"
-#include "workbook/workbook_model.h"
+#include "workbook/inspect.h"
 
 namespace vi2zezir::check {
 namespace {
@@ -317,7 +315,7 @@ std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) throw CheckError("cannot read it: " + ec.message());
     if (size == 0) throw CheckError("the file is empty");
-    if (size > workbook::cfb::kMaxFileSize) throw CheckError("the file is too large");
+    if (size > workbook::kMaxWorkbookFileSize) throw CheckError("the file is too large");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
     if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
@@ -414,21 +412,17 @@ std::u16string NearestKnownName(std::u16string_view text) {
     return std::u16string(best);
 }
 
-Report CheckWorkbook(workbook::Workbook& book) {
+Report CheckWorkbook(workbook::WorkbookContents book) {
     Report report;
-    for (std::size_t s = 0; s < book.SheetCount(); ++s) report.sheetNames.push_back(book.SheetNameAt(s));
-    report.filledSheet = book.EditableSheet();
+    for (const auto& sheet : book.sheets) report.sheetNames.push_back(sheet.name);
+    report.filledSheet = book.editableSheet;
 
-    // Placeholders begin with "&": the cells without one play no part, and on
-    // a filled workbook they are nearly all.
-    const std::vector<TemplateCell> cells = book.SheetTexts(report.filledSheet, u'&');
+    const std::vector<TemplateCell> cells = std::move(book.sheets[report.filledSheet].texts);
     std::array<SimulatedRun, kVersions.size()> runs;
     for (std::size_t v = 0; v < kVersions.size(); ++v) runs[v] = SimulateTransfer(cells, kVersions[v]);
 
-    for (std::size_t s = 0; s < book.SheetCount(); ++s) {
-        std::vector<TemplateCell> other;
-        if (s != report.filledSheet) other = book.SheetTexts(s, u'&');
-        const std::vector<TemplateCell>& sheetCells = s == report.filledSheet ? cells : other;
+    for (std::size_t s = 0; s < book.sheets.size(); ++s) {
+        const std::vector<TemplateCell>& sheetCells = s == report.filledSheet ? cells : book.sheets[s].texts;
         for (std::size_t c = 0; c < sheetCells.size(); ++c) {
             for (const Token token : Tokens(sheetCells[c].text)) {
                 Placeholder p;
@@ -465,17 +459,17 @@ Report CheckWorkbook(workbook::Workbook& book) {
 
 Report CheckTemplateFile(const std::filesystem::path& path) {
     const std::vector<std::uint8_t> bytes = ReadFile(path);
-    std::unique_ptr<workbook::Workbook> book;
+    workbook::WorkbookContents book;
     try {
-        book = workbook::Workbook::Load(bytes);
-    } catch (const workbook::XlsError& e) {
-        throw CheckError(e.what());
-    } catch (const workbook::formula::FormulaError& e) {
+        // Placeholders begin with "&": the cells without one play no part, and
+        // on a filled workbook they are nearly all.
+        book = workbook::ReadContents(bytes, u'&');
+    } catch (const workbook::Error& e) {
         throw CheckError(e.what());
     } catch (const std::bad_alloc&) {
         throw CheckError("it needs more memory than is available");
     }
-    return CheckWorkbook(*book);
+    return CheckWorkbook(std::move(book));
 }
 
 } // namespace vi2zezir::check

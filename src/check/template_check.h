@@ -15,7 +15,7 @@
 #include "check/simulation.h"
 
 namespace vi2zezir::workbook {
-class Workbook;
+struct WorkbookContents;
 }
 
 namespace vi2zezir::check {
@@ -96,7 +96,7 @@ struct Report {
 
 // Reads the template (never writing it) and checks it. Throws CheckError.
 Report CheckTemplateFile(const std::filesystem::path& path);
-Report CheckWorkbook(workbook::Workbook& book);
+Report CheckWorkbook(workbook::WorkbookContents book);
 
 // The nearest name of the tables (edit distance, letters without regard to case).
 std::u16string NearestKnownName(std::u16string_view text);

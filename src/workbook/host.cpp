@@ -1,25 +1,41 @@
 // The SheetHost object model over the workbook model: Application,
 // Workbooks, Workbook, Worksheet and Range, with a new Excel instance's
-// behaviour and error 1004 where Excel refuses.
+// behaviour and error 1004 where Excel refuses. Every engine Error that
+// reaches the automation world becomes a Failure here, in Raise.
 #include <cmath>
 #include <fstream>
 #include <system_error>
 
 #include "base/failure.h"
+#include "base/utf.h"
 #include "workbook/engine.h"
 #include "workbook/output_file.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 namespace {
 
-std::u16string Widen(std::string_view s) {
-    // Reasons are ASCII; paths come in as UTF-16 already.
-    return std::u16string(s.begin(), s.end());
-}
-
 [[noreturn]] void Fail(std::u16string description, std::string source) {
     throw Failure(kApplicationDefined, std::move(description), std::move(source));
+}
+
+// The engine's edge: an Error as Excel reports a failed operation, error 1004
+// with the reason, set in the operation's own words ("'q.xls' cannot be
+// opened: <reason>."). Reasons are UTF-8 and may name sheets and parts in
+// any script.
+[[noreturn]] void Raise(const Error& error, std::string source, std::u16string_view lead = {},
+                        std::u16string_view tail = {}) {
+    Fail(std::u16string(lead) + text::FromUtf8(error.what()) + std::u16string(tail), std::move(source));
+}
+
+// Runs an engine operation, raising its Error.
+template <class F>
+void Guard(F&& operation, const char* source, std::u16string_view lead = {}, std::u16string_view tail = {}) {
+    try {
+        operation();
+    } catch (const Error& e) {
+        Raise(e, source, lead, tail);
+    }
 }
 
 bool ParseA1(std::u16string_view text, std::uint32_t& row, std::uint16_t& col) {
@@ -85,7 +101,7 @@ public:
     }
 
     std::u16string Address() override {
-        if (!pos_) return u"$1:$" + Widen(std::to_string(formula::kMaxRows));
+        if (!pos_) return u"$1:$" + text::FromUtf8(std::to_string(formula::kMaxRows));
         // Built in place: the item writer asks for it on every line.
         char16_t text[16];
         std::size_t n = 0;
@@ -167,19 +183,6 @@ private:
         return *book_->model;
     }
 
-    template <class F>
-    static void Guard(F&& f, const char* source) {
-        try {
-            f();
-        } catch (const EditRefused& e) {
-            Fail(Widen(e.what()), source);
-        } catch (const XlsError& e) {
-            Fail(Widen(e.what()), source);
-        } catch (const formula::FormulaError& e) {
-            Fail(Widen(e.what()), source);
-        }
-    }
-
     std::shared_ptr<Book> book_;
     TrackedPos cell_;
     TrackedPos* pos_ = nullptr; // &cell_, or nullptr for all cells
@@ -249,7 +252,7 @@ std::vector<std::uint8_t> ReadTemplate(const std::filesystem::path& path, const 
                  u"location is correct.",
              "Workbooks.Open");
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec) Fail(u"'" + name + u"' cannot be read: " + Widen(ec.message()) + u".", "Workbooks.Open");
+    if (ec) Fail(u"'" + name + u"' cannot be read: " + text::FromUtf8(ec.message()) + u".", "Workbooks.Open");
     if (size == 0) Fail(u"'" + name + u"' cannot be opened: the file is empty.", "Workbooks.Open");
     if (size > cfb::kMaxFileSize) Fail(u"'" + name + u"' cannot be opened: the file is too large.", "Workbooks.Open");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
@@ -272,15 +275,15 @@ public:
         if (!app_->options.outputPath.empty()) RefuseTemplateAsOutput(app_->options.outputPath, path, "Workbooks.Open");
         const auto bytes = ReadTemplate(path, filename);
         auto book = std::make_shared<Book>();
-        try {
-            book->model = Workbook::Load(bytes);
-        } catch (const XlsError& e) {
-            Fail(u"'" + filename + u"' cannot be opened: " + Widen(e.what()) + u".", "Workbooks.Open");
-        } catch (const formula::FormulaError& e) {
-            Fail(u"'" + filename + u"' cannot be opened: " + Widen(e.what()) + u".", "Workbooks.Open");
-        } catch (const std::bad_alloc&) {
-            Fail(u"'" + filename + u"' cannot be opened: it needs more memory than is available.", "Workbooks.Open");
-        }
+        Guard(
+            [&] {
+                try {
+                    book->model = Workbook::Load(bytes);
+                } catch (const std::bad_alloc&) {
+                    throw Error(ErrorKind::TooLarge, "it needs more memory than is available");
+                }
+            },
+            "Workbooks.Open", u"'" + filename + u"' cannot be opened: ", u".");
         book->path = path;
         app_->books.push_back(book);
         return std::make_shared<WorkbookImpl>(book);
@@ -303,22 +306,18 @@ std::filesystem::path WriteOutput(const AppState& app, const Book& book, std::sp
     const bool claimed = path.empty();
     if (claimed) {
         const auto folder = app.options.newFileFolder.empty() ? std::filesystem::path(".") : app.options.newFileFolder;
-        try {
-            path = ClaimFilledName(folder, book.path.stem());
-        } catch (const OutputError& e) {
-            Fail(u"No new file can be made in '" + folder.u16string() + u"': " + Widen(e.what()) + u".",
-                 "Application.Visible");
-        }
+        Guard([&] { path = ClaimFilledName(folder, book.path.stem()); }, "Application.Visible",
+              u"No new file can be made in '" + folder.u16string() + u"': ", u".");
     } else {
         // Asked again: a link to a template may have been made since Open.
         for (const auto& other : app.books) RefuseTemplateAsOutput(path, other->path, "Application.Visible");
     }
     try {
         WriteFileAtomically(path, bytes);
-    } catch (const OutputError& e) {
+    } catch (const Error& e) {
         std::error_code ec;
         if (claimed) std::filesystem::remove(path, ec); // the name was taken for this file alone
-        Fail(u"'" + path.u16string() + u"' cannot be written: " + Widen(e.what()) + u".", "Application.Visible");
+        Raise(e, "Application.Visible", u"'" + path.u16string() + u"' cannot be written: ", u".");
     }
     return path;
 }
@@ -338,11 +337,17 @@ public:
         for (auto& book : app_->books) {
             if (!book->model || book->saved) continue;
             std::vector<std::uint8_t> bytes;
-            try {
-                bytes = book->model->Save();
-            } catch (const std::exception& e) {
-                Fail(u"The workbook cannot be written: " + Widen(e.what()) + u".", "Application.Visible");
-            }
+            Guard(
+                [&] {
+                    try {
+                        bytes = book->model->Save();
+                    } catch (const Error&) {
+                        throw;
+                    } catch (const std::exception& e) { // out of memory, a size beyond the containers'
+                        throw Error(ErrorKind::CannotWrite, e.what());
+                    }
+                },
+                "Application.Visible", u"The workbook cannot be written: ", u".");
             const auto path = WriteOutput(*app_, *book, bytes);
             book->saved = true;
             if (app_->options.onSaved) app_->options.onSaved(path);

@@ -77,9 +77,9 @@ int WriteAndFlush(int fd, std::span<const std::uint8_t> bytes) {
 void RenameOver(const fs::path& from, const fs::path& to) {
 #ifdef _WIN32
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        throw OutputError(std::system_category().message(static_cast<int>(GetLastError())));
+        throw Error(ErrorKind::CannotWrite, std::system_category().message(static_cast<int>(GetLastError())));
 #else
-    if (::rename(from.c_str(), to.c_str()) != 0) throw OutputError(Reason(errno));
+    if (::rename(from.c_str(), to.c_str()) != 0) throw Error(ErrorKind::CannotWrite, Reason(errno));
     // The new name must reach the disk as well as the data. Not every file
     // system can flush a folder; the file is complete either way, so a
     // refusal here fails nothing.
@@ -109,7 +109,7 @@ void WriteFileAtomically(const fs::path& path, std::span<const std::uint8_t> byt
     fs::path target = path;
     if (fs::is_symlink(path, ec)) {
         target = fs::weakly_canonical(path, ec);
-        if (ec) throw OutputError("the link cannot be followed: " + ec.message());
+        if (ec) throw Error(ErrorKind::CannotWrite, "the link cannot be followed: " + ec.message());
     }
     std::minstd_rand random(std::random_device{}() ^
                             static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
@@ -118,15 +118,15 @@ void WriteFileAtomically(const fs::path& path, std::span<const std::uint8_t> byt
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temporary = TemporaryName(target, random);
         fd = CreateNew(temporary);
-        if (fd < 0 && errno != EEXIST) throw OutputError(Reason(errno));
+        if (fd < 0 && errno != EEXIST) throw Error(ErrorKind::CannotWrite, Reason(errno));
     }
-    if (fd < 0) throw OutputError("no temporary file could be created beside it");
+    if (fd < 0) throw Error(ErrorKind::CannotWrite, "no temporary file could be created beside it");
     const int written = WriteAndFlush(fd, bytes);
     const int closed = CloseFile(fd) == 0 ? 0 : errno;
     try {
-        if (written != 0 || closed != 0) throw OutputError(Reason(written != 0 ? written : closed));
+        if (written != 0 || closed != 0) throw Error(ErrorKind::CannotWrite, Reason(written != 0 ? written : closed));
         RenameOver(temporary, target);
-    } catch (const OutputError&) {
+    } catch (const Error&) {
         fs::remove(temporary, ec);
         throw;
     }
@@ -142,13 +142,13 @@ fs::path ClaimFilledName(const fs::path& folder, const fs::path& stem) {
                 const int error = errno;
                 std::error_code ec;
                 fs::remove(candidate, ec);
-                throw OutputError(Reason(error));
+                throw Error(ErrorKind::CannotWrite, Reason(error));
             }
             return candidate;
         }
-        if (errno != EEXIST) throw OutputError(Reason(errno));
+        if (errno != EEXIST) throw Error(ErrorKind::CannotWrite, Reason(errno));
     }
-    throw OutputError("no new file name is free");
+    throw Error(ErrorKind::CannotWrite, "no new file name is free");
 }
 
 } // namespace vi2zezir::workbook

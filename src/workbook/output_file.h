@@ -6,15 +6,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <stdexcept>
+
+#include "workbook/error.h"
 
 namespace vi2zezir::workbook {
 
-// A file that cannot be written or claimed; the text is the system's reason.
-class OutputError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// Both throw Error (CannotWrite) for a file that cannot be written or
+// claimed; the reason is the system's.
 
 // Writes the bytes to a new temporary file in the target's folder, flushes
 // it to the disk and renames it over `path`. A symbolic link at `path` is

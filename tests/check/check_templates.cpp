@@ -10,9 +10,9 @@
 #include "export/writers.h"
 #include "quote_template.h"
 #include "servers/quote_source.h"
-#include "workbook/cfb.h"
 #include "workbook/engine.h"
-#include "workbook/workbook_model.h"
+#include "workbook/inspect.h"
+#include "workbook/xls/cfb.h"
 #include "workbook_writer.h"
 
 namespace vi2zezir::test {
@@ -152,12 +152,12 @@ FilledWorkbook RealTransfer(const fs::path& templatePath, std::u16string_view ve
 
     // Read back from the file, as the user's spreadsheet would.
     const auto bytes = ReadAll(out);
-    auto book = workbook::Workbook::Load(bytes);
+    const auto book = workbook::ReadContents(bytes);
     FilledWorkbook result;
-    for (std::size_t s = 0; s < book->SheetCount(); ++s) {
-        auto& texts = result.sheets[book->SheetNameAt(s)];
-        for (auto& t : book->SheetTexts(s)) texts[{t.row, t.col}] = t.text;
-        if (s == book->EditableSheet()) result.filled = texts;
+    for (std::size_t s = 0; s < book.sheets.size(); ++s) {
+        auto& texts = result.sheets[book.sheets[s].name];
+        for (const auto& t : book.sheets[s].texts) texts[{t.row, t.col}] = t.text;
+        if (s == book.editableSheet) result.filled = texts;
     }
     fs::remove(out);
     return result;

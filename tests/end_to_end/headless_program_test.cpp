@@ -17,8 +17,8 @@
 #include "quote_template.h"
 #include "support/libreoffice.h"
 #include "vi2zezir_version.h"
-#include "workbook/biff.h"
-#include "workbook/cfb.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/cfb.h"
 
 namespace {
 

@@ -21,6 +21,8 @@
 #include "support/bytes.h"
 #include "support/expect_failure.h"
 #include "workbook/engine.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/cfb.h"
 
 namespace vi2zezir {
 namespace {

@@ -1,4 +1,4 @@
-#include "workbook/biff.h"
+#include "workbook/xls/biff.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "workbook/cfb.h"
+#include "workbook/xls/cfb.h"
 
 #include "support/bytes.h"
 
@@ -153,11 +153,11 @@ private:
     const Bytes& file_;
 };
 
-void ExpectCfbError(const Bytes& bytes, const std::string& fragment) {
+void ExpectError(const Bytes& bytes, const std::string& fragment) {
     try {
         Read(bytes);
-        ADD_FAILURE() << "expected CfbError containing \"" << fragment << "\"";
-    } catch (const CfbError& e) {
+        ADD_FAILURE() << "expected an Error containing \"" << fragment << "\"";
+    } catch (const Error& e) {
         EXPECT_THAT(e.what(), HasSubstr(fragment));
     }
 }
@@ -230,15 +230,15 @@ TEST(CfbFindStream, IgnoresCaseAndSkipsStorages) {
 TEST(CfbWrite, RefusesTreesTheFormatCannotHold) {
     CompoundFile duplicate;
     duplicate.entries = {Stream(u"Book", {}), Stream(u"BOOK", {})};
-    EXPECT_THROW(Write(duplicate), CfbError);
+    EXPECT_THROW(Write(duplicate), Error);
 
     CompoundFile longName;
     longName.entries = {Stream(std::u16string(32, u'x'), {})};
-    EXPECT_THROW(Write(longName), CfbError);
+    EXPECT_THROW(Write(longName), Error);
 
     CompoundFile noName;
     noName.entries = {Storage(u"S", {Stream(u"", {})})};
-    EXPECT_THROW(Write(noName), CfbError);
+    EXPECT_THROW(Write(noName), Error);
 
     CompoundFile maxName;
     maxName.entries = {Stream(std::u16string(31, u'x'), Pattern(3, 3))};
@@ -367,7 +367,7 @@ TEST(CfbVersion4, ReadsFourKilobyteSectorsAndSixtyFourBitSizes) {
     Bytes huge = file;
     const std::size_t workbookEntry = (dirStart + 1) * 4096 + 128;
     Put32(huge, workbookEntry + 0x7C, 1);
-    ExpectCfbError(huge, "claims 4294976296 bytes");
+    ExpectError(huge, "claims 4294976296 bytes");
 }
 
 // ---------------------------------------------------------------------------
@@ -402,7 +402,7 @@ TEST(CfbTolerance, ChainLongerThanSizeIsCutAndUnpaddedLastSectorIsRead) {
     ExpectSameEntries(file.entries, Read(unpadded).entries);
     // One byte of the stream itself missing is truncation.
     unpadded.pop_back();
-    ExpectCfbError(unpadded, "file is truncated");
+    ExpectError(unpadded, "file is truncated");
 }
 
 // What other readers take in their stride and nothing is lost by: a wrong
@@ -424,19 +424,19 @@ TEST(CfbTolerance, ByteOrderUnusedLinksAndAnUnpaddedMiniStream) {
     Put32(unused, map.DirEntryOffset(u"\x05SummaryInformation") + 0x48, 3);
     ExpectSameEntries(file.entries, Read(unused).entries);
     unused[V3Map::SectorOffset(Get32(good, 0x30)) + 3 * 128 + 0x42] = 18;
-    ExpectCfbError(unused, "directory entry 3 is linked into the tree but is of type 18");
+    ExpectError(unused, "directory entry 3 is linked into the tree but is of type 18");
 
     // Only small streams: the mini stream is the file's last sector.
     const std::uint32_t miniStart = Get32(good, map.DirEntryOffset(u"Root Entry") + 0x74);
     const std::size_t needed = V3Map::SectorOffset(miniStart) + map.StartOf(u"\x05SummaryInformation") * 64 + 300;
     ASSERT_LT(needed, good.size());
     ExpectSameEntries(file.entries, Read(std::span(good.data(), needed)).entries);
-    ExpectCfbError(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(needed) - 1),
-                   "file is truncated: stream '\\x05SummaryInformation' runs past its end in mini sector");
+    ExpectError(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(needed) - 1),
+                "file is truncated: stream '\\x05SummaryInformation' runs past its end in mini sector");
 }
 
 // ---------------------------------------------------------------------------
-// Hostile input: every case a CfbError, never a crash or a hang
+// Hostile input: every case a Error, never a crash or a hang
 // ---------------------------------------------------------------------------
 
 TEST(CfbHostile, DifatLoop) {
@@ -448,7 +448,7 @@ TEST(CfbHostile, DifatLoop) {
     // pointer back to itself.
     Put32(bytes, 0x2C, 109 + 127 * 3);
     Put32(bytes, V3Map::SectorOffset(difat) + 127 * 4, difat);
-    ExpectCfbError(bytes, "loops at sector " + std::to_string(difat));
+    ExpectError(bytes, "loops at sector " + std::to_string(difat));
 }
 
 TEST(CfbHostile, DeepStorageNestingIsNotWritten) {
@@ -458,12 +458,12 @@ TEST(CfbHostile, DeepStorageNestingIsNotWritten) {
     for (int i = 0; i < 70; ++i) leaf = Storage(u"s", {leaf});
     CompoundFile file;
     file.entries = {leaf};
-    EXPECT_THROW(Write(file), CfbError);
+    EXPECT_THROW(Write(file), Error);
 }
 
 // Damaged files, kept from fuzzing (tests/data/cfb) or made by damaging what
 // Write produced (tests/data/hostile/cfb). Those named ok-* read (and survive
-// a write and read back); all others fail with a CfbError holding the text in
+// a write and read back); all others fail with an Error holding the text in
 // <name>.expected beside them, where there is one.
 TEST(CfbHostile, DamagedFiles) {
     int count = 0;
@@ -478,7 +478,7 @@ TEST(CfbHostile, DamagedFiles) {
             if (name.starts_with("ok-")) {
                 EXPECT_NO_THROW(Read(Write(Read(bytes))));
             } else {
-                ExpectCfbError(bytes, fragment);
+                ExpectError(bytes, fragment);
             }
             ++count;
         }

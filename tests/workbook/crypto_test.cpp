@@ -1,6 +1,6 @@
 // The primitives under workbook encryption, against published test vectors,
 // and an encrypted workbook through the engine's load and save.
-#include "workbook/crypto_primitives.h"
+#include "workbook/xls/crypto_primitives.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "support/libreoffice.h"
 #include "workbook/engine.h"
-#include "workbook/xls_builder.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace vi2zezir::workbook {
 namespace {

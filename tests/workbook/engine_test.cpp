@@ -16,8 +16,8 @@
 #include "support/bytes.h"
 #include "support/expect_failure.h"
 #include "workbook/engine.h"
-#include "workbook/workbook_model.h"
-#include "workbook/xls_builder.h"
+#include "workbook/sheet/model.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace vi2zezir::workbook {
 namespace {

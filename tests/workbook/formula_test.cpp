@@ -1,8 +1,8 @@
 // BIFF8 formulas: bytes checked against token layouts from the format
 // documentation, text round trips, reference shifting for cells-down inserts,
 // cached-result evaluation and hostile token arrays.
-#include "workbook/formula.h"
-#include "workbook/workbook_model.h"
+#include "workbook/formula/formula.h"
+#include "workbook/sheet/model.h"
 
 #include <gtest/gtest.h>
 
@@ -266,13 +266,13 @@ TEST_F(FormulaTest, TextThatIsNoStorableFormulaIsRefused) {
     };
     for (const char* text : bad) {
         SCOPED_TRACE(text);
-        EXPECT_THROW(Parse(U(text), book), FormulaError);
+        EXPECT_THROW(Parse(U(text), book), Error);
     }
-    EXPECT_THROW(Parse(U("=\"") + std::u16string(256, u'x') + u"\"", book), FormulaError);
-    EXPECT_THROW(Parse(u"=" + std::u16string(300, u'(') + u"1" + std::u16string(300, u')'), book), FormulaError);
+    EXPECT_THROW(Parse(U("=\"") + std::u16string(256, u'x') + u"\"", book), Error);
+    EXPECT_THROW(Parse(u"=" + std::u16string(300, u'(') + u"1" + std::u16string(300, u')'), book), Error);
     std::u16string longSum = u"=1";
     for (int i = 0; i < 600; ++i) longSum += u"+1";
-    EXPECT_THROW(Parse(longSum, book), FormulaError); // more than 1800 bytes of tokens
+    EXPECT_THROW(Parse(longSum, book), Error); // more than 1800 bytes of tokens
 }
 
 // ---------------------------------------------------------------------------
@@ -322,26 +322,26 @@ TEST_F(FormulaTest, MalformedTokensGiveFormulaErrors) {
     };
     for (const Bytes& rgce : bad) {
         SCOPED_TRACE(::testing::PrintToString(rgce));
-        EXPECT_THROW(ToText(Tokens{rgce, {}}, {}, book), FormulaError);
+        EXPECT_THROW(ToText(Tokens{rgce, {}}, {}, book), Error);
     }
-    EXPECT_THROW(ShiftForInsert(Tokens{{0x44, 0x00}, {}}, 0, InsertShift{}, book), FormulaError);
-    EXPECT_THROW(Unshare(Tokens{{0x4C, 0x00}, {}}, {}), FormulaError);
+    EXPECT_THROW(ShiftForInsert(Tokens{{0x44, 0x00}, {}}, 0, InsertShift{}, book), Error);
+    EXPECT_THROW(Unshare(Tokens{{0x4C, 0x00}, {}}, {}), Error);
     FakeCells cells;
     EXPECT_EQ(Evaluate(Tokens{{0x44, 0x00}, {}}, 0, {}, book, cells), std::nullopt);
     // Deep nesting is bounded, not a stack overflow.
     Bytes deep{0x1E, 0x01, 0x00};
     deep.insert(deep.end(), 5000, 0x13);
-    EXPECT_THROW(ToText(Tokens{deep, {}}, {}, book), FormulaError);
+    EXPECT_THROW(ToText(Tokens{deep, {}}, {}, book), Error);
 }
 
 TEST_F(FormulaTest, FunctionsWithArgumentCountsOutsideTheTableAreMalformed) {
     // PtgFuncVar(LEN) with no argument: found by fuzzing, used to reach past
     // the arguments in the evaluator.
     const Tokens noArgument{{0x22, 0x00, 0x20, 0x00}, {}};
-    EXPECT_THROW(ToText(noArgument, {}, book), FormulaError);
+    EXPECT_THROW(ToText(noArgument, {}, book), Error);
     FakeCells cells;
     EXPECT_EQ(Evaluate(noArgument, 0, {}, book, cells), std::nullopt);
-    EXPECT_THROW(ToText(Tokens{{0x1E, 1, 0, 0x42, 0x01, 0x01, 0x00}, {}}, {}, book), FormulaError); // IF(1)
+    EXPECT_THROW(ToText(Tokens{{0x1E, 1, 0, 0x42, 0x01, 0x01, 0x00}, {}}, {}, book), Error); // IF(1)
 }
 
 // ---------------------------------------------------------------------------
@@ -551,7 +551,7 @@ TEST_F(EvalTest, ReferencesResolveThroughTheContext) {
     cells.Set(1, 0, 0, 7.0);
     cells.Set(0, 4, 5, 2.0); // F5
     EXPECT_EQ(Eval("=Sheet2!A1*2"), Num(14));
-    EXPECT_THROW(Eval("=Data's!A1"), FormulaError); // such a sheet name needs quotes
+    EXPECT_THROW(Eval("=Data's!A1"), Error);        // such a sheet name needs quotes
     EXPECT_EQ(Eval("='Data''s'!A1"), std::nullopt); // the context cannot read that sheet
     EXPECT_EQ(Eval("=Rate*2"), std::nullopt);       // the context gives no definition of the name
     EXPECT_EQ(Eval("=TODAY()"), std::nullopt);

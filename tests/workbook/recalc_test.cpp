@@ -9,9 +9,9 @@
 #include <map>
 #include <tuple>
 
-#include "workbook/recalc.h"
-#include "workbook/workbook_model.h"
-#include "workbook/xls_builder.h"
+#include "workbook/sheet/model.h"
+#include "workbook/sheet/recalc.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace vi2zezir::workbook {
 namespace {

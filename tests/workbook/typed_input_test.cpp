@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "workbook/typed_input.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
+#include "workbook/sheet/typed_input.h"
 
 namespace vi2zezir::workbook {
 namespace {

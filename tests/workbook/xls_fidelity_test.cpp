@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "workbook/workbook_model.h"
-#include "workbook/xls_builder.h"
+#include "workbook/sheet/model.h"
+#include "workbook/testing/xls_builder.h"
 
 namespace vi2zezir::workbook {
 namespace {
@@ -48,7 +48,7 @@ Bytes SaveAgain(const Bytes& file) { return Workbook::Load(file)->Save(); }
 std::string LoadError(const Bytes& file) {
     try {
         Workbook::Load(file);
-    } catch (const XlsError& e) {
+    } catch (const Error& e) {
         return e.what();
     }
     return "opened";

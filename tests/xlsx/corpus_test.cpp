@@ -18,6 +18,8 @@
 namespace {
 
 using namespace vi2zezir::workbook::xlsx;
+using vi2zezir::workbook::Error;
+using vi2zezir::workbook::ErrorKind;
 namespace fs = std::filesystem;
 
 const std::map<std::string, std::string> kRefused = {
@@ -41,7 +43,7 @@ std::string Refusal(const std::vector<std::uint8_t>& bytes) {
     try {
         auto package = Package::Open(bytes);
         for (const auto& part : package.PartNames()) package.Read(part);
-    } catch (const PackageError& e) {
+    } catch (const Error& e) {
         return e.what();
     }
     return {};
@@ -89,7 +91,7 @@ TEST(Corpus, RealPackagesPassThroughByteForByte) {
                 ++chains;
             }
             ++passed;
-        } catch (const PackageError& e) {
+        } catch (const Error& e) {
             ADD_FAILURE() << e.what();
         }
     }

@@ -15,6 +15,8 @@
 namespace {
 
 using namespace vi2zezir::workbook::xlsx;
+using vi2zezir::workbook::Error;
+using vi2zezir::workbook::ErrorKind;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -157,9 +159,9 @@ TEST(Package, ResolvesRelationshipTargets) {
         if (row.part)
             EXPECT_EQ(rels.TargetPart(rel), row.part);
         else
-            EXPECT_THROW(rels.TargetPart(rel), PackageError);
+            EXPECT_THROW(rels.TargetPart(rel), Error);
     }
-    EXPECT_THROW(rels.TargetPart({"rId9", RelationshipType("hyperlink"), "https://example.com/", true}), PackageError);
+    EXPECT_THROW(rels.TargetPart({"rId9", RelationshipType("hyperlink"), "https://example.com/", true}), Error);
 
     // Added targets are written relative to the source's folder.
     const std::string id = rels.Add(RelationshipType("worksheet"), "xl/worksheets/sheet3.xml");

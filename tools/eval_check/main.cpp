@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "workbook/recalc.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
+#include "workbook/sheet/recalc.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "quote_template.h"
 
 #include "biff_records.h"
-#include "workbook/cfb.h"
+#include "workbook/xls/cfb.h"
 
 #include <string>
 #include <utility>

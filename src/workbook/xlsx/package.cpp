@@ -30,9 +30,7 @@ constexpr std::string_view kRelationshipNamespaces[] = {
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
     "http://purl.oclc.org/ooxml/officeDocument/relationships"};
 
-[[noreturn]] void NotAWorkbook(const std::string& message) {
-    throw PackageError(PackageErrorKind::NotAWorkbook, message);
-}
+[[noreturn]] void NotAWorkbook(const std::string& message) { throw Error(ErrorKind::NotAWorkbook, message); }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -68,8 +66,8 @@ std::vector<Relationship> CollectRelationships(const xml::Document& document, st
         const std::string *id = node->FindAttribute("Id"), *type = node->FindAttribute("Type"),
                           *target = node->FindAttribute("Target"), *mode = node->FindAttribute("TargetMode");
         if (!id || !type || !target)
-            throw PackageError(PackageErrorKind::BadXml,
-                               "part " + Quoted(relsPart) + " has a relationship without its Id, Type or Target");
+            throw Error(ErrorKind::BadXml,
+                        "part " + Quoted(relsPart) + " has a relationship without its Id, Type or Target");
         items.push_back({*id, *type, *target, mode && *mode == "External"});
     }
     return items;
@@ -110,7 +108,7 @@ std::vector<const Relationship*> Relationships::OfType(std::string_view name) co
 std::string Relationships::TargetPart(const Relationship& relationship) const {
     const std::string which =
         "relationship '" + relationship.id + "' of " + (source_.empty() ? std::string("the package") : Quoted(source_));
-    if (relationship.external) throw PackageError(PackageErrorKind::BadPartName, which + " points outside the package");
+    if (relationship.external) throw Error(ErrorKind::BadPartName, which + " points outside the package");
     std::string_view target = relationship.target;
     target = target.substr(0, target.find('#'));
     std::string path;
@@ -131,8 +129,8 @@ std::string Relationships::TargetPart(const Relationship& relationship) const {
         const std::string_view segment = rest.substr(0, slash);
         if (segment == "..") {
             if (segments.empty())
-                throw PackageError(PackageErrorKind::BadPartName,
-                                   which + " points outside the package ('" + relationship.target + "')");
+                throw Error(ErrorKind::BadPartName,
+                            which + " points outside the package ('" + relationship.target + "')");
             segments.pop_back();
         } else if (segment != ".") {
             segments.push_back(segment);
@@ -279,7 +277,7 @@ Package Package::Open(std::vector<std::uint8_t> zipBytes, const PackageLimits& l
         NotAWorkbook("the package has no [Content_Types].xml: it is not an Office Open XML file");
     package.state_->contentTypes = package.ReadDocument(kContentTypesPart);
     if (xml::LocalName(package.state_->contentTypes.Root().name) != "Types")
-        throw PackageError(PackageErrorKind::BadXml, "part '[Content_Types].xml' is not a content-type table");
+        throw Error(ErrorKind::BadXml, "part '[Content_Types].xml' is not a content-type table");
     return package;
 }
 
@@ -306,20 +304,22 @@ void Package::ReadXml(std::string_view part, xml::Handler& handler) const {
     const std::string content = Read(part);
     try {
         xml::Parse(content, handler, state_->limits.xml);
-    } catch (const xml::XmlError& e) {
-        throw PackageError(PackageErrorKind::BadXml, "part " + Quoted(part) + " is not well-formed XML: " + e.what());
+    } catch (const Error& e) {
+        if (e.Kind() != ErrorKind::BadXml) throw;
+        throw Error(ErrorKind::BadXml, "part " + Quoted(part) + " is not well-formed XML: " + e.what());
     }
 }
 
 xml::Document Package::ReadDocument(std::string_view part) const {
     if (const State::Item* item = state_->Find(part); item && state_->SizeOf(*item) > state_->limits.maxTreeBytes)
-        throw PackageError(PackageErrorKind::TooLarge, "part " + Quoted(part) + " is too large to be read whole (" +
-                                                           std::to_string(state_->SizeOf(*item)) + " bytes)");
+        throw Error(ErrorKind::TooLarge, "part " + Quoted(part) + " is too large to be read whole (" +
+                                             std::to_string(state_->SizeOf(*item)) + " bytes)");
     const std::string content = Read(part);
     try {
         return xml::ParseDocument(content, state_->limits.xml);
-    } catch (const xml::XmlError& e) {
-        throw PackageError(PackageErrorKind::BadXml, "part " + Quoted(part) + " is not well-formed XML: " + e.what());
+    } catch (const Error& e) {
+        if (e.Kind() != ErrorKind::BadXml) throw;
+        throw Error(ErrorKind::BadXml, "part " + Quoted(part) + " is not well-formed XML: " + e.what());
     }
 }
 
@@ -336,8 +336,9 @@ void Package::Write(std::string_view part, std::string content, std::string_view
         xml::Document table;
         try {
             table = xml::ParseDocument(content, state_->limits.xml);
-        } catch (const xml::XmlError& e) {
-            throw PackageError(PackageErrorKind::BadXml, std::string("a new [Content_Types].xml: ") + e.what());
+        } catch (const Error& e) {
+            if (e.Kind() != ErrorKind::BadXml) throw;
+            throw Error(ErrorKind::BadXml, std::string("a new [Content_Types].xml: ") + e.what());
         }
         state_->contentTypes = std::move(table);
         state_->contentTypesChanged = true;
@@ -435,7 +436,7 @@ std::string FindWorkbookPart(const Package& package) {
     if (!package.Has(part)) NotAWorkbook("the workbook part " + Quoted(part) + " is missing from the package");
     const std::string type = package.ContentType(part);
     if (type.find(".binary.") != std::string::npos)
-        throw PackageError(PackageErrorKind::Unsupported, "the workbook is a binary workbook (.xlsb), not XML");
+        throw Error(ErrorKind::Unsupported, "the workbook is a binary workbook (.xlsb), not XML");
     if (!(type.starts_with("application/vnd.openxmlformats-officedocument.spreadsheetml.") ||
           type.starts_with("application/vnd.ms-excel.")) ||
         !type.ends_with(".main+xml"))
@@ -461,8 +462,7 @@ public:
         path_.emplace_back(InMain(name) ? xml::LocalName(name) : std::string_view{});
         if (path_.size() != 3 || path_[0] != "workbook" || path_[1] != "sheets" || path_[2] != "sheet") return;
         if (sheets.size() == kMaxSheets)
-            throw PackageError(PackageErrorKind::TooLarge,
-                               "the workbook lists more than " + std::to_string(kMaxSheets) + " sheets");
+            throw Error(ErrorKind::TooLarge, "the workbook lists more than " + std::to_string(kMaxSheets) + " sheets");
         Sheet sheet;
         for (const auto& a : attributes) {
             if (a.name == "name") sheet.name = a.value;
@@ -548,7 +548,7 @@ bool DropCalcChain(Package& package) {
         // A relationship that names no valid part goes all the same.
         try {
             chains.insert(PartKey(rels.TargetPart(*rel)));
-        } catch (const PackageError&) {}
+        } catch (const Error&) {}
     }
     const bool relationshipsDropped = rels.RemoveOfType("calcChain") > 0;
     if (relationshipsDropped) package.WriteRelationships(rels);

@@ -12,7 +12,7 @@
 // The input is untrusted. Open checks the whole zip structure before it
 // returns (the directory against every local header, entries against each
 // other and against the limits below); Read inflates one part and checks its
-// size and CRC. Every fault is a PackageError whose text says what is wrong
+// size and CRC. Every fault is an Error whose text says what is wrong
 // and with which part, e.g. "the workbook's zip directory is cut off",
 // "part 'xl/worksheets/sheet1.xml' inflates past its declared size".
 //
@@ -27,7 +27,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,24 +35,13 @@
 
 namespace vi2zezir::workbook::xlsx {
 
-enum class PackageErrorKind : std::uint8_t {
-    NotAZip,      // no zip structure at all
-    Damaged,      // cut off, inconsistent, a CRC or a size that does not match
-    TooLarge,     // over one of the PackageLimits, or a workbook listing more than 65,535 sheets
-    Unsupported,  // encrypted entries, split archives, compression other than stored and deflate, .xlsb
-    BadPartName,  // a name that is not a part name, or a second part of the same name
-    BadXml,       // a part's XML is not well-formed, has a DOCTYPE or exceeds the XML bounds
-    NotAWorkbook, // a sound zip that lacks what a workbook needs
-};
-
-class PackageError : public std::runtime_error {
-public:
-    PackageError(PackageErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
-    PackageErrorKind Kind() const noexcept { return kind_; }
-
-private:
-    PackageErrorKind kind_;
-};
+// The kinds of the engine's Error a package can raise:
+//   NotAWorkbook  no zip structure at all, or a sound zip that lacks what a workbook needs
+//   Damaged       cut off, inconsistent, a CRC or a size that does not match
+//   TooLarge      over one of the PackageLimits, or a workbook listing more than 65,535 sheets
+//   Unsupported   encrypted entries, split archives, compression other than stored and deflate, .xlsb
+//   BadPartName   a name that is not a part name, or a second part of the same name
+//   BadXml        a part's XML is not well-formed, has a DOCTYPE or exceeds the XML bounds
 
 struct PackageLimits {
     // The zip file itself (as the compound-file reader's limit for .xls).
@@ -112,7 +100,7 @@ public:
     // Every relationship of the named type (see IsRelationshipType), in order.
     std::vector<const Relationship*> OfType(std::string_view name) const;
 
-    // The part an internal relationship points to. PackageError (BadPartName)
+    // The part an internal relationship points to. Error (BadPartName)
     // for an external one, or a target that leaves the package or is not a
     // valid part name.
     std::string TargetPart(const Relationship& relationship) const;
@@ -140,7 +128,7 @@ std::string RelationshipsPartName(std::string_view sourcePart);
 
 class Package {
 public:
-    // Takes the whole zip file. PackageError when it is not a sound package:
+    // Takes the whole zip file. Error when it is not a sound package:
     // also when [Content_Types].xml is missing or not well-formed.
     static Package Open(std::vector<std::uint8_t> zip, const PackageLimits& limits = {});
 
@@ -150,7 +138,7 @@ public:
     bool Has(std::string_view part) const;
 
     // The part's bytes, inflated and CRC-checked (or as last written).
-    // PackageError when it is missing, damaged, over a limit or compressed
+    // Error when it is missing, damaged, over a limit or compressed
     // with a method other than stored and deflate.
     std::string Read(std::string_view part) const;
     // Parses the part as XML; errors name the part. A tree is for small
@@ -216,7 +204,7 @@ struct WorkbookParts {
 };
 
 // Follows the package's office-document relationship to the workbook and the
-// workbook's relationships to its parts. PackageError (NotAWorkbook) when the
+// workbook's relationships to its parts. Error (NotAWorkbook) when the
 // relationship or a part it names is missing.
 WorkbookParts FindWorkbookParts(const Package& package);
 

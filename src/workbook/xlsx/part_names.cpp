@@ -34,7 +34,7 @@ std::string PercentDecoded(std::string_view name) {
 }
 
 [[noreturn]] void Bad(std::string_view name, const char* what) {
-    throw PackageError(PackageErrorKind::BadPartName, "part name " + Quoted(name) + " " + what);
+    throw Error(ErrorKind::BadPartName, "part name " + Quoted(name) + " " + what);
 }
 
 void CheckSegments(std::string_view shown, std::string_view name, bool folder) {

@@ -11,7 +11,7 @@ namespace vi2zezir::workbook::xlsx {
 // "xl/Workbook.xml" and "xl/workbook%2Exml" are one part.
 std::string PartKey(std::string_view name);
 
-// PackageError (BadPartName) unless the name is a relative path of non-empty
+// Error (BadPartName) unless the name is a relative path of non-empty
 // segments with no "." or ".." segment, no backslash, NUL or other control
 // character, and no drive letter, before and after percent-decoding. A folder
 // entry's name ends with "/".

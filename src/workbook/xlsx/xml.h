@@ -28,20 +28,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "workbook/error.h"
+
 namespace vi2zezir::workbook::xlsx::xml {
 
 // A document that is not well-formed, carries a document type declaration or
-// exceeds the bounds; the text names the line and column. Also thrown by the
-// writer for text that XML 1.0 cannot carry.
-class XmlError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// exceeds the bounds is an Error (BadXml) whose text names the line and
+// column; so is text the writer cannot carry in XML 1.0.
 
 struct Limits {
     // Sheets nest five or six deep, drawings and extension lists a few dozen.
@@ -80,7 +77,7 @@ public:
 };
 
 // Parses a whole document (UTF-8 or UTF-16, as its declaration or byte-order
-// mark says; texts reach the handler as UTF-8). XmlError on any fault.
+// mark says; texts reach the handler as UTF-8). Error (BadXml) on any fault.
 void Parse(std::string_view document, Handler& handler, const Limits& limits = {});
 
 // The namespace declarations in scope, for a streaming reader: Enter at every
@@ -150,7 +147,7 @@ std::string Serialize(const Document& document);
 
 // Builds a document in memory. Text and attribute values are UTF-8 and are
 // escaped here; a character XML 1.0 cannot carry (a C0 control other than
-// tab, LF or CR, U+FFFE, U+FFFF) or ill-formed UTF-8 is an XmlError: texts
+// tab, LF or CR, U+FFFE, U+FFFF) or ill-formed UTF-8 is an Error (BadXml): texts
 // from cells go through EncodeXstring first. Carriage returns, tabs and line
 // feeds in attribute values and carriage returns in text are written as
 // character references, so that a reader's normalisation gives them back.

@@ -73,8 +73,8 @@ public:
 private:
     [[noreturn]] void Fail() {
         if (pending_) std::rethrow_exception(pending_);
-        if (!refusal_.empty()) throw XmlError(refusal_);
-        throw XmlError(Where() + XML_ErrorString(XML_GetErrorCode(parser_)));
+        if (!refusal_.empty()) throw Error(ErrorKind::BadXml, refusal_);
+        throw Error(ErrorKind::BadXml, Where() + XML_ErrorString(XML_GetErrorCode(parser_)));
     }
 
     // Inside a handler: where the construct being reported begins.
@@ -223,7 +223,8 @@ private:
 void Parse(std::string_view document, Handler& handler, const Limits& limits) {
     // XML_Parse counts in int; parts are bounded far below this by the
     // package limits, but the reader does not rely on its caller for that.
-    if (document.size() > static_cast<std::size_t>(INT_MAX)) throw XmlError("the document is too large");
+    if (document.size() > static_cast<std::size_t>(INT_MAX))
+        throw Error(ErrorKind::BadXml, "the document is too large");
     ExpatParser(handler, limits).Run(document);
 }
 
@@ -298,7 +299,7 @@ const Node& Document::Root() const {
     for (const auto& node : nodes)
         if (node.kind == Node::Kind::Element) return node;
     // A parsed document always has its root; an empty Document is a caller's slip.
-    throw XmlError("the document has no root element");
+    throw Error(ErrorKind::BadXml, "the document has no root element");
 }
 
 Document ParseDocument(std::string_view document, const Limits& limits) {

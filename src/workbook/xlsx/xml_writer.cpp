@@ -74,8 +74,9 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
         const char ch = text[i];
         if (static_cast<unsigned char>(ch) >= 0x80) {
             const auto [c, length] = DecodeUtf8(text, i);
-            if (length == 0) throw XmlError("text to be written is not well-formed UTF-8");
-            if (!IsXmlChar(c)) throw XmlError("character U+" + Hex4(c) + " cannot be written in XML 1.0");
+            if (length == 0) throw Error(ErrorKind::BadXml, "text to be written is not well-formed UTF-8");
+            if (!IsXmlChar(c))
+                throw Error(ErrorKind::BadXml, "character U+" + Hex4(c) + " cannot be written in XML 1.0");
             out.append(text.substr(i, length));
             i += length;
             continue;
@@ -90,7 +91,8 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
         case '\t': out += attribute ? "&#9;" : "\t"; break;
         default:
             if (static_cast<unsigned char>(ch) < 0x20)
-                throw XmlError("character U+" + Hex4(static_cast<unsigned char>(ch)) + " cannot be written in XML 1.0");
+                throw Error(ErrorKind::BadXml,
+                            "character U+" + Hex4(static_cast<unsigned char>(ch)) + " cannot be written in XML 1.0");
             out += ch;
         }
         ++i;
@@ -102,15 +104,15 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
 void CheckCharacters(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto [c, length] = DecodeUtf8(text, i);
-        if (length == 0) throw XmlError("text to be written is not well-formed UTF-8");
-        if (!IsXmlChar(c)) throw XmlError("character U+" + Hex4(c) + " cannot be written in XML 1.0");
+        if (length == 0) throw Error(ErrorKind::BadXml, "text to be written is not well-formed UTF-8");
+        if (!IsXmlChar(c)) throw Error(ErrorKind::BadXml, "character U+" + Hex4(c) + " cannot be written in XML 1.0");
         i += length;
     }
 }
 
 void CheckName(std::string_view name) {
     if (name.empty() || name.find_first_of("<>&\"'=/ \t\r\n?!") != std::string_view::npos)
-        throw XmlError("'" + std::string(name) + "' is not an XML name");
+        throw Error(ErrorKind::BadXml, "'" + std::string(name) + "' is not an XML name");
 }
 
 bool IsHex(char32_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
@@ -153,7 +155,8 @@ void Writer::StartElement(std::string_view name) {
 }
 
 void Writer::Attribute(std::string_view name, std::string_view value) {
-    if (!inStartTag_) throw XmlError("attribute '" + std::string(name) + "' written outside a start tag");
+    if (!inStartTag_)
+        throw Error(ErrorKind::BadXml, "attribute '" + std::string(name) + "' written outside a start tag");
     CheckName(name);
     out_ += ' ';
     out_ += name;
@@ -170,7 +173,7 @@ void Writer::Text(std::string_view text) {
 
 void Writer::Comment(std::string_view text) {
     if (text.find("--") != std::string_view::npos || text.ends_with('-'))
-        throw XmlError("a comment cannot contain \"--\" or end with \"-\"");
+        throw Error(ErrorKind::BadXml, "a comment cannot contain \"--\" or end with \"-\"");
     CheckCharacters(text);
     CloseStartTag();
     out_ += "<!--";
@@ -180,7 +183,8 @@ void Writer::Comment(std::string_view text) {
 
 void Writer::ProcessingInstruction(std::string_view target, std::string_view data) {
     CheckName(target);
-    if (data.find("?>") != std::string_view::npos) throw XmlError("processing instruction data cannot contain \"?>\"");
+    if (data.find("?>") != std::string_view::npos)
+        throw Error(ErrorKind::BadXml, "processing instruction data cannot contain \"?>\"");
     CheckCharacters(data);
     CloseStartTag();
     out_ += "<?";
@@ -193,7 +197,7 @@ void Writer::ProcessingInstruction(std::string_view target, std::string_view dat
 }
 
 void Writer::EndElement() {
-    if (open_.empty()) throw XmlError("no element is open to be ended");
+    if (open_.empty()) throw Error(ErrorKind::BadXml, "no element is open to be ended");
     if (inStartTag_) {
         out_ += "/>";
         inStartTag_ = false;
@@ -220,7 +224,7 @@ void Writer::WriteNode(const Node& node) {
 }
 
 std::string Writer::Finish() {
-    if (!open_.empty()) throw XmlError("element <" + open_.back() + "> was never ended");
+    if (!open_.empty()) throw Error(ErrorKind::BadXml, "element <" + open_.back() + "> was never ended");
     return std::move(out_);
 }
 

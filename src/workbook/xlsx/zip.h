@@ -46,7 +46,7 @@ struct Archive {
     std::string comment;
 };
 
-// PackageError on anything malformed, inconsistent or over the limits.
+// Error on anything malformed, inconsistent or over the limits.
 Archive ReadArchive(std::span<const std::uint8_t> file, const PackageLimits& limits);
 
 // The entry's content, inflated and CRC-checked. partName names it in errors.

@@ -39,9 +39,9 @@ constexpr std::uint16_t kFlagMaskedHeaders = 1 << 13;
 
 constexpr std::uint8_t kCompoundFileSignature[4] = {0xD0, 0xCF, 0x11, 0xE0};
 
-[[noreturn]] void Fail(PackageErrorKind kind, const std::string& message) { throw PackageError(kind, message); }
+[[noreturn]] void Fail(ErrorKind kind, const std::string& message) { throw Error(kind, message); }
 
-[[noreturn]] void Damaged(const std::string& message) { Fail(PackageErrorKind::Damaged, message); }
+[[noreturn]] void Damaged(const std::string& message) { Fail(ErrorKind::Damaged, message); }
 
 const char* const kDirectoryCutOff = "the workbook's zip directory is cut off";
 
@@ -104,11 +104,11 @@ EndRecord ReadEndRecord(const Bytes& file) {
     const std::uint64_t at = FindEndRecord(file);
     if (at == std::numeric_limits<std::uint64_t>::max()) {
         if (file.Has(0, 4) && std::equal(kCompoundFileSignature, kCompoundFileSignature + 4, file.Span(0, 4).begin()))
-            Fail(PackageErrorKind::NotAZip,
+            Fail(ErrorKind::NotAWorkbook,
                  "the file is a compound file (an .xls, or an encrypted workbook), not a zip package");
         // A zip whose end is missing: the directory was cut off with it.
         if (file.Has(0, 4) && file.U32(0) == kLocalSignature) Damaged(kDirectoryCutOff);
-        Fail(PackageErrorKind::NotAZip, "the file is not a zip package (it has no zip directory)");
+        Fail(ErrorKind::NotAWorkbook, "the file is not a zip package (it has no zip directory)");
     }
     EndRecord end;
     end.position = at;
@@ -127,7 +127,7 @@ EndRecord ReadEndRecord(const Bytes& file) {
         const std::uint64_t locator = at - kZip64LocatorSize;
         const std::uint64_t record = file.U64(locator + 8);
         if (file.U32(locator + 4) != 0 || file.U32(locator + 16) > 1)
-            Fail(PackageErrorKind::Unsupported, "the package is split over several disks");
+            Fail(ErrorKind::Unsupported, "the package is split over several disks");
         if (record > locator || locator - record < kZip64EndSize || file.U32(record) != kZip64EndSignature)
             Damaged("the workbook's zip directory has a damaged Zip64 record");
         // The record's size field counts from after itself; a larger record
@@ -136,7 +136,7 @@ EndRecord ReadEndRecord(const Bytes& file) {
         if (recordSize < kZip64EndSize - 12 || recordSize > locator - record - 12)
             Damaged("the workbook's zip directory has a damaged Zip64 record");
         if (file.U32(record + 16) != 0 || file.U32(record + 20) != 0 || file.U64(record + 24) != file.U64(record + 32))
-            Fail(PackageErrorKind::Unsupported, "the package is split over several disks");
+            Fail(ErrorKind::Unsupported, "the package is split over several disks");
         end.entries = file.U64(record + 32);
         end.directorySize = file.U64(record + 40);
         end.directoryOffset = file.U64(record + 48);
@@ -144,7 +144,7 @@ EndRecord ReadEndRecord(const Bytes& file) {
     } else if (needZip64) {
         Damaged("the workbook's zip directory lacks its Zip64 record");
     } else if (disk != 0 || directoryDisk != 0 || entriesHere != entries) {
-        Fail(PackageErrorKind::Unsupported, "the package is split over several disks");
+        Fail(ErrorKind::Unsupported, "the package is split over several disks");
     }
     return end;
 }
@@ -238,15 +238,15 @@ std::uint64_t CheckLocalHeader(const Bytes& file, Entry& entry, std::uint64_t lo
 
 Archive ReadArchive(std::span<const std::uint8_t> data, const PackageLimits& limits) {
     if (data.size() > limits.maxPackageBytes)
-        Fail(PackageErrorKind::TooLarge, "the package is " + std::to_string(data.size()) + " bytes, more than the " +
-                                             std::to_string(limits.maxPackageBytes) + " allowed");
+        Fail(ErrorKind::TooLarge, "the package is " + std::to_string(data.size()) + " bytes, more than the " +
+                                      std::to_string(limits.maxPackageBytes) + " allowed");
     const Bytes file(data);
     Archive archive;
     const EndRecord end = ReadEndRecord(file);
     archive.comment = end.comment;
     if (end.entries > limits.maxEntries)
-        Fail(PackageErrorKind::TooLarge, "the package has " + std::to_string(end.entries) + " entries, more than the " +
-                                             std::to_string(limits.maxEntries) + " allowed");
+        Fail(ErrorKind::TooLarge, "the package has " + std::to_string(end.entries) + " entries, more than the " +
+                                      std::to_string(limits.maxEntries) + " allowed");
     if (end.directoryOffset > end.position || end.directorySize > end.position - end.directoryOffset)
         Damaged(kDirectoryCutOff);
     if (end.entries > end.directorySize / kCentralSize) Damaged(kDirectoryCutOff);
@@ -283,9 +283,9 @@ Archive ReadArchive(std::span<const std::uint8_t> data, const PackageLimits& lim
         ApplyZip64Extra(file, at + kCentralSize + nameLength, extraLength, part, &entry.uncompressedSize,
                         &entry.compressedSize, &localOffset);
         if (diskStart != 0 && diskStart != 0xFFFF)
-            Fail(PackageErrorKind::Unsupported, "the package is split over several disks");
+            Fail(ErrorKind::Unsupported, "the package is split over several disks");
         if (entry.flags & (kFlagEncrypted | kFlagStrongEncryption | kFlagMaskedHeaders))
-            Fail(PackageErrorKind::Unsupported, part + " is encrypted");
+            Fail(ErrorKind::Unsupported, part + " is encrypted");
         CheckPartName(entry.name, entry.IsFolder());
         localOffsets.push_back(localOffset);
         archive.entries.push_back(std::move(entry));
@@ -300,7 +300,7 @@ Archive ReadArchive(std::span<const std::uint8_t> data, const PackageLimits& lim
         std::sort(keys.begin(), keys.end());
         for (std::size_t i = 1; i < keys.size(); ++i)
             if (keys[i].first == keys[i - 1].first)
-                Fail(PackageErrorKind::BadPartName,
+                Fail(ErrorKind::BadPartName,
                      "the package holds two parts named " + Quoted(archive.entries[keys[i - 1].second].name) +
                          (archive.entries[keys[i - 1].second].name == archive.entries[keys[i].second].name
                               ? std::string()
@@ -312,18 +312,18 @@ Archive ReadArchive(std::span<const std::uint8_t> data, const PackageLimits& lim
     for (const Entry& entry : archive.entries) {
         const std::string part = Part(entry);
         if (entry.uncompressedSize > limits.maxPartBytes)
-            Fail(PackageErrorKind::TooLarge, part + " declares " + std::to_string(entry.uncompressedSize) +
-                                                 " bytes, more than the " + std::to_string(limits.maxPartBytes) +
-                                                 " allowed for one part");
+            Fail(ErrorKind::TooLarge, part + " declares " + std::to_string(entry.uncompressedSize) +
+                                          " bytes, more than the " + std::to_string(limits.maxPartBytes) +
+                                          " allowed for one part");
         total += entry.uncompressedSize;
         if (total > limits.maxTotalBytes)
-            Fail(PackageErrorKind::TooLarge, "the package's parts declare more than the " +
-                                                 std::to_string(limits.maxTotalBytes) + " bytes allowed in all");
+            Fail(ErrorKind::TooLarge, "the package's parts declare more than the " +
+                                          std::to_string(limits.maxTotalBytes) + " bytes allowed in all");
         if (entry.uncompressedSize > limits.ratioExemptBytes &&
             entry.uncompressedSize / std::max<std::uint64_t>(entry.compressedSize, 1) >= limits.maxRatio)
-            Fail(PackageErrorKind::TooLarge, part + " would inflate to " + std::to_string(entry.uncompressedSize) +
-                                                 " bytes from " + std::to_string(entry.compressedSize) +
-                                                 ", beyond the compression ratio a real part reaches (a zip bomb)");
+            Fail(ErrorKind::TooLarge, part + " would inflate to " + std::to_string(entry.uncompressedSize) +
+                                          " bytes from " + std::to_string(entry.compressedSize) +
+                                          ", beyond the compression ratio a real part reaches (a zip bomb)");
         if (entry.method == kStored && entry.compressedSize != entry.uncompressedSize)
             Damaged(part + " is stored with different compressed and uncompressed sizes");
     }
@@ -346,7 +346,7 @@ Archive ReadArchive(std::span<const std::uint8_t> data, const PackageLimits& lim
 std::string Extract(std::span<const std::uint8_t> data, const Entry& entry, const PackageLimits& limits) {
     const std::string part = Part(entry);
     if (entry.uncompressedSize > limits.maxPartBytes)
-        Fail(PackageErrorKind::TooLarge,
+        Fail(ErrorKind::TooLarge,
              part + " is larger than the " + std::to_string(limits.maxPartBytes) + " bytes allowed for one part");
     const Bytes file(data);
     if (!file.Has(entry.dataOffset, entry.compressedSize)) Damaged(part + " is cut off");
@@ -389,7 +389,7 @@ std::string Extract(std::span<const std::uint8_t> data, const Entry& entry, cons
                            : entry.method == 14 ? " (LZMA)"
                            : entry.method == 93 ? " (Zstandard)"
                                                 : "";
-        Fail(PackageErrorKind::Unsupported,
+        Fail(ErrorKind::Unsupported,
              part + " is compressed with method " + std::to_string(entry.method) + name + ", which is not supported");
     }
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION

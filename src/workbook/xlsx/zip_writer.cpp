@@ -31,13 +31,12 @@ void PutText(std::vector<std::uint8_t>& out, std::string_view text) { out.insert
 // package limits keep real workbooks far below.
 std::uint32_t Fits32(std::uint64_t value, const char* what) {
     if (value >= 0xFFFFFFFF)
-        throw PackageError(PackageErrorKind::TooLarge, std::string("the package would need Zip64 records for ") + what);
+        throw Error(ErrorKind::TooLarge, std::string("the package would need Zip64 records for ") + what);
     return static_cast<std::uint32_t>(value);
 }
 
 std::uint16_t Fits16(std::size_t value, const char* what) {
-    if (value >= 0xFFFF)
-        throw PackageError(PackageErrorKind::TooLarge, std::string("the package has too many bytes in ") + what);
+    if (value >= 0xFFFF) throw Error(ErrorKind::TooLarge, std::string("the package has too many bytes in ") + what);
     return static_cast<std::uint16_t>(value);
 }
 

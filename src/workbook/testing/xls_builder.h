@@ -1,4 +1,5 @@
-// A tiny BIFF8 workbook builder for engine tests: just enough globals (fonts,
+// A tiny BIFF8 workbook builder for the engine tests, the benchmarks and the
+// fuzz seeds (never linked into the program): just enough globals (fonts,
 // cell formats, sheets, shared strings) and cell records to make a small,
 // valid .xls in memory, so tests build their own inputs.
 #pragma once
@@ -11,8 +12,8 @@
 #include <variant>
 #include <vector>
 
-#include "workbook/biff.h"
-#include "workbook/cfb.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/cfb.h"
 
 namespace vi2zezir::workbook::test {
 

@@ -1,22 +1,18 @@
 // Compound file (OLE2 structured storage): read a whole file into a tree of
 // storages and streams, write such a tree as a new file. Untrusted input:
 // every sector index is bounded, every chain cycle-checked, every claimed
-// size capped; a malformed file throws CfbError and never crashes.
+// size capped; a malformed file throws Error and never crashes.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace vi2zezir::workbook::cfb {
+#include "workbook/error.h"
 
-class CfbError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace vi2zezir::workbook::cfb {
 
 struct Entry {
     enum class Type : std::uint8_t { Storage = 1, Stream = 2 };
@@ -41,8 +37,8 @@ struct CompoundFile {
 };
 
 // Largest file accepted (the largest template the engine opens); larger
-// input is refused before anything is parsed: CfbError "compound file is too
-// large", and the engine's Open fails with 1004 "... the file is too large."
+// input is refused before anything is parsed: Error (TooLarge) "compound file is
+// too large", and the engine's Open fails with 1004 "... the file is too large."
 // before reading it. Every size a file claims (streams, the directory, the
 // FAT) is checked against the file's real size, so memory stays within a
 // small multiple of this.

@@ -8,17 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vi2zezir::workbook::biff {
-
-class BiffError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Largest record payload BIFF8 allows. A record claiming more, or more than
 // its stream holds, ends the walk (RecordReader::Valid() false) and the

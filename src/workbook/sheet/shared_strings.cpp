@@ -1,8 +1,8 @@
-#include "workbook/shared_strings.h"
+#include "workbook/sheet/shared_strings.h"
 
 #include <algorithm>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 

@@ -6,18 +6,14 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
 
-namespace vi2zezir::workbook::formula {
+#include "workbook/error.h"
 
-class FormulaError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace vi2zezir::workbook::formula {
 
 struct Tokens {
     std::vector<std::uint8_t> rgce;
@@ -58,12 +54,12 @@ public:
 
 // "=C5 * D5" (leading "=" required) to tokens of value class, with the
 // spaces kept as PtgAttrSpace; references and function names in any case.
-// Throws FormulaError for text that is not a formula we can store.
+// Throws Error (BadFormula) for text that is not a formula we can store.
 Tokens Parse(std::u16string_view text, const WorkbookContext& context);
 
 // Tokens back to formula-bar text ("=C5 * D5"), upper-case, en-US syntax.
 // host is the cell the formula belongs to (for relative PtgRefN/PtgAreaN).
-// Throws FormulaError for malformed tokens, unknown defined names and external
+// Throws Error (BadFormula) for malformed tokens, unknown defined names and external
 // names. Placeholders that Parse refuses: "=_SHARED(C5)" for PtgExp,
 // "=_TABLE(C5)" for PtgTbl, "_FUNCn(...)" for an unknown function number n,
 // "#REF!A1" for a 3-D reference to a sheet the workbook does not know.
@@ -80,7 +76,7 @@ Tokens Unshare(const Tokens& shared, CellPos host);
 // the sheet the formula lives on (for refs without a sheet). Returns the new
 // tokens when anything changed. An area whose start stays on the sheet keeps
 // its end at the last row; PtgRefN/PtgAreaN are left alone (unshare first).
-// Throws FormulaError for malformed tokens.
+// Throws Error (BadFormula) for malformed tokens.
 struct InsertShift {
     std::uint16_t sheet = 0;
     std::uint32_t row = 0;

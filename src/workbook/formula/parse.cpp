@@ -10,10 +10,10 @@
 //   value-class root, as Excel does for cell formulas;
 // - IF and CHOOSE with PtgAttrIf / PtgAttrChoose / PtgAttrGoto jump offsets;
 // - formulas calling volatile functions start with PtgAttrSemi.
-// Not supported (FormulaError): array constants, the union and intersection
+// Not supported (Error, BadFormula): array constants, the union and intersection
 // operators, ":" between anything but two cell addresses, sheet ranges
 // (Sheet1:Sheet3!A1), external references, and functions newer than BIFF8.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -74,7 +74,7 @@ public:
 
 private:
     [[noreturn]] void Error(const char* what) const {
-        throw FormulaError(std::string(what) + " at position " + std::to_string(pos_ + 1));
+        throw workbook::Error(ErrorKind::BadFormula, std::string(what) + " at position " + std::to_string(pos_ + 1));
     }
 
     bool AtEnd() const { return pos_ >= text_.size(); }
@@ -753,8 +753,9 @@ private:
 } // namespace
 
 Tokens Parse(std::u16string_view text, const WorkbookContext& context) {
-    if (text.size() > kMaxTextLength) throw FormulaError("formula text is longer than 8192 characters");
-    if (text.empty() || text[0] != u'=') throw FormulaError("a formula starts with \"=\"");
+    if (text.size() > kMaxTextLength)
+        throw workbook::Error(ErrorKind::BadFormula, "formula text is longer than 8192 characters");
+    if (text.empty() || text[0] != u'=') throw workbook::Error(ErrorKind::BadFormula, "a formula starts with \"=\"");
     Parser parser(text.substr(1), context);
     PNodePtr root = parser.ParseFormula();
     Transform(*root, OperandClass::kValue, false);
@@ -763,7 +764,8 @@ Tokens Parse(std::u16string_view text, const WorkbookContext& context) {
     Tokens tokens;
     tokens.rgce = std::move(emitter.out);
     if (emitter.isVolatile) tokens.rgce.insert(tokens.rgce.begin(), {kPtgAttr, kAttrSemi, 0, 0});
-    if (tokens.rgce.size() > kMaxRgceBytes) throw FormulaError("formula is too long for the .xls format");
+    if (tokens.rgce.size() > kMaxRgceBytes)
+        throw workbook::Error(ErrorKind::BadFormula, "formula is too long for the .xls format");
     return tokens;
 }
 

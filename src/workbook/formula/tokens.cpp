@@ -1,7 +1,7 @@
 // The bounds-checked walk over rgce/rgcb and the RPN-to-tree decoder shared
 // by ToText and Evaluate, plus the small text forms of references, numbers
 // and error codes.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +10,7 @@
 
 namespace vi2zezir::workbook::formula::detail {
 
-void Fail(const char* what) { throw FormulaError(what); }
+void Fail(const char* what) { throw workbook::Error(ErrorKind::BadFormula, what); }
 
 std::size_t TokenSize(std::span<const std::uint8_t> rgce, std::size_t at) {
     if (at >= rgce.size()) Fail("formula tokens end inside a token");

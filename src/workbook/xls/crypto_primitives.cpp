@@ -1,4 +1,4 @@
-#include "workbook/crypto_primitives.h"
+#include "workbook/xls/crypto_primitives.h"
 
 #include <bit>
 #include <stdexcept>

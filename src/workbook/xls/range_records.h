@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "workbook/formula.h"
-#include "workbook/workbook_model.h"
+#include "workbook/formula/formula.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 

@@ -4,7 +4,7 @@
 // claimed size is believed beyond what the file's sectors can hold. The
 // writer emits the simplest valid form: version 3, 512-byte sectors, an
 // all-black directory tree, streams laid out contiguously.
-#include "workbook/cfb.h"
+#include "workbook/xls/cfb.h"
 
 #include <algorithm>
 #include <cstring>
@@ -147,7 +147,7 @@ std::size_t SectorsFor(std::uint64_t bytes, std::size_t unit) {
     return static_cast<std::size_t>((bytes + unit - 1) / unit);
 }
 
-[[noreturn]] void Fail(const std::string& message) { throw CfbError(message); }
+[[noreturn]] void Fail(const std::string& message, ErrorKind kind = ErrorKind::Damaged) { throw Error(kind, message); }
 
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
@@ -211,13 +211,14 @@ private:
     }
 
     void ReadHeader() {
-        if (bytes_.empty()) Fail("not a compound file (the input is empty)");
+        if (bytes_.empty()) Fail("not a compound file (the input is empty)", ErrorKind::NotAWorkbook);
         if (bytes_.size() > kMaxFileSize) {
             Fail("compound file is too large (" + Num(bytes_.size()) + " bytes; at most " + Num(kMaxFileSize) +
-                 " are accepted)");
+                     " are accepted)",
+                 ErrorKind::TooLarge);
         }
         if (bytes_.size() < sizeof kSignature || std::memcmp(bytes_.data(), kSignature, sizeof kSignature) != 0) {
-            Fail("not a compound file (bad signature)");
+            Fail("not a compound file (bad signature)", ErrorKind::NotAWorkbook);
         }
         if (bytes_.size() < kHeaderSize) {
             Fail("file is truncated: the " + Num(kHeaderSize) + "-byte header is cut off after " + Num(bytes_.size()) +
@@ -227,16 +228,19 @@ private:
         // The byte-order field (0xFFFE) is not checked: every file is
         // little-endian whatever it says, and other readers ignore it too.
         major_ = Get16(h + 0x1A);
-        if (major_ != 3 && major_ != 4) Fail("unsupported compound file version " + Num(major_));
+        if (major_ != 3 && major_ != 4)
+            Fail("unsupported compound file version " + Num(major_), ErrorKind::Unsupported);
         const std::uint16_t sectorShift = Get16(h + 0x1E);
         if (sectorShift != 9 && sectorShift != 12) {
-            Fail("unsupported sector size (shift " + Num(sectorShift) + "; only 9 and 12 exist)");
+            Fail("unsupported sector size (shift " + Num(sectorShift) + "; only 9 and 12 exist)",
+                 ErrorKind::Unsupported);
         }
         const std::uint16_t miniShift = Get16(h + 0x20);
-        if (miniShift != 6) Fail("unsupported mini sector size (shift " + Num(miniShift) + "; only 6 exists)");
+        if (miniShift != 6)
+            Fail("unsupported mini sector size (shift " + Num(miniShift) + "; only 6 exists)", ErrorKind::Unsupported);
         const std::uint32_t cutoff = Get32(h + 0x38);
         if (cutoff != kMiniStreamCutoff) {
-            Fail("unsupported mini stream cutoff " + Num(cutoff) + " (must be 4096)");
+            Fail("unsupported mini stream cutoff " + Num(cutoff) + " (must be 4096)", ErrorKind::Unsupported);
         }
         sectorSize_ = std::size_t{1} << sectorShift;
         // Sector n starts at (n + 1) * sectorSize. A last sector cut short is
@@ -378,7 +382,8 @@ private:
         const std::size_t perSector = sectorSize_ / kDirEntrySize;
         if (chain.size() * perSector > kMaxDirectoryEntries) {
             Fail("directory has " + Num(chain.size() * perSector) + " entries, more than the " +
-                 Num(kMaxDirectoryEntries) + " accepted");
+                     Num(kMaxDirectoryEntries) + " accepted",
+                 ErrorKind::TooLarge);
         }
         dir_.resize(chain.size() * perSector);
         std::vector<std::uint8_t> buffer(sectorSize_);
@@ -690,7 +695,8 @@ private:
         for (Node& node : nodes_) {
             if (!node.entry || node.entry->type != Entry::Type::Stream) continue;
             const auto size = static_cast<std::uint64_t>(node.entry->data.size());
-            if (size > 0x7FFFFFFFu) Fail("stream '" + Printable(node.entry->name) + "' is larger than 2 GB");
+            if (size > 0x7FFFFFFFu)
+                Fail("stream '" + Printable(node.entry->name) + "' is larger than 2 GB", ErrorKind::TooLarge);
             node.size = size;
             if (size == 0) continue;
             if (size < kMiniStreamCutoff) {
@@ -719,7 +725,8 @@ private:
         const std::uint64_t fileSize = (static_cast<std::uint64_t>(totalSectors_) + 1) * kSectorSize;
         if (fileSize > kMaxFileSize) {
             Fail("compound file would be " + Num(fileSize) + " bytes, more than the " + Num(kMaxFileSize) +
-                 " the reader accepts");
+                     " the reader accepts",
+                 ErrorKind::TooLarge);
         }
 
         difatStart_ = fatSectors_;

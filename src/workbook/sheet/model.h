@@ -4,6 +4,26 @@
 // touches only the cells below it in its column, with an index from column to
 // the formulas that refer to it and a cache of Find results kept correct
 // under inserts and writes.
+//
+// The seam between the sheet semantics and the file format. The operations
+// (Find, Replace, inserts, typed input, recalculation) work on cells,
+// formulas as tokens, shared strings and the CellStyles interface
+// (sheet/styles.h): number format and quote prefix of a cell format, and new
+// formats cloned from one. The .xls reader (xls/reader.cpp) fills the model
+// and gives it an xls::XfTable; the writer (xls/writer.cpp) serialises it.
+// A second format implements CellStyles the same way.
+//
+// Not yet behind the seam, and the next step for a second format: what the
+// model keeps as BIFF records rather than as cells. globals_ and
+// sheetRecords_ hold the globals and the other sheets as RawRecords, and the
+// operations still read them directly in three places: SheetTexts reads the
+// text cells of other sheets (LABEL, LABELSST, RSTRING), ShiftFormulaSites
+// rewrites the rgce of formulas in other sheets and NAME records in place
+// (FormulaSite), and Recalculation reads values and NAME formulas from those
+// records to evaluate and writes cached results back. Each wants a small
+// interface of its own: "the texts of sheet s", "shift the formulas of other
+// sheets and names", "the value of a cell of another sheet / what depends on
+// this cell".
 #pragma once
 
 #include <array>
@@ -11,33 +31,23 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "workbook/biff.h"
-#include "workbook/cfb.h"
-#include "workbook/formula.h"
-#include "workbook/shared_strings.h"
+#include "workbook/formula/formula.h"
+#include "workbook/inspect.h"
+#include "workbook/sheet/shared_strings.h"
+#include "workbook/sheet/styles.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/cfb.h"
 
 namespace vi2zezir::workbook {
 
-// A workbook the engine cannot read or an edit it must refuse; the text is
-// the reason, the host adds the file or operation.
-class XlsError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// An edit Excel itself refuses (error 1004), with Excel's message.
-class EditRefused : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 inline constexpr std::uint32_t kLastRow = formula::kMaxRows - 1;
+static_assert(kSheetRows == formula::kMaxRows && kSheetCols == formula::kMaxCols);
+static_assert(kMaxWorkbookFileSize == cfb::kMaxFileSize);
 inline constexpr std::uint16_t kDefaultXf = 15;
 
 enum class CellKind : std::uint8_t { Blank, Number, Text, Boolean, Error, Formula };
@@ -133,7 +143,7 @@ struct TrackedPos {
 
 class Workbook : private formula::WorkbookContext {
 public:
-    // Parses a whole .xls file. Throws XlsError with the reason.
+    // Parses a whole .xls file. Throws Error with the reason.
     static std::unique_ptr<Workbook> Load(std::span<const std::uint8_t> fileBytes);
     ~Workbook() override;
 
@@ -145,19 +155,19 @@ public:
     std::size_t SheetCount() const { return sheets_.size(); }
     std::size_t WorksheetCount() const;
 
-    // ---- operations on the editable (first) worksheet; may throw EditRefused
+    // ---- operations on the editable (first) worksheet; may throw Error (RefusedEdit)
     // Excel's Find with a new instance's settings: formulas, part, by rows,
     // case-insensitive; the search starts after A1 and ends with A1.
     std::optional<TrackedPos> Find(std::u16string_view what);
     // Each changed cell is entered again as typed, or kept text where it has
-    // the quote prefix; a result that cannot be entered throws EditRefused
+    // the quote prefix; a result that cannot be entered throws Error (RefusedEdit)
     // naming its cell.
     void Replace(std::u16string_view what, std::u16string_view replacement);
     void InsertShiftDown(std::uint32_t row, std::uint16_t col);
     void PutContent(std::uint32_t row, std::uint16_t col, const Content& content);
     // Typed-input rules (en-US): numbers, percentages, currency, dates (also
     // with month names), times, booleans, "=" formulas, the leading
-    // apostrophe. Throws EditRefused for a formula that does not parse.
+    // apostrophe. Throws Error (RefusedEdit) for a formula that does not parse.
     Content ParseTypedInput(std::u16string_view text, std::uint32_t row, std::uint16_t col);
     formula::Tokens ParseFormula(std::u16string_view text);
     // The number format of that code, added to the workbook when new.
@@ -180,11 +190,7 @@ public:
     void Untrack(TrackedPos& pos);
 
     // ---- read-only view of every sheet, for tools that inspect a template
-    struct SheetText {
-        std::uint32_t row = 0;
-        std::uint16_t col = 0;
-        std::u16string text;
-    };
+    using SheetText = workbook::SheetText;
     // Sheets are numbered in workbook order; EditableSheet() is the first
     // worksheet, the one the operations above change.
     std::size_t EditableSheet() const { return editable_; }
@@ -247,8 +253,7 @@ private:
     std::vector<RawRecord> globals_; // SST and EXTSST appear as empty markers
     SharedStrings sst_;
     std::uint32_t otherSheetsSstRefs_ = 0;
-    std::vector<std::vector<std::uint8_t>> xfs_; // XF payloads, original then added
-    std::size_t originalXfCount_ = 0;
+    std::unique_ptr<CellStyles> styles_; // an xls::XfTable for a workbook read from .xls
     std::unordered_map<std::uint32_t, std::uint16_t> xfWithFormat_;
     std::unordered_map<std::uint32_t, std::uint16_t> xfWithQuotePrefix_; // (xf << 1 | prefix) -> xf
     std::unordered_map<std::uint16_t, std::u16string> formats_;          // custom FORMAT records
@@ -294,14 +299,7 @@ private:
     std::uint64_t findClock_ = 0;
 };
 
-// Case folding for comparisons without regard to case (Latin, Greek, Cyrillic).
-// ASCII, by far the most common, is folded inline.
-char16_t FoldCaseBeyondAscii(char16_t c) noexcept;
-inline char16_t FoldCase(char16_t c) noexcept {
-    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-    return FoldCaseBeyondAscii(c);
-}
-std::u16string Fold(std::u16string_view text);
+// FoldCase and Fold, for comparisons without regard to case, are in inspect.h.
 // A 64-bit set of the (folded) characters of a text: a cheap pre-test for
 // "contains".
 std::uint64_t CharSig(std::u16string_view text) noexcept;

@@ -2,7 +2,7 @@
 // cell (Range.Value, Range.Formula, a Replace's result) becomes, and the
 // formula-bar text of the dates and times it makes, which Find searches and
 // which must read back as the same value.
-#include "workbook/typed_input.h"
+#include "workbook/sheet/typed_input.h"
 
 #include <array>
 #include <chrono>
@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 

@@ -2,7 +2,7 @@
 // argument counts, the operand class of the result and of each parameter (the
 // last class repeats for further arguments). The classes decide how references
 // are stored in arguments; a wrong class makes other readers show #VALUE!.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
-#include "workbook/range_records.h"
+#include "workbook/xls/range_records.h"
 
 #include <algorithm>
 #include <span>
 
-#include "workbook/biff.h"
+#include "workbook/xls/biff.h"
 
 namespace vi2zezir::workbook {
 namespace {
@@ -40,7 +40,7 @@ void ShiftRgce(std::span<std::uint8_t> rgce, const formula::InsertShift& shift,
     try {
         if (auto shifted = formula::ShiftForInsert(tokens, shift.sheet, shift, context))
             std::copy(shifted->rgce.begin(), shifted->rgce.end(), rgce.begin());
-    } catch (const formula::FormulaError&) {}
+    } catch (const Error&) {}
 }
 
 // SqRefU at `at`: cref, then cref Ref8U. Moves each range; drops those

@@ -8,8 +8,8 @@
 //   an unknown PtgFuncVar function number n -> "_FUNCn(args)"
 //   a 3-D reference whose sheet the workbook does not know -> "#REF!A1"
 // Malformed tokens, names the workbook does not know and external names
-// (PtgNameX) throw FormulaError.
-#include "workbook/formula_internal.h"
+// (PtgNameX) throw Error (BadFormula).
+#include "workbook/formula/internal.h"
 
 #include <cstring>
 

@@ -7,9 +7,10 @@
 #include <string>
 #include <unordered_map>
 
-#include "workbook/cfb.h"
-#include "workbook/workbook_model.h"
-#include "workbook/xls_crypto.h"
+#include "workbook/sheet/model.h"
+#include "workbook/xls/cfb.h"
+#include "workbook/xls/crypto.h"
+#include "workbook/xls/xf_table.h"
 
 namespace vi2zezir::workbook {
 
@@ -28,7 +29,7 @@ std::string Hex(std::size_t v) {
     return buf;
 }
 
-[[noreturn]] void Bad(const std::string& why) { throw XlsError(why); }
+[[noreturn]] void Bad(const std::string& why, ErrorKind kind = ErrorKind::Damaged) { throw Error(kind, why); }
 
 // Excel 2.1 to 4.0 files start with BOF records of their own opcodes, in a
 // compound file or (mostly) without one.
@@ -63,7 +64,11 @@ bool IsCellTableRecord(std::uint16_t opcode) {
 
 class XlsReader {
 public:
-    XlsReader(Workbook& wb, std::span<const std::uint8_t> stream) : wb_(wb), stream_(stream) {}
+    XlsReader(Workbook& wb, std::span<const std::uint8_t> stream) : wb_(wb), stream_(stream) {
+        auto xfs = std::make_unique<xls::XfTable>();
+        xfs_ = xfs.get();
+        wb_.styles_ = std::move(xfs);
+    }
 
     void ReadGlobals();
     void ReadSheets();
@@ -81,6 +86,7 @@ private:
     void AddSite(const FormulaSite& site, std::vector<std::pair<std::uint16_t, std::uint16_t>>& cols);
 
     Workbook& wb_;
+    xls::XfTable* xfs_ = nullptr; // wb_.styles_
     std::span<const std::uint8_t> stream_;
     std::vector<std::uint32_t> nameRecords_;
     std::vector<FormulaSite> nameSites_;
@@ -100,7 +106,7 @@ private:
 
 void XlsReader::ReadGlobals() {
     RecordReader reader(stream_);
-    if (reader.Next() && IsOlderBof(reader.Current().opcode)) Bad(kOlderFormat);
+    if (reader.Next() && IsOlderBof(reader.Current().opcode)) Bad(kOlderFormat, ErrorKind::Unsupported);
     if (!reader.Valid() || reader.Current().opcode != op::kBof || reader.Current().data.size() < 4)
         Bad("the Workbook stream does not start with a BOF record");
     {
@@ -108,8 +114,9 @@ void XlsReader::ReadGlobals() {
         const std::uint16_t vers = GetU16(bof);
         const std::uint16_t dt = GetU16(bof.subspan(2));
         if ((vers & 0xFF00) == 0x0500)
-            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened");
-        if (vers != 0x0600) Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")");
+            Bad("it is an Excel 5.0/95 workbook; only Excel 97-2003 workbooks can be opened", ErrorKind::Unsupported);
+        if (vers != 0x0600)
+            Bad("it is not an Excel 97-2003 (BIFF8) workbook (BOF version " + Hex(vers) + ")", ErrorKind::Unsupported);
         if (dt != 0x0005) Bad("the Workbook stream does not start with the workbook globals");
         wb_.globals_.push_back({op::kBof, {bof.begin(), bof.end()}});
     }
@@ -148,8 +155,7 @@ void XlsReader::ReadGlobals() {
         case op::kXf:
             // A short XF is kept as read; the engine reads the fields it
             // lacks as zeros (the first font, General).
-            wb_.xfs_.emplace_back(data.begin(), data.end());
-            if (wb_.xfs_.back().size() < 20) wb_.xfs_.back().resize(20, 0);
+            xfs_->AddRead(data);
             break;
         case op::kFormat: {
             if (data.size() < 2) break;
@@ -214,8 +220,8 @@ void XlsReader::ReadGlobals() {
     globalsEnd_ = reader.Position();
     if (!sawEof) Bad("the workbook globals end without an EOF record");
     if (wb_.sheets_.empty()) Bad("the workbook has no sheets");
-    if (wb_.xfs_.size() <= kDefaultXf) Bad("the workbook has too few XF (cell format) records");
-    wb_.originalXfCount_ = wb_.xfs_.size();
+    if (xfs_->Count() <= kDefaultXf) Bad("the workbook has too few XF (cell format) records");
+    xfs_->EndOfRead();
     if (!sawSst) {
         // Cells written later need a table: put one just before the EOF.
         wb_.globals_.insert(wb_.globals_.end() - 1, {op::kSst, {}});
@@ -245,7 +251,7 @@ void XlsReader::AddSite(const FormulaSite& site, std::vector<std::pair<std::uint
     try {
         formula::CollectReferencedColumns(wb_.SiteTokens(site), site.sheet == kNameSite ? wb_.editable_ : site.sheet,
                                           wb_, cols);
-    } catch (const formula::FormulaError&) {
+    } catch (const Error&) {
         return; // tokens the library cannot walk stay as they are
     }
     bool any = false;
@@ -338,7 +344,7 @@ std::size_t XlsReader::ReadOtherSheet(std::uint16_t sheet, std::size_t start) {
 
 void XlsReader::AddCell(std::uint32_t row, std::uint16_t col, Cell cell) {
     if (row > kLastRow || col >= formula::kMaxCols) Bad("a cell lies outside the sheet");
-    if (cell.xf >= wb_.xfs_.size())
+    if (cell.xf >= xfs_->Count())
         Bad("cell " + std::to_string(row + 1) + ":" + std::to_string(col + 1) + " uses cell format " +
             std::to_string(cell.xf) + ", which the workbook does not define");
     cell.row = row;
@@ -604,7 +610,7 @@ void XlsReader::FinishCells() {
         }
         try {
             f.tokens = formula::Unshare(it->second, {f.row, f.col});
-        } catch (const formula::FormulaError& e) {
+        } catch (const Error& e) {
             Bad(std::string("a shared formula cannot be expanded: ") + e.what());
         }
         f.grbit &= static_cast<std::uint16_t>(~0x0008); // no longer shared
@@ -625,10 +631,10 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     cfb::CompoundFile file;
     try {
         file = cfb::Read(fileBytes);
-    } catch (const cfb::CfbError& e) {
+    } catch (const Error& e) {
         if (fileBytes.size() >= 4 && IsOlderBof(GetU16(fileBytes)) && GetU16(fileBytes.subspan(2)) <= 16)
-            Bad(kOlderFormat);
-        Bad(std::string("it is not an Excel workbook (") + e.what() + ")");
+            Bad(kOlderFormat, ErrorKind::Unsupported);
+        Bad(std::string("it is not an Excel workbook (") + e.what() + ")", e.Kind());
     }
     // Excel 97 and later write "Workbook", Excel 5.0/95 "Book"; some writers
     // put the newer records in a stream of the older name. The BOF record,
@@ -636,7 +642,7 @@ std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes
     std::u16string streamName = u"Workbook";
     if (!file.FindStream(streamName)) streamName = u"Book";
     const cfb::Entry* stream = file.FindStream(streamName);
-    if (!stream) Bad("it holds no Workbook stream");
+    if (!stream) Bad("it holds no Workbook stream", ErrorKind::NotAWorkbook);
     std::unique_ptr<Workbook> wb(new Workbook());
     wb->streamName_ = stream->name;
     wb->file_ = std::make_unique<cfb::CompoundFile>(std::move(file));

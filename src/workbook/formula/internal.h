@@ -3,7 +3,7 @@
 // Evaluate share.
 #pragma once
 
-#include "workbook/formula.h"
+#include "workbook/formula/formula.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -153,11 +153,11 @@ inline void AppendU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
 inline bool IsClassified(std::uint8_t ptg) { return ptg >= 0x20 && ptg < 0x80; }
 inline std::uint8_t BaseOf(std::uint8_t ptg) { return static_cast<std::uint8_t>(ptg & 0x1F); }
 
-// The size in bytes of the token at `at`; FormulaError for an unknown or
+// The size in bytes of the token at `at`; Error (BadFormula) for an unknown or
 // truncated token.
 std::size_t TokenSize(std::span<const std::uint8_t> rgce, std::size_t at);
 
-// Size of the rgcb data a token consumes (PtgArray, PtgMemArea); FormulaError
+// Size of the rgcb data a token consumes (PtgArray, PtgMemArea); Error
 // when rgcb is too short.
 std::size_t ExtraSize(std::uint8_t ptg, std::span<const std::uint8_t> rgcb, std::size_t at);
 
@@ -200,7 +200,7 @@ struct Tree {
     std::size_t root = 0;
 };
 
-// FormulaError for anything malformed (bad sizes, stack under/overflow,
+// Error (BadFormula) for anything malformed (bad sizes, stack under/overflow,
 // unknown tokens or fixed-arity functions of unknown arity).
 Tree Decode(const Tokens& tokens);
 

@@ -1,7 +1,7 @@
 // Rewriting references in place: unsharing relative tokens for one cell, and
 // following cells that an insert pushes down. Every rewrite keeps token sizes,
 // so the IF/CHOOSE jump offsets stay right and rgcb stays in step.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <algorithm>
 

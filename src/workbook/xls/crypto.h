@@ -12,7 +12,7 @@
 namespace vi2zezir::workbook {
 
 // When the globals of this Workbook stream hold FILEPASS, decrypts every
-// record after it in place; FILEPASS itself stays as it is. Throws XlsError
+// record after it in place; FILEPASS itself stays as it is. Throws Error
 // when the workbook has a password to open, uses a scheme the engine cannot
 // read, or its FILEPASS is malformed. A stream without FILEPASS is untouched.
 void DecryptWorkbookStream(std::vector<std::uint8_t>& stream);

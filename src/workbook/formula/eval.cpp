@@ -5,7 +5,7 @@
 // read as a number the way Excel would, a cell the context cannot give) it
 // answers nullopt, and the caller keeps Excel's stored result and has the
 // spreadsheet compute it. Malformed tokens also answer nullopt.
-#include "workbook/formula_internal.h"
+#include "workbook/formula/internal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -906,7 +906,7 @@ std::optional<CellValue> Evaluate(const Tokens& tokens, std::uint16_t formulaShe
         return evaluator.Result();
     } catch (const CannotEvaluate&) {
         return std::nullopt;
-    } catch (const FormulaError&) {
+    } catch (const workbook::Error&) { // malformed tokens
         return std::nullopt;
     }
 }
@@ -920,7 +920,7 @@ std::optional<std::vector<CellValue>> EvaluateArray(const Tokens& tokens, std::u
         return evaluator.ArrayResult(rows, cols);
     } catch (const CannotEvaluate&) {
         return std::nullopt;
-    } catch (const FormulaError&) {
+    } catch (const workbook::Error&) { // malformed tokens
         return std::nullopt;
     }
 }

@@ -5,9 +5,10 @@
 #include <bit>
 #include <cmath>
 
-#include "workbook/recalc.h"
-#include "workbook/workbook_model.h"
-#include "workbook/xls_crypto.h"
+#include "workbook/sheet/model.h"
+#include "workbook/sheet/recalc.h"
+#include "workbook/xls/crypto.h"
+#include "workbook/xls/xf_table.h"
 
 namespace vi2zezir::workbook {
 
@@ -165,7 +166,8 @@ std::vector<std::uint8_t> XlsWriter::Write() {
         out_.Write(rec.opcode, rec.data);
         if (anyFormat && i == lastFormat) writeAddedFormats();
         if (i == lastXf) {
-            for (std::size_t x = wb_.originalXfCount_; x < wb_.xfs_.size(); ++x) out_.Write(op::kXf, wb_.xfs_[x]);
+            // A workbook the .xls reader read keeps its XF records.
+            for (const auto& xf : dynamic_cast<const xls::XfTable&>(*wb_.styles_).Added()) out_.Write(op::kXf, xf);
         }
     }
     for (std::size_t s = 0; s < wb_.sheets_.size(); ++s) {

@@ -7,14 +7,14 @@
 // every other formula keeps the result Excel stored. The approximation errs
 // towards evaluating too much, which is harmless because the evaluator gives
 // Excel's answer or none.
-#include "workbook/recalc.h"
+#include "workbook/sheet/recalc.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <unordered_map>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 
@@ -319,7 +319,7 @@ Recalculation::OtherSheet& Recalculation::Other(std::uint16_t sheet) {
         if (it == shared.end()) continue;
         try {
             f.tokens = formula::Unshare(it->second, {f.row, f.col});
-        } catch (const formula::FormulaError&) {}
+        } catch (const Error&) {}
     }
     return other;
 }
@@ -452,7 +452,7 @@ void Recalculation::BuildNodes() {
         refs = {};
         try {
             formula::CollectReferences(tokens, sheet, host, Context(), inName, refs);
-        } catch (const formula::FormulaError&) {
+        } catch (const Error&) {
             refs.anywhere = true;
         }
     };

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "workbook/range_records.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
+#include "workbook/xls/range_records.h"
 
 namespace vi2zezir::workbook {
 
@@ -202,10 +202,7 @@ const Cell* Workbook::CellAt(std::uint32_t row, std::uint16_t col) const {
     return const_cast<Workbook*>(this)->FindCell(col, row);
 }
 
-std::uint16_t Workbook::NumberFormatOfXf(std::uint16_t xf) const {
-    if (xf >= xfs_.size()) return 0;
-    return biff::GetU16(std::span(xfs_[xf]).subspan(2));
-}
+std::uint16_t Workbook::NumberFormatOfXf(std::uint16_t xf) const { return styles_->NumberFormat(xf); }
 
 std::u16string Workbook::FormatCode(std::uint16_t ifmt) const {
     if (auto it = formats_.find(ifmt); it != formats_.end()) return it->second;
@@ -248,49 +245,34 @@ std::uint16_t Workbook::CustomFormat(const std::u16string& code) {
     return next;
 }
 
-namespace {
-constexpr std::size_t kMaxXfs = 4050; // the format's limit on cell formats
-// f123Prefix, bit 3 of the XF's type-and-protection word that follows ifnt
-// and ifmt.
-constexpr std::size_t kXfTypeProtection = 4;
-constexpr std::uint8_t kXfQuotePrefix = 0x08;
-} // namespace
-
 std::uint16_t Workbook::XfWithFormat(std::uint16_t xf, std::uint16_t ifmt) {
     if (NumberFormatOfXf(xf) == ifmt) return xf;
     const std::uint32_t key = (std::uint32_t{xf} << 16) | ifmt;
     if (auto it = xfWithFormat_.find(key); it != xfWithFormat_.end()) return it->second;
-    if (xfs_.size() >= kMaxXfs) return xf;
-    std::vector<std::uint8_t> copy = xfs_[xf];
-    biff::PutU16(std::span(copy).subspan(2), ifmt);
-    copy[9] |= 0x04; // fAtrNum: the number format differs from the style's
-    const auto index = static_cast<std::uint16_t>(xfs_.size());
-    xfs_.push_back(std::move(copy));
-    xfWithFormat_[key] = index;
-    return index;
+    // With no room for another format the cell keeps its own: the value is
+    // right, only its display differs.
+    const auto index = styles_->AddWithNumberFormat(xf, ifmt);
+    if (!index) return xf;
+    xfWithFormat_[key] = *index;
+    return *index;
 }
 
-bool Workbook::HasQuotePrefix(std::uint16_t xf) const {
-    return xf < xfs_.size() && (xfs_[xf][kXfTypeProtection] & kXfQuotePrefix) != 0;
-}
+bool Workbook::HasQuotePrefix(std::uint16_t xf) const { return styles_->HasQuotePrefix(xf); }
 
 // Excel keeps the quote prefix in the cell's format, so setting or clearing it
 // gives the cell a format of its own: one clone per format and direction,
 // and the way back leads to the format it was cloned from.
 std::uint16_t Workbook::XfWithQuotePrefix(std::uint16_t xf, bool prefix) {
-    if (xf >= xfs_.size() || HasQuotePrefix(xf) == prefix) return xf;
+    if (xf >= styles_->Count() || HasQuotePrefix(xf) == prefix) return xf;
     const std::uint32_t key = (std::uint32_t{xf} << 1) | (prefix ? 1u : 0u);
     if (auto it = xfWithQuotePrefix_.find(key); it != xfWithQuotePrefix_.end()) return it->second;
     // Unlike a number format, the prefix cannot be dropped: without it the
     // text would be read as typed again by the next Replace.
-    if (xfs_.size() >= kMaxXfs) throw EditRefused("Too many different cell formats.");
-    std::vector<std::uint8_t> copy = xfs_[xf];
-    copy[kXfTypeProtection] ^= kXfQuotePrefix;
-    const auto index = static_cast<std::uint16_t>(xfs_.size());
-    xfs_.push_back(std::move(copy));
-    xfWithQuotePrefix_[key] = index;
-    xfWithQuotePrefix_[(std::uint32_t{index} << 1) | (prefix ? 0u : 1u)] = xf;
-    return index;
+    const auto index = styles_->AddWithQuotePrefix(xf, prefix);
+    if (!index) throw Error(ErrorKind::RefusedEdit, "Too many different cell formats.");
+    xfWithQuotePrefix_[key] = *index;
+    xfWithQuotePrefix_[(std::uint32_t{*index} << 1) | (prefix ? 0u : 1u)] = xf;
+    return *index;
 }
 
 const std::u16string& Workbook::FormulaText(std::uint32_t id) {
@@ -298,7 +280,7 @@ const std::u16string& Workbook::FormulaText(std::uint32_t id) {
     if (!f.textValid) {
         try {
             f.text = f.expMember ? std::u16string() : formula::ToText(f.tokens, {f.row, f.col}, *this);
-        } catch (const formula::FormulaError&) {
+        } catch (const Error&) {
             f.text.clear();
         }
         f.textValid = true;
@@ -367,7 +349,7 @@ void Workbook::IndexFormula(std::uint32_t id) {
     std::vector<std::pair<std::uint16_t, std::uint16_t>> cols;
     try {
         formula::CollectReferencedColumns(f.tokens, editable_, *this, cols);
-    } catch (const formula::FormulaError&) {
+    } catch (const Error&) {
         return;
     }
     for (auto [sheet, c] : cols) {
@@ -425,29 +407,30 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
 
 namespace {
 // Longest text a cell holds (Excel's limit); a formula's text result beyond it
-// is #VALUE! (formula_eval.cpp).
+// is #VALUE! (formula/eval.cpp).
 constexpr std::size_t kMaxCellText = 32767;
 } // namespace
 
 void Workbook::PutContent(std::uint32_t row, std::uint16_t col, const Content& content) {
-    if (row > kLastRow || col >= formula::kMaxCols) throw EditRefused("The cell lies outside the worksheet.");
+    if (row > kLastRow || col >= formula::kMaxCols)
+        throw Error(ErrorKind::RefusedEdit, "The cell lies outside the worksheet.");
     // Excel's limit on a cell's text. The file format counts characters in
     // 16 bits, so a longer text would be written with a wrong length and
     // corrupt the shared-string table; a quote value (an unshortened item or
     // memo field) is the usual way such a text arrives.
     if (content.kind == CellKind::Text && content.text.size() > kMaxCellText)
-        throw EditRefused("Text values in cells are limited to 32,767 characters.");
+        throw Error(ErrorKind::RefusedEdit, "Text values in cells are limited to 32,767 characters.");
     for (const auto& a : arrays_)
         if (a.r1 <= row && row <= a.r2 && a.c1 <= col && col <= a.c2)
-            throw EditRefused("You can't change part of an array.");
+            throw Error(ErrorKind::RefusedEdit, "You can't change part of an array.");
     SetCell(row, col, content);
 }
 
 formula::Tokens Workbook::ParseFormula(std::u16string_view text) {
     try {
         return formula::Parse(text, *this);
-    } catch (const formula::FormulaError&) {
-        throw EditRefused("There's a problem with this formula.");
+    } catch (const Error&) {
+        throw Error(ErrorKind::RefusedEdit, "There's a problem with this formula.");
     }
 }
 
@@ -620,11 +603,11 @@ void Workbook::Replace(std::u16string_view what, std::u16string_view replacement
             } else {
                 PutContent(row, col, ParseTypedInput(result, row, col));
             }
-        } catch (const EditRefused& e) {
+        } catch (const Error& e) {
             // A content that cannot be entered (an invalid formula) stops the
             // replacement there: a cell left as it was would keep its
             // placeholder without a word.
-            throw EditRefused(std::string(e.what()) + " (cell " + CellAddress(row, col) + ")");
+            throw Error(e.Kind(), std::string(e.what()) + " (cell " + CellAddress(row, col) + ")");
         }
     }
 }
@@ -666,7 +649,7 @@ void Workbook::ShiftFormulaSites(const formula::InsertShift& shift) {
         try {
             shifted = formula::ShiftForInsert(SiteTokens(site), site.sheet == kNameSite ? editable_ : site.sheet, shift,
                                               *this);
-        } catch (const formula::FormulaError&) {
+        } catch (const Error&) {
             continue;
         }
         // Shifting keeps every token's size; a record whose size would change
@@ -684,18 +667,21 @@ void Workbook::ShiftFormulaSites(const formula::InsertShift& shift) {
 }
 
 void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
-    if (row > kLastRow || col >= formula::kMaxCols) throw EditRefused("The cell lies outside the worksheet.");
+    if (row > kLastRow || col >= formula::kMaxCols)
+        throw Error(ErrorKind::RefusedEdit, "The cell lies outside the worksheet.");
     for (const auto& m : merges_) {
         if (m.c1 <= col && col <= m.c2 && m.r2 >= row && (m.c1 != col || m.c2 != col))
-            throw EditRefused("This operation will cause some merged cells to unmerge.");
+            throw Error(ErrorKind::RefusedEdit, "This operation will cause some merged cells to unmerge.");
     }
     for (const auto& a : arrays_) {
-        if (a.c1 <= col && col <= a.c2 && a.r2 >= row) throw EditRefused("You can't change part of an array.");
+        if (a.c1 <= col && col <= a.c2 && a.r2 >= row)
+            throw Error(ErrorKind::RefusedEdit, "You can't change part of an array.");
     }
     auto& column = columns_[col];
     auto& cells = column.cells;
     if (!cells.empty() && cells.back().row == kLastRow)
-        throw EditRefused(
+        throw Error(
+            ErrorKind::RefusedEdit,
             "Microsoft Excel can't insert new cells because it would push non-empty cells off the end of the "
             "worksheet. These non-empty cells might appear empty but have blank values, some formatting, or a "
             "formula. Delete enough rows or columns to make room for what you want to insert and then try again.");
@@ -738,7 +724,7 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
         std::optional<formula::Tokens> shifted;
         try {
             shifted = formula::ShiftForInsert(f.tokens, editable_, shift, *this);
-        } catch (const formula::FormulaError&) {
+        } catch (const Error&) {
             continue;
         }
         if (!shifted) continue;

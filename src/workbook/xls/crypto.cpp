@@ -4,7 +4,7 @@
 // offsets in BOUNDSHEET. Everything else is XORed with an RC4 keystream that
 // is keyed afresh for every 1,024 bytes of the stream by the block's number,
 // so a byte's stream position alone decides its keystream byte.
-#include "workbook/xls_crypto.h"
+#include "workbook/xls/crypto.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,9 +12,9 @@
 #include <span>
 #include <string>
 
-#include "workbook/biff.h"
-#include "workbook/crypto_primitives.h"
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
+#include "workbook/xls/biff.h"
+#include "workbook/xls/crypto_primitives.h"
 
 namespace vi2zezir::workbook {
 
@@ -26,7 +26,7 @@ using biff::GetU16;
 constexpr std::u16string_view kDefaultPassword = u"VelvetSweatshop";
 constexpr std::size_t kBlockSize = 1024;
 
-[[noreturn]] void Refuse(const std::string& why) { throw XlsError(why); }
+[[noreturn]] void Refuse(const std::string& why, ErrorKind kind = ErrorKind::Damaged) { throw Error(kind, why); }
 
 std::string Hex(std::uint32_t v) {
     char buf[16];
@@ -82,7 +82,7 @@ bool Verifies(const Scheme& scheme, std::vector<std::uint8_t> verifier, std::vec
     return verifierHash.size() == expected.size() && std::equal(expected.begin(), expected.end(), verifierHash.begin());
 }
 
-[[noreturn]] void RefusePassword() { Refuse("the workbook is protected with a password to open"); }
+[[noreturn]] void RefusePassword() { Refuse("the workbook is protected with a password to open", ErrorKind::Password); }
 
 // RC4 encryption header after its version: salt, verifier, verifier hash.
 Scheme ReadRc4(biff::RecordCursor& cursor) {
@@ -129,7 +129,8 @@ Scheme ReadCryptoApi(biff::RecordCursor& cursor) {
     if (!(flags & kFlagCryptoApi) || (flags & kFlagAes) || (algorithm != kRc4 && algorithm != 0) ||
         (hashAlgorithm != kSha1 && hashAlgorithm != 0))
         Refuse("the workbook is encrypted with an unknown CryptoAPI method (algorithm " + Hex(algorithm) + ", hash " +
-               Hex(hashAlgorithm) + ")");
+                   Hex(hashAlgorithm) + ")",
+               ErrorKind::Unsupported);
     if (keyBits == 0) keyBits = 40;
     if (keyBits < 40 || keyBits > 128 || keyBits % 8 != 0)
         Refuse("the encryption key size of " + std::to_string(keyBits) + " bits is out of range");
@@ -152,15 +153,17 @@ Scheme ReadFilePass(std::span<const std::uint8_t> data) {
     biff::RecordCursor cursor(data);
     const std::uint16_t type = cursor.U16();
     if (!cursor.Ok()) Refuse("the FILEPASS record is empty");
-    if (type == 0) Refuse("the workbook is protected with a password to open (XOR obfuscation)");
-    if (type != 1) Refuse("the workbook is encrypted with an unknown method (" + Hex(type) + ")");
+    if (type == 0) Refuse("the workbook is protected with a password to open (XOR obfuscation)", ErrorKind::Password);
+    if (type != 1)
+        Refuse("the workbook is encrypted with an unknown method (" + Hex(type) + ")", ErrorKind::Unsupported);
     const std::uint16_t major = cursor.U16();
     const std::uint16_t minor = cursor.U16();
     if (!cursor.Ok()) Refuse("the FILEPASS record is cut off before the encryption version");
     if (major == 1 && minor == 1) return ReadRc4(cursor);
     if (major >= 2 && major <= 4 && minor == 2) return ReadCryptoApi(cursor);
     Refuse("the workbook is encrypted with an unknown method (version " + std::to_string(major) + "." +
-           std::to_string(minor) + ")");
+               std::to_string(minor) + ")",
+           ErrorKind::Unsupported);
 }
 
 bool NeverEncrypted(std::uint16_t opcode) {

@@ -2,7 +2,7 @@
 // without filling it.
 #include <algorithm>
 
-#include "workbook/workbook_model.h"
+#include "workbook/sheet/model.h"
 
 namespace vi2zezir::workbook {
 
@@ -63,6 +63,18 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet, std::op
     std::sort(texts.begin(), texts.end(),
               [](const SheetText& a, const SheetText& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; });
     return texts;
+}
+
+WorkbookContents ReadContents(std::span<const std::uint8_t> fileBytes, std::optional<char16_t> containing) {
+    auto book = Workbook::Load(fileBytes);
+    WorkbookContents contents;
+    contents.editableSheet = book->EditableSheet();
+    contents.sheets.resize(book->SheetCount());
+    for (std::size_t s = 0; s < contents.sheets.size(); ++s) {
+        contents.sheets[s].name = book->SheetNameAt(s);
+        contents.sheets[s].texts = book->SheetTexts(s, containing);
+    }
+    return contents;
 }
 
 } // namespace vi2zezir::workbook
