@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <span>
 #include <stdexcept>
+#include <string_view>
 
 namespace vi2zezir::workbook {
 
@@ -22,9 +23,10 @@ public:
 // removed and whatever `path` held is untouched.
 void WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
-// Creates `folder`/<stem>-filled-<n>.xls, empty, with the lowest n whose name
-// is free, and returns its path. The creation is exclusive: a name another
-// process holds, or takes at the same moment, is never returned.
-std::filesystem::path ClaimFilledName(const std::filesystem::path& folder, const std::filesystem::path& stem);
+// Creates `folder`/<stem>-filled-<n><extension>, empty, with the lowest n
+// whose name is free, and returns its path. The creation is exclusive: a name
+// another process holds, or takes at the same moment, is never returned.
+std::filesystem::path ClaimFilledName(const std::filesystem::path& folder, const std::filesystem::path& stem,
+                                      std::string_view extension = ".xls");
 
 } // namespace vi2zezir::workbook
