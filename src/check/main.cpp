@@ -1,4 +1,4 @@
-// vi2zezir-check TEMPLATE.xls [--json]: what a transfer will do with every
+// vi2zezir-check TEMPLATE.xls|.xlsx [--json]: what a transfer will do with every
 // placeholder of a template, without Tendrix and without writing the file.
 // Exit status: 0 nothing needs attention, 1 something does, 2 the template
 // cannot be read.
@@ -17,14 +17,14 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 || path) {
-            std::fprintf(stderr, "usage: vi2zezir-check TEMPLATE.xls [--json]\n");
+            std::fprintf(stderr, "usage: vi2zezir-check TEMPLATE.xls|.xlsx [--json]\n");
             return 2;
         } else {
             path = argv[i];
         }
     }
     if (!path) {
-        std::fprintf(stderr, "usage: vi2zezir-check TEMPLATE.xls [--json]\n");
+        std::fprintf(stderr, "usage: vi2zezir-check TEMPLATE.xls|.xlsx [--json]\n");
         return 2;
     }
     try {

@@ -27,6 +27,7 @@
 #include "workbook/engine.h"
 #include "workbook/xls/biff.h"
 #include "workbook/xls/cfb.h"
+#include "workbook/xlsx/package.h"
 
 namespace vi2zezir {
 namespace {
@@ -265,6 +266,54 @@ TEST_F(BadInput, FilesThatAreNoWorkbook) {
 }
 
 // Only workbooks encrypted under Excel's default password open.
+// .xlsx templates, each a sound zip with one part made hostile.
+TEST_F(BadInput, HostilePackages) {
+    templatePath_ = dir_ / "template.xlsx";
+    outputPath_ = dir_ / "filled.xlsx";
+    const Bytes good = ReadBytes(fs::path(VZ_SOURCE_DIR) / "tests/data/xlsx/quote40.xlsx");
+    const std::string sheet = "xl/worksheets/sheet1.xml";
+    const std::string original = workbook::xlsx::Package::Open(good).Read(sheet);
+    const std::string body = original.substr(original.find("<worksheet"));
+    const auto with = [&](const std::string& part, std::string content) {
+        auto package = workbook::xlsx::Package::Open(good);
+        package.Write(part, std::move(content));
+        return package.Save();
+    };
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = original;
+        text.replace(text.find(from), from.size(), to);
+        return with(sheet, text);
+    };
+    const struct {
+        const char* what;
+        Bytes bytes;
+        const char* reason;
+    } cases[] = {
+        {"a document type declaration with an entity",
+         with(sheet, "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY a \"&DH_DocNo\">]>" + body),
+         "document type declaration"},
+        {"a zip bomb: a sheet of 16 MB of spaces", with(sheet, original + std::string(16u << 20, ' ')), "zip bomb"},
+        {"a sheet cut off", with(sheet, original.substr(0, original.size() / 2)), "sheet1.xml: line 2"},
+        {"a cell format far beyond any workbook's", replaced("<c r=\"B1\" s=\"", "<c r=\"B1\" s=\"999999"),
+         "cell format"},
+        {"a row number beyond the grid", replaced("<row r=\"1\"", "<row r=\"4294967297\""), "row numbered"},
+        {"a shared string the table lacks", replaced("<v>0</v>", "<v>4000000000</v>"), "shared string"},
+        {"a part name that climbs out of the package",
+         [&] {
+             auto package = workbook::xlsx::Package::Open(good);
+             std::string rels = package.Read("xl/_rels/workbook.xml.rels");
+             rels.replace(rels.find("worksheets/sheet1.xml"), 21, "../../../etc/passwd");
+             package.Write("xl/_rels/workbook.xml.rels", rels);
+             return package.Save();
+         }(),
+         "etc/passwd"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectRefusedTemplate(c.bytes, c.reason);
+    }
+}
+
 TEST_F(BadInput, EncryptedWorkbooksThatCannotBeOpened) {
     {
         SCOPED_TRACE("a real password to open");
