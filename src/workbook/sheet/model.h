@@ -144,6 +144,14 @@ public:
     virtual void Inserted(Workbook& wb, const formula::InsertShift& shift) = 0;
     // The file, once the cached results are up to date.
     virtual std::vector<std::uint8_t> Save(Workbook& wb) = 0;
+    // The text cells of a sheet the model does not hold, for tools that
+    // inspect a template.
+    struct Text {
+        std::uint32_t row = 0;
+        std::uint16_t col = 0;
+        std::u16string text;
+    };
+    virtual std::vector<Text> OtherSheetTexts(const Workbook& wb, std::size_t sheet) const = 0;
 };
 
 // A workbook package (.xlsx, .xlsm), read into the model; defined where the

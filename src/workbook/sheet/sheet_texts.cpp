@@ -16,6 +16,8 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet) {
                 if (!text.empty()) texts.push_back({cell.row, col, std::move(text)});
             }
         }
+    } else if (keeper_) {
+        for (auto& t : keeper_->OtherSheetTexts(*this, sheet)) texts.push_back({t.row, t.col, std::move(t.text)});
     } else {
         // Only the sheet's own cells: records inside an embedded chart's
         // BOF..EOF belong to the chart.

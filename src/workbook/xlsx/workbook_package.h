@@ -28,6 +28,7 @@ public:
     void CheckInsert(const Workbook& wb, std::uint32_t row, std::uint16_t col) const override;
     void Inserted(Workbook& wb, const formula::InsertShift& shift) override;
     std::vector<std::uint8_t> Save(Workbook& wb) override;
+    std::vector<Text> OtherSheetTexts(const Workbook& wb, std::size_t sheet) const override;
 
     // Writes the sheet, the shared strings and the workbook part anew even
     // when nothing changed, so that a test can show that an empty transfer

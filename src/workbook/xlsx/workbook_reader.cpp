@@ -653,6 +653,56 @@ void XlsxReader::Finish() {
         Bad("the first worksheet lists its rows out of order");
 }
 
+std::vector<FormatKeeper::Text> XlsxKeeper::OtherSheetTexts(const Workbook& wb, std::size_t sheet) const {
+    struct Texts : xml::Handler {
+        const SharedStrings& sst;
+        explicit Texts(const SharedStrings& s) : sst(s) {}
+        std::vector<FormatKeeper::Text> out;
+        std::string type, text;
+        std::uint32_t row = 0, col = 0;
+        bool inCell = false, collect = false, hasRef = false;
+        int phonetic = 0;
+        void StartElement(std::string_view name, xml::Attributes attributes) override {
+            const auto local = LocalName(name);
+            if (local == "c") {
+                hasRef = ParseCellRef(FindAttribute(attributes, "r"), row, col);
+                type = FindAttribute(attributes, "t");
+                text.clear();
+                inCell = true;
+            } else if (local == "rPh") {
+                ++phonetic;
+            } else if (inCell && ((local == "v" && type != "inlineStr") || (local == "t" && phonetic == 0))) {
+                collect = true;
+            }
+        }
+        void EndElement(std::string_view name) override {
+            const auto local = LocalName(name);
+            if (local == "rPh") --phonetic;
+            if (local == "v" || local == "t") collect = false;
+            if (local != "c") return;
+            inCell = false;
+            if (!hasRef || col > UINT16_MAX) return;
+            std::u16string value;
+            if (type == "s") {
+                const auto index = ParseUnsigned(text);
+                if (index && *index < sst.Size()) value = sst.Text(static_cast<std::uint32_t>(*index));
+            } else if (type == "inlineStr" || type == "str") {
+                value = xml::DecodeXstring(text);
+            }
+            if (!value.empty()) out.push_back({row, static_cast<std::uint16_t>(col), std::move(value)});
+        }
+        void Text(std::string_view t) override {
+            if (collect) text += t;
+        }
+    };
+    if (sheet >= parts_.sheets.size() || parts_.sheets[sheet].part.empty() ||
+        parts_.sheets[sheet].kind != xlsx::SheetKind::Worksheet || !package_.Has(parts_.sheets[sheet].part))
+        return {};
+    Texts texts(wb.sst_);
+    package_.ReadXml(parts_.sheets[sheet].part, texts);
+    return std::move(texts.out);
+}
+
 std::unique_ptr<Workbook> LoadPackage(std::span<const std::uint8_t> fileBytes) {
     try {
         auto keeper = std::make_unique<XlsxKeeper>(
