@@ -73,6 +73,8 @@ private:
     std::map<std::uint32_t, RowInfo> rows_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> rowsBeyond_; // whole <row> elements
     std::bitset<formula::kMaxCols> columnsBeyond_;                    // columns with cells below row 65,536
+    std::vector<Area> tables_;   // the sheet's tables (parts of their own, not moved)
+    std::vector<Area> comments_; // cells with comments (parts of their own, not moved)
 
     // Formulas as read, by formula id: the cached result, so that the writer
     // can tell a recomputed one.

@@ -93,6 +93,7 @@ public:
         ReadSharedStrings();
         ReadNames();
         ReadEditableSheet();
+        ReadTables();
         ReadOtherSheetFormulas();
         Finish();
     }
@@ -103,6 +104,7 @@ private:
     void ReadSharedStrings();
     void ReadNames();
     void ReadEditableSheet();
+    void ReadTables();
     void ReadOtherSheetFormulas();
     void Finish();
 
@@ -608,6 +610,39 @@ void XlsxReader::ReadEditableSheet() {
                 c < formula::kMaxCols)
                 k_.columnsBeyond_.set(c);
         }
+    }
+}
+
+// Tables and comments are parts of their own whose cells the engine does not
+// move: an insert that reaches one is refused.
+void XlsxReader::ReadTables() {
+    const auto rels = k_.package_.ReadRelationships(k_.sheetPart_);
+    struct Refs : xml::Handler {
+        std::vector<Area>& out;
+        explicit Refs(std::vector<Area>& o) : out(o) {}
+        void StartElement(std::string_view name, xml::Attributes attributes) override {
+            Area area;
+            const auto local = LocalName(name);
+            if ((local == "comment" || local == "threadedComment") &&
+                xlsx::ParseArea(FindAttribute(attributes, "ref"), area))
+                out.push_back(area);
+        }
+        void EndElement(std::string_view) override {}
+    };
+    Refs refs(k_.comments_);
+    for (const auto* rel : rels.OfType("comments")) {
+        if (rel->external) continue;
+        const auto part = rels.TargetPart(*rel);
+        if (k_.package_.Has(part)) k_.package_.ReadXml(part, refs);
+    }
+    for (const auto* rel : rels.OfType("table")) {
+        if (rel->external) continue;
+        const auto part = rels.TargetPart(*rel);
+        if (!k_.package_.Has(part)) continue;
+        const auto doc = k_.package_.ReadDocument(part);
+        Area area;
+        if (const auto* ref = doc.Root().FindAttribute("ref"); ref && xlsx::ParseArea(*ref, area))
+            k_.tables_.push_back(area);
     }
 }
 

@@ -583,6 +583,10 @@ void XlsxKeeper::CheckInsert(const Workbook& wb, std::uint32_t row, std::uint16_
     if (othersRefer_.Touches(col))
         refuse("a formula of another sheet or a defined name refers to cells there in a form the engine cannot move");
     if (columnsBeyond_.test(col)) refuse("cells below row 65,536 would move");
+    for (const auto& t : tables_)
+        if (t.c1 <= col && col <= t.c2 && t.r2 >= row) refuse("a table there would have to move");
+    for (const auto& c : comments_)
+        if (c.c1 <= col && col <= c.c2 && c.r2 >= row) refuse("a cell comment there would have to move");
     (void)wb;
 }
 
