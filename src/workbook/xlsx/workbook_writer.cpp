@@ -108,7 +108,11 @@ public:
             k_.package_.Write(k_.sheetPart_, SheetXml());
             changed = true;
         }
-        if (!newStrings_.empty() || (sheetChanged && k_.rewriteAll && !k_.parts_.sharedStrings.empty())) {
+        // The table's count is of the cells that use it: it changes with
+        // the sheet's even when no string is new.
+        const bool countChanged = sheetChanged && sharedRefs_ != k_.sheetSharedRefs_ && k_.sharedCountRead_ > 0;
+        if (!newStrings_.empty() || countChanged ||
+            (sheetChanged && k_.rewriteAll && !k_.parts_.sharedStrings.empty())) {
             WriteSharedStrings();
             changed = true;
         }
