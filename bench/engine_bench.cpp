@@ -3,6 +3,8 @@
 // Formula put, then Replace, then Visible = true (save). Prints the time of a
 // whole transfer, the time of merely opening and saving the filled result,
 // and the peak memory, for 1,000, 10,000 and 32,767 lines x 20 columns.
+// With --xlsx the template is converted to .xlsx by LibreOffice first and
+// the transfer reads and writes packages.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -124,16 +126,34 @@ int main(int argc, char** argv) {
     // Line counts may be given on the command line (a short run for a
     // profiler); by default the three sizes the target names.
     std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    bool xlsx = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--xlsx")
+            xlsx = true;
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
     if (sizes.empty()) sizes = {1000, 10000, 32767};
     const fs::path dir = fs::temp_directory_path() / "vz_engine_bench";
     fs::create_directories(dir);
-    const auto templ = MakeTemplate(dir);
+    auto templ = MakeTemplate(dir);
+    const std::string ext = xlsx ? ".xlsx" : ".xls";
+    if (xlsx) {
+        const std::string command =
+            "soffice -env:UserInstallation=file:///tmp/lo-engine-bench --headless "
+            "--convert-to xlsx --outdir '" +
+            dir.string() + "' '" + templ.string() + "' > /dev/null 2>&1";
+        templ.replace_extension(".xlsx");
+        if (std::system(command.c_str()) != 0 || !fs::exists(templ)) {
+            std::fprintf(stderr, "LibreOffice could not convert the template to .xlsx\n");
+            return 1;
+        }
+    }
     std::printf("%8s %8s %12s %12s %8s %12s %12s %8s   %s\n", "lines", "columns", "transfer s", "open+save s", "ratio",
                 "file KiB", "peak KiB", "peak/file", "cpu user+sys s and page faults: transfer | open+save");
     for (int lines : sizes) {
-        const auto filled = dir / ("filled-" + std::to_string(lines) + ".xls");
-        const auto resaved = dir / ("resaved-" + std::to_string(lines) + ".xls");
+        const auto filled = dir / ("filled-" + std::to_string(lines) + ext);
+        const auto resaved = dir / ("resaved-" + std::to_string(lines) + ext);
         const Cpu c0 = CpuNow();
         const auto t0 = Clock::now();
         Transfer(templ, filled, lines);

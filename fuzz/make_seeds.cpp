@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         const fs::path regressions = source / "tests/data/regressions";
         const fs::path quote40 = source / "examples/quote40.xls";
         for (const char* target : {"cfb_fuzz", "xls_fuzz", "formula_fuzz", "fill_fuzz", "quote_document_fuzz",
-                                   "command_line_fuzz", "xlsx_package_fuzz"}) {
+                                   "command_line_fuzz", "xlsx_package_fuzz", "xlsx_workbook_fuzz"}) {
             fs::remove_all(seeds / target);
             fs::create_directories(seeds / target);
             CopyAll(regressions / target, seeds / target);
@@ -137,6 +137,7 @@ int main(int argc, char** argv) {
         for (const auto& entry : fs::directory_iterator(source / "tests/data/xlsx")) {
             if (entry.path().extension() != ".xlsx") continue;
             CopyInto(entry.path(), seeds / "xlsx_package_fuzz");
+            CopyInto(entry.path(), seeds / "xlsx_workbook_fuzz");
             std::ifstream in(entry.path(), std::ios::binary);
             const auto package = xlsx::Package::Open({std::istreambuf_iterator<char>(in), {}});
             n = 0;

@@ -21,7 +21,7 @@ jobs=${VZ_JOBS:-2}
 shift $(( $# >= 2 ? 2 : $# ))
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(cfb_fuzz xls_fuzz formula_fuzz fill_fuzz quote_document_fuzz command_line_fuzz xlsx_package_fuzz)
+  targets=(cfb_fuzz xls_fuzz formula_fuzz fill_fuzz quote_document_fuzz command_line_fuzz xlsx_package_fuzz xlsx_workbook_fuzz)
 fi
 fuzzdir=$build/fuzz
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/vz-fuzz.XXXXXX")

@@ -1,4 +1,4 @@
-// vi2zezir-check TEMPLATE.xls [--json]: what a transfer will do with every
+// vi2zezir-check TEMPLATE.xls|.xlsx [--json]: what a transfer will do with every
 // placeholder of a template, without Tendrix and without writing the file.
 // Exit status: 0 nothing needs attention, 1 something does, 2 the template
 // cannot be read.

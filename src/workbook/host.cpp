@@ -262,6 +262,36 @@ std::vector<std::uint8_t> ReadTemplate(const std::filesystem::path& path, const 
     return bytes;
 }
 
+std::string LowerExtension(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return ext;
+}
+
+// The extension the filled workbook keeps: the template's format, and for a
+// package whether it carries macros (Excel refuses a file whose extension
+// and content disagree).
+std::string OutputExtension(const std::filesystem::path& templatePath, bool package) {
+    if (!package) return ".xls";
+    const auto ext = LowerExtension(templatePath);
+    return ext == ".xlsm" || ext == ".xltm" ? ".xlsm" : ".xlsx";
+}
+
+// An output named for another format than the template's would not open.
+void RefuseOtherFormat(const std::filesystem::path& output, const std::filesystem::path& templatePath, bool package) {
+    const auto ext = LowerExtension(output);
+    if (ext != ".xls" && ext != ".xlsx" && ext != ".xlsm") return; // a name of the user's choosing
+    const auto wanted = OutputExtension(templatePath, package);
+    if (ext == wanted) return;
+    Fail(u"The filled workbook cannot be written to '" + output.u16string() + u"': the template '" +
+             templatePath.u16string() + u"' is " +
+             (package ? (wanted == ".xlsm" ? u"a macro-enabled .xlsm workbook" : u"an .xlsx workbook")
+                      : u"an .xls workbook") +
+             u", so the output must end in " + text::FromUtf8(wanted) + u".",
+         "Workbooks.Open");
+}
+
 class WorkbooksImpl : public sheet::Workbooks {
 public:
     explicit WorkbooksImpl(std::shared_ptr<AppState> app) : app_(std::move(app)) {}
@@ -274,6 +304,7 @@ public:
         // workbook that could not be handed over.
         if (!app_->options.outputPath.empty()) RefuseTemplateAsOutput(app_->options.outputPath, path, "Workbooks.Open");
         const auto bytes = ReadTemplate(path, filename);
+        if (!app_->options.outputPath.empty()) RefuseOtherFormat(app_->options.outputPath, path, IsPackage(bytes));
         auto book = std::make_shared<Book>();
         Guard(
             [&] {
@@ -306,8 +337,12 @@ std::filesystem::path WriteOutput(const AppState& app, const Book& book, std::sp
     const bool claimed = path.empty();
     if (claimed) {
         const auto folder = app.options.newFileFolder.empty() ? std::filesystem::path(".") : app.options.newFileFolder;
-        Guard([&] { path = ClaimFilledName(folder, book.path.stem()); }, "Application.Visible",
-              u"No new file can be made in '" + folder.u16string() + u"': ", u".");
+        Guard(
+            [&] {
+                path = ClaimFilledName(folder, book.path.stem(),
+                                       OutputExtension(book.path, book.model->IsPackageWorkbook()));
+            },
+            "Application.Visible", u"No new file can be made in '" + folder.u16string() + u"': ", u".");
     } else {
         // Asked again: a link to a template may have been made since Open.
         for (const auto& other : app.books) RefuseTemplateAsOutput(path, other->path, "Application.Visible");

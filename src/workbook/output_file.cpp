@@ -132,10 +132,10 @@ void WriteFileAtomically(const fs::path& path, std::span<const std::uint8_t> byt
     }
 }
 
-fs::path ClaimFilledName(const fs::path& folder, const fs::path& stem) {
+fs::path ClaimFilledName(const fs::path& folder, const fs::path& stem, std::string_view extension) {
     for (int n = 1; n < 100000; ++n) {
         fs::path candidate = folder / stem;
-        candidate += "-filled-" + std::to_string(n) + ".xls";
+        candidate += "-filled-" + std::to_string(n) + std::string(extension);
         const int fd = CreateNew(candidate);
         if (fd >= 0) {
             if (CloseFile(fd) != 0) {

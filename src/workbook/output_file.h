@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string_view>
 
 #include "workbook/error.h"
 
@@ -20,9 +21,10 @@ namespace vi2zezir::workbook {
 // removed and whatever `path` held is untouched.
 void WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
-// Creates `folder`/<stem>-filled-<n>.xls, empty, with the lowest n whose name
-// is free, and returns its path. The creation is exclusive: a name another
-// process holds, or takes at the same moment, is never returned.
-std::filesystem::path ClaimFilledName(const std::filesystem::path& folder, const std::filesystem::path& stem);
+// Creates `folder`/<stem>-filled-<n><extension>, empty, with the lowest n
+// whose name is free, and returns its path. The creation is exclusive: a name
+// another process holds, or takes at the same moment, is never returned.
+std::filesystem::path ClaimFilledName(const std::filesystem::path& folder, const std::filesystem::path& stem,
+                                      std::string_view extension = ".xls");
 
 } // namespace vi2zezir::workbook

@@ -51,6 +51,16 @@ TEST(Program, ExampleTemplateExitsZero) {
     EXPECT_THAT(run.out, HasSubstr("nothing needs attention"));
 }
 
+// The LibreOffice conversion of the example template reads as the example:
+// every placeholder of every sheet, the same findings.
+TEST(Program, AnXlsxTemplateReadsAsItsXlsOriginal) {
+    const Outcome xls = RunCheck(Quoted(kQuote40));
+    const Outcome xlsx = RunCheck(Quoted(fs::path(VZ_SOURCE_DIR) / "tests/data/xlsx/quote40.xlsx"));
+    EXPECT_EQ(xlsx.status, xls.status) << xlsx.out;
+    const auto body = [](const std::string& out) { return out.substr(out.find('\n')); };
+    EXPECT_EQ(body(xlsx.out), body(xls.out));
+}
+
 TEST(Program, FindingsExitOneAndStartWithTheCell) {
     const fs::path path = EditedQuote40("program-findings.xls",
                                         {{u"H4", u"&DH_SoldToPhoneExt"}, {u"Notes!A4", u"Quote reference: &DH_DocNo"}});

@@ -55,10 +55,11 @@ protected:
     ProgramRun Start(const std::string& document, const std::string& arguments, const std::string& environment = "",
                      const std::string& program = VZ_PROGRAM) {
         std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM";
+        // env takes its -u options before any assignment.
+        if (output.empty()) command += " -u VI2ZEZIR_OUTPUT";
         command += document.empty() ? " -u TENDRIX_DOCUMENT" : " TENDRIX_DOCUMENT='" + document + "'";
         // Without an output file the program claims a new one in TMPDIR.
-        command += output.empty() ? " -u VI2ZEZIR_OUTPUT TMPDIR='" + dir.string() + "'"
-                                  : " VI2ZEZIR_OUTPUT='" + output.string() + "'";
+        command += output.empty() ? " TMPDIR='" + dir.string() + "'" : " VI2ZEZIR_OUTPUT='" + output.string() + "'";
         command += " " + environment + " '" + program + "' " + arguments + " > out.txt 2> err.txt";
         ProgramRun run;
         const int status = std::system(command.c_str());
@@ -369,3 +370,43 @@ TEST_F(HeadlessProgram, ADesktopLoadsTheQtWindowModuleAndManagesWithoutIt) {
 #endif
 
 } // namespace
+
+// The output keeps the template's format: a package template gives a package
+// named like it, and an output path naming the other format is refused
+// before a cell changes.
+TEST_F(HeadlessProgram, TheOutputKeepsTheTemplatesFormat) {
+    struct Case {
+        const char* templateName;
+        const char* outputName; // "" for a new file claimed in the folder
+        const char* written;    // "" when refused
+    };
+    const Case cases[] = {
+        {"q.xlsx", "", "q-filled-1.xlsx"},  {"q.xlsm", "", "q-filled-1.xlsm"}, {"q.xls", "", "q-filled-1.xls"},
+        {"q.xlsx", "out.xls", ""},          {"q.xlsx", "out.xlsm", ""},        {"q.xls", "out.xlsx", ""},
+        {"q.xlsx", "out.XLSX", "out.XLSX"}, {"q.xlsx", "out.tmp", "out.tmp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.templateName) + " -> " + c.outputName);
+        fs::remove_all(dir / "run");
+        fs::create_directories(dir / "run");
+        templatePath = dir / "run" / c.templateName;
+        const bool package = !std::string(c.templateName).ends_with(".xls");
+        fs::copy_file(fs::path(VZ_SOURCE_DIR) / (package ? "tests/data/xlsx/quote40.xlsx" : "examples/quote40.xls"),
+                      templatePath);
+        output = *c.outputName ? dir / "run" / c.outputName : fs::path();
+        const auto saved = dir;
+        dir = dir / "run";
+        ProgramRun run = Start(Example("quote-typical.json"), Switch());
+        dir = saved;
+        if (!*c.written) {
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_NE(run.out.find("so the output must end in"), std::string::npos) << run.out;
+            EXPECT_EQ(run.out.find("Writing Header Fields"), std::string::npos) << run.out;
+            EXPECT_FALSE(fs::exists(output));
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        const std::string bytes = Slurp(dir / "run" / c.written);
+        EXPECT_EQ(bytes.substr(0, 2), package ? "PK" : "\xD0\xCF");
+    }
+}

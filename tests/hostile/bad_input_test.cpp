@@ -23,6 +23,7 @@
 #include "workbook/engine.h"
 #include "workbook/xls/biff.h"
 #include "workbook/xls/cfb.h"
+#include "workbook/xlsx/package.h"
 
 namespace vi2zezir {
 namespace {
@@ -128,7 +129,7 @@ std::string Substituted(std::string text, const std::string& key, const std::str
 // The matrix holds only if the good template and document go through.
 TEST_F(BadInput, TheUnmutatedTemplateAndDocumentGoThrough) { EXPECT_FALSE(RunWithDocument(kSmallDocument)); }
 
-// tests/data/hostile/<name>.xls is a template run with a small good document,
+// tests/data/hostile/<name>.xls (or .xlsx) is a template run with a small good document,
 // <name>.json a document run with the good template. <name>.expected says
 // "filled", or gives the failure's code on its first line and on each other
 // a text its description must hold, {template} and {document} standing for
@@ -136,7 +137,9 @@ TEST_F(BadInput, TheUnmutatedTemplateAndDocumentGoThrough) { EXPECT_FALSE(RunWit
 TEST_F(BadInput, EveryHostileFileEndsAsExpected) {
     std::set<fs::path> inputs;
     for (const auto& entry : fs::directory_iterator(kHostileDir))
-        if (entry.path().extension() == ".xls" || entry.path().extension() == ".json") inputs.insert(entry.path());
+        if (entry.path().extension() != ".expected" && entry.is_regular_file() &&
+            entry.path().filename() != "README.md")
+            inputs.insert(entry.path());
     ASSERT_GT(inputs.size(), 20u);
     for (const fs::path& input : inputs) {
         SCOPED_TRACE(input.filename().string());
@@ -144,8 +147,12 @@ TEST_F(BadInput, EveryHostileFileEndsAsExpected) {
         std::string code;
         ASSERT_TRUE(std::getline(expected, code)) << "no .expected beside it";
         fs::remove(templatePath_);
+        // The template and the output keep the input's format.
+        const std::string format = input.extension() == ".json" ? ".xls" : input.extension().string();
+        templatePath_ = dir_ / ("template" + format);
+        outputPath_ = dir_ / ("filled" + format);
         std::string document = kSmallDocument;
-        if (input.extension() == ".xls") {
+        if (input.extension() != ".json") {
             fs::copy_file(input, templatePath_);
         } else {
             const Bytes bytes = ReadBytes(input);

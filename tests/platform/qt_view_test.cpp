@@ -203,7 +203,7 @@ TEST(OpenDialogTest, DialogIsConfiguredAsThePickerAsks) {
     QFileDialog dialog;
     ConfigureOpenDialog(dialog, PickerOptions(dir.path()));
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Please select an Excel File"));
-    EXPECT_EQ(dialog.nameFilters(), QStringList{"Excel Files (*.XLS)"});
+    EXPECT_EQ(dialog.nameFilters(), QStringList{"Excel Files (*.XLS *.XLSX *.XLSM)"});
     EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
     EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_EQ(QDir(dialog.directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
@@ -214,10 +214,11 @@ TEST(OpenDialogTest, DialogIsConfiguredAsThePickerAsks) {
     EXPECT_EQ(dialog.fileMode(), QFileDialog::AnyFile);
 }
 
-TEST(OpenDialogTest, FilterMatchesXlsInEitherCase) {
+TEST(OpenDialogTest, FilterMatchesWorkbooksInEitherCase) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    for (const char* name : {"lower.xls", "UPPER.XLS", "Mixed.Xls", "notes.txt", "book.xlsx"}) {
+    for (const char* name :
+         {"lower.xls", "UPPER.XLS", "Mixed.Xls", "notes.txt", "book.xlsx", "macros.XLSM", "old.xlt"}) {
         QFile file(dir.filePath(QString::fromLatin1(name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
@@ -227,7 +228,7 @@ TEST(OpenDialogTest, FilterMatchesXlsInEitherCase) {
     ASSERT_NE(model, nullptr);
     dialog.show();
     const QModelIndex root = model->index(dir.path());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(root) >= 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(root) >= 5; }));
     QTest::qWait(50); // let a late entry arrive before listing
 
     QStringList shown;
@@ -235,7 +236,7 @@ TEST(OpenDialogTest, FilterMatchesXlsInEitherCase) {
         shown << model->index(row, 0, root).data().toString();
     }
     shown.sort();
-    EXPECT_EQ(shown, (QStringList{"Mixed.Xls", "UPPER.XLS", "lower.xls"}));
+    EXPECT_EQ(shown, (QStringList{"Mixed.Xls", "UPPER.XLS", "book.xlsx", "lower.xls", "macros.XLSM"}));
 }
 
 // The real dialog, answered from inside its own modal loop.

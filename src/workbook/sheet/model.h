@@ -141,9 +141,39 @@ struct TrackedPos {
     std::size_t slot = 0;
 };
 
+class Workbook;
+
+// What a file format other than .xls keeps beside the model: the parts of the
+// file the model does not hold. It refuses an insert it could not carry out
+// faithfully, follows the inserts the model makes, and writes the file.
+class FormatKeeper {
+public:
+    virtual ~FormatKeeper() = default;
+    // Throws Error (RefusedEdit), before anything moves.
+    virtual void CheckInsert(const Workbook& wb, std::uint32_t row, std::uint16_t col) const = 0;
+    virtual void Inserted(Workbook& wb, const formula::InsertShift& shift) = 0;
+    // The file, once the cached results are up to date.
+    virtual std::vector<std::uint8_t> Save(Workbook& wb) = 0;
+    // The text cells of a sheet the model does not hold, for tools that
+    // inspect a template.
+    struct Text {
+        std::uint32_t row = 0;
+        std::uint16_t col = 0;
+        std::u16string text;
+    };
+    virtual std::vector<Text> OtherSheetTexts(const Workbook& wb, std::size_t sheet) const = 0;
+};
+
+// A workbook package (.xlsx, .xlsm), read into the model; defined where the
+// package layer is built (Error, Unsupported, otherwise).
+std::unique_ptr<Workbook> LoadPackage(std::span<const std::uint8_t> fileBytes);
+// Whether the bytes begin as a zip file does.
+bool IsPackage(std::span<const std::uint8_t> fileBytes) noexcept;
+
 class Workbook : private formula::WorkbookContext {
 public:
-    // Parses a whole .xls file. Throws Error with the reason.
+    // Parses a whole .xls file, or a package (LoadPackage). Throws Error with
+    // the reason.
     static std::unique_ptr<Workbook> Load(std::span<const std::uint8_t> fileBytes);
     ~Workbook() override;
 
@@ -151,6 +181,10 @@ public:
     // results (or are flagged for recalculation when they cannot be computed);
     // the others keep the results they were read with.
     std::vector<std::uint8_t> Save();
+    // Whether the workbook was read from a package and is written as one.
+    bool IsPackageWorkbook() const { return keeper_ != nullptr; }
+    // What the package's format keeps beside the model (tests and tools).
+    FormatKeeper* Keeper() const { return keeper_.get(); }
 
     std::size_t SheetCount() const { return sheets_.size(); }
     std::size_t WorksheetCount() const;
@@ -206,6 +240,11 @@ private:
     friend class XlsReader;
     friend class XlsWriter;
     friend class Recalculation;
+    friend class XlsxReader;
+    friend class XlsxWriter;
+    friend class XlsxKeeper;
+    friend class SheetHandler;
+    friend std::unique_ptr<Workbook> LoadPackage(std::span<const std::uint8_t> fileBytes);
 
     // formula::WorkbookContext
     std::optional<std::uint16_t> SheetOfIxti(std::uint16_t ixti) const override;
@@ -247,7 +286,11 @@ private:
     void NoteCellChanged(std::uint32_t row, std::uint16_t col, const Cell* cell);
 
     std::unique_ptr<cfb::CompoundFile> file_; // the other streams, passed on unchanged
-    std::u16string streamName_;               // of the workbook stream, kept as read
+    std::unique_ptr<FormatKeeper> keeper_;    // a package's parts; null for .xls
+    // The format of a cell that has none of its own (.xls: the first cell
+    // format after the style formats; a package: its first).
+    std::uint16_t defaultXf_ = kDefaultXf;
+    std::u16string streamName_; // of the workbook stream, kept as read
 
     // ---- globals
     std::vector<RawRecord> globals_; // SST and EXTSST appear as empty markers

@@ -394,7 +394,7 @@ void Workbook::SetCell(std::uint32_t row, std::uint16_t col, const Content& cont
     column.sigUnion |= cell.sig;
     column.NoteChanged(row);
     const Cell* stored = nullptr;
-    if (content.kind == CellKind::Blank && cell.xf == kDefaultXf) {
+    if (content.kind == CellKind::Blank && cell.xf == defaultXf_) {
         if (exists) cells.erase(it);
     } else if (exists) {
         *it = cell;
@@ -677,6 +677,7 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
         if (a.c1 <= col && col <= a.c2 && a.r2 >= row)
             throw Error(ErrorKind::RefusedEdit, "You can't change part of an array.");
     }
+    if (keeper_) keeper_->CheckInsert(*this, row, col);
     auto& column = columns_[col];
     auto& cells = column.cells;
     if (!cells.empty() && cells.back().row == kLastRow)
@@ -695,7 +696,7 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
     // The new cell takes the format of the cell above it.
     if (row > 0 && it != cells.begin()) {
         const auto above = std::prev(it);
-        if (above->row == row - 1 && above->xf != kDefaultXf) {
+        if (above->row == row - 1 && above->xf != defaultXf_) {
             Cell blank;
             blank.row = row;
             blank.xf = above->xf;
@@ -738,6 +739,7 @@ void Workbook::InsertShiftDown(std::uint32_t row, std::uint16_t col) {
         }
     }
     ShiftFormulaSites(shift);
+    if (keeper_) keeper_->Inserted(*this, shift);
 
     for (TrackedPos* p : tracked_[col])
         if (p->row >= row && p->row < kLastRow) ++p->row;

@@ -327,7 +327,8 @@ Recalculation::OtherSheet& Recalculation::Other(std::uint16_t sheet) {
 std::optional<CellValue> Recalculation::Cell(std::uint16_t sheet, CellPos pos) {
     if (pos.col >= formula::kMaxCols || pos.row > kLastRow || sheet >= wb_.sheets_.size()) return std::nullopt;
     if (sheet != wb_.editable_) {
-        if (wb_.sheets_[sheet].type != 0) return std::nullopt;
+        // A package's other sheets stay parts the model does not read.
+        if (wb_.sheets_[sheet].type != 0 || wb_.keeper_) return std::nullopt;
         OtherSheet& other = Other(sheet);
         const auto it = other.cells.find(CellKey(pos.row, pos.col));
         if (it == other.cells.end()) return formula::Blank{};

@@ -34,6 +34,9 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet, std::op
             if (wanted(text)) texts.push_back({cell.row, col, std::move(text)});
         }
         return texts;
+    } else if (keeper_) {
+        for (auto& t : keeper_->OtherSheetTexts(*this, sheet))
+            if (wanted(t.text)) texts.push_back({t.row, t.col, std::move(t.text)});
     } else {
         // Only the sheet's own cells: records inside an embedded chart's
         // BOF..EOF belong to the chart.

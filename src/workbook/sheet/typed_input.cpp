@@ -415,7 +415,7 @@ int CurrentYear() {
 Content Workbook::ParseTypedInput(std::u16string_view text, std::uint32_t row, std::uint16_t col) {
     Content c;
     const Cell* cell = CellAt(row, col);
-    const std::uint16_t xf = cell ? cell->xf : kDefaultXf;
+    const std::uint16_t xf = cell ? cell->xf : defaultXf_;
     if (text.empty()) return c; // clears the content
     if (IsTextXf(xf)) {
         c.kind = CellKind::Text;

@@ -627,7 +627,13 @@ void XlsReader::FinishCells() {
     }
 }
 
+bool IsPackage(std::span<const std::uint8_t> fileBytes) noexcept {
+    return fileBytes.size() >= 4 && fileBytes[0] == 'P' && fileBytes[1] == 'K' && fileBytes[2] == 3 &&
+           fileBytes[3] == 4;
+}
+
 std::unique_ptr<Workbook> Workbook::Load(std::span<const std::uint8_t> fileBytes) {
+    if (IsPackage(fileBytes)) return LoadPackage(fileBytes);
     cfb::CompoundFile file;
     try {
         file = cfb::Read(fileBytes);

@@ -470,6 +470,7 @@ void XlsWriter::WriteEditableSheet() {
 
 std::vector<std::uint8_t> Workbook::Save() {
     UpdateCachedResults(*this);
+    if (keeper_) return keeper_->Save(*this);
     XlsWriter writer(*this);
     return writer.Write();
 }

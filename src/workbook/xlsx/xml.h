@@ -74,6 +74,13 @@ public:
     virtual void ProcessingInstruction(std::string_view, std::string_view) {}
     // The XML declaration's standalone value: 1 yes, 0 no, -1 absent.
     virtual void Declaration(int) {}
+
+    // Where the tag being reported lies in the document's bytes, set before
+    // each StartElement and EndElement: a reader that splices the document
+    // copies what lies between. The end of an empty element (<c/>) has
+    // length 0 at the start tag's end.
+    std::size_t tagOffset = 0;
+    std::size_t tagLength = 0;
 };
 
 // Parses a whole document (UTF-8 or UTF-16, as its declaration or byte-order

@@ -102,6 +102,12 @@ private:
         }
     }
 
+    void NoteTag() {
+        const auto offset = XML_GetCurrentByteIndex(parser_);
+        handler_.tagOffset = offset < 0 ? 0 : static_cast<std::size_t>(offset);
+        handler_.tagLength = static_cast<std::size_t>(XML_GetCurrentByteCount(parser_));
+    }
+
     void FlushText() {
         if (text_.empty()) return;
         handler_.Text(text_);
@@ -125,6 +131,7 @@ private:
                 self.attributes_.push_back({a[0], a[1]});
             }
             self.FlushText();
+            self.NoteTag();
             self.handler_.StartElement(name, self.attributes_);
         });
     }
@@ -134,6 +141,7 @@ private:
         self.Guard([&] {
             --self.depth_;
             self.FlushText();
+            self.NoteTag();
             self.handler_.EndElement(name);
         });
     }

@@ -1,5 +1,7 @@
 #include "platform/posix/qt/open_dialog.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFileDialog>
 
@@ -26,6 +28,23 @@ QStringList NameFiltersFrom(const std::u16string& commonDialogFilter) {
     return filters;
 }
 
+QStringList WithWorkbookPackages(QStringList filters) {
+    for (QString& filter : filters) {
+        const qsizetype open = filter.lastIndexOf(u'('), close = filter.lastIndexOf(u')');
+        if (open < 0 || close < open) continue;
+        QStringList patterns = filter.mid(open + 1, close - open - 1).split(u' ', Qt::SkipEmptyParts);
+        const auto xls = std::find_if(patterns.begin(), patterns.end(), [](const QString& p) {
+            return p.compare(QStringLiteral("*.xls"), Qt::CaseInsensitive) == 0;
+        });
+        if (xls == patterns.end()) continue;
+        const bool upper = *xls == QStringLiteral("*.XLS"); // in the spelling of the pattern it extends
+        for (QString more : {QStringLiteral("*.xlsx"), QStringLiteral("*.xlsm")})
+            if (!patterns.contains(more, Qt::CaseInsensitive)) patterns << (upper ? more.toUpper() : more);
+        filter = filter.left(open + 1) + patterns.join(u' ') + filter.mid(close);
+    }
+    return filters;
+}
+
 void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& options) {
     // Qt's own dialog rather than the desktop's: its pattern matching can be
     // told to ignore case, and it behaves the same on every desktop.
@@ -33,7 +52,9 @@ void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& op
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setWindowTitle(QString::fromStdU16String(options.dialogTitle));
     dialog.setFileMode((options.flags & kFileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setNameFilters(NameFiltersFrom(options.filter));
+    // The engine here opens .xlsx and .xlsm as well as .xls; the window's
+    // filter names the formats Excel opened when it was written.
+    dialog.setNameFilters(WithWorkbookPackages(NameFiltersFrom(options.filter)));
     // The filter text keeps the Windows spelling "*.XLS", but templates on a
     // Linux disk are mostly "*.xls": the patterns must match regardless of
     // case, as they do on Windows. The dialog's file model compares names

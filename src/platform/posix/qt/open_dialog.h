@@ -28,6 +28,10 @@ inline constexpr unsigned kFileMustExist = 0x1000;
 // description does not already show them (Qt reads the patterns from there).
 QStringList NameFiltersFrom(const std::u16string& commonDialogFilter);
 
+// A filter that offers .xls offers .xlsx and .xlsm too:
+// "Excel Files (*.XLS)" -> "Excel Files (*.XLS *.XLSX *.XLSM)".
+QStringList WithWorkbookPackages(QStringList filters);
+
 // Sets the dialog up as the options ask; separate from showing it so tests
 // can look at a configured dialog.
 void ConfigureOpenDialog(QFileDialog& dialog, const shell::OpenDialogOptions& options);
