@@ -177,6 +177,22 @@ TEST(XlsFidelity, TheBofNotTheStreamNameTellsTheFormat) {
     EXPECT_NE(LoadError(biff4).find("Excel 4.0 or older"), std::string::npos); // no compound file around it
 }
 
+// A cell record that ends before its fields do is refused where it is
+// read, naming the record; five bytes are short of every one.
+TEST(XlsFidelity, CellRecordsCutShortAreRefusedByName) {
+    const std::pair<std::uint16_t, const char*> records[] = {
+        {0x0208, "ROW"},     {0x0201, "BLANK"},   {0x00BE, "MULBLANK"}, {0x00BD, "MULRK"},
+        {0x0203, "NUMBER"},  {0x027E, "RK"},      {0x00FD, "LABELSST"}, {0x0205, "BOOLERR"},
+        {0x0006, "FORMULA"}, {0x04BC, "SHRFMLA"}, {0x0221, "ARRAY"},    {0x0236, "TABLE"}};
+    for (const auto& [opcode, name] : records) {
+        BuilderOptions o;
+        o.sheets[0].cellRecords = {{opcode, {0, 0, 0, 0, 15}}};
+        EXPECT_NE(LoadError(test::BuildXls(o)).find(std::string("a ") + name + " record of the first worksheet is "),
+                  std::string::npos)
+            << name;
+    }
+}
+
 // A FORMAT record whose text runs past its end, an XF record cut short: kept
 // byte for byte, the format's number taken, and cells formatted with them
 // read as General.

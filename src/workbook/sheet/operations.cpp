@@ -630,16 +630,11 @@ void Workbook::Untrack(TrackedPos& pos) {
 
 formula::Tokens Workbook::SiteTokens(const FormulaSite& site) const {
     const auto& records = site.sheet == kNameSite ? globals_ : sheetRecords_[site.sheet];
-    const auto& first = records[site.record].data;
-    std::vector<std::uint8_t> bytes(first.begin() + static_cast<std::ptrdiff_t>(site.rgceOffset), first.end());
+    biff::RecordCursor cursor(std::span(records[site.record].data).subspan(site.rgceOffset));
     for (std::size_t r = site.record + 1;
-         bytes.size() < site.cce && r < records.size() && records[r].opcode == biff::op::kContinue; ++r)
-        bytes.insert(bytes.end(), records[r].data.begin(), records[r].data.end());
-    formula::Tokens tokens;
-    const auto cce = static_cast<std::ptrdiff_t>(std::min(site.cce, bytes.size()));
-    tokens.rgce.assign(bytes.begin(), bytes.begin() + cce);
-    tokens.rgcb.assign(bytes.begin() + cce, bytes.end());
-    return tokens;
+         cursor.Remaining() < site.cce && r < records.size() && records[r].opcode == biff::op::kContinue; ++r)
+        cursor.AddContinue(records[r].data);
+    return biff::ReadFormula(cursor, std::min(site.cce, cursor.Remaining()), biff::FormulaTail::RestOfRecord);
 }
 
 void Workbook::ShiftFormulaSites(const formula::InsertShift& shift) {

@@ -190,16 +190,16 @@ std::optional<formula::Tokens> Recalculation::NameTokens(std::uint16_t nameIndex
     const std::uint32_t record = nameRecords_[nameIndex - 1];
     // A name continued in further records is beyond this reading.
     if (record + 1 < wb_.globals_.size() && wb_.globals_[record + 1].opcode == op::kContinue) return std::nullopt;
-    const auto& data = wb_.globals_[record].data;
-    if (data.size() < 15) return std::nullopt;
-    const std::size_t cch = data[3];
-    const std::size_t cce = biff::GetU16(std::span(data).subspan(4));
-    const std::size_t rgce = 15 + cch * ((data[14] & 1) ? 2 : 1);
-    if (cce == 0 || rgce + cce > data.size()) return std::nullopt;
-    formula::Tokens tokens;
-    tokens.rgce.assign(data.begin() + static_cast<std::ptrdiff_t>(rgce),
-                       data.begin() + static_cast<std::ptrdiff_t>(rgce + cce));
-    tokens.rgcb.assign(data.begin() + static_cast<std::ptrdiff_t>(rgce + cce), data.end());
+    // grbit, chKey, cch, cce, ixals, itab, 4 reserved bytes, name, tokens.
+    biff::RecordCursor cursor(wb_.globals_[record].data);
+    cursor.Skip(3);
+    const std::uint8_t cch = cursor.U8();
+    const std::size_t cce = cursor.U16();
+    cursor.Skip(8);
+    const bool highByte = (cursor.U8() & 1) != 0;
+    cursor.Skip(std::size_t{cch} * (highByte ? 2 : 1));
+    formula::Tokens tokens = biff::ReadFormula(cursor, cce, biff::FormulaTail::RestOfRecord);
+    if (cce == 0 || !cursor.Ok()) return std::nullopt;
     return tokens;
 }
 
@@ -277,8 +277,8 @@ Recalculation::OtherSheet& Recalculation::Other(std::uint16_t sheet) {
             f.record = i;
             f.row = biff::GetU16(d);
             f.col = biff::GetU16(d.subspan(2));
-            f.tokens.rgce.assign(d.begin() + 22, d.begin() + 22 + static_cast<std::ptrdiff_t>(cce));
-            f.tokens.rgcb.assign(d.begin() + 22 + static_cast<std::ptrdiff_t>(cce), d.end());
+            biff::RecordCursor cursor(d.subspan(22));
+            f.tokens = biff::ReadFormula(cursor, cce, biff::FormulaTail::RestOfRecord);
             other.formulas.push_back(std::move(f));
             lastFormula = i;
             break;
@@ -298,10 +298,8 @@ Recalculation::OtherSheet& Recalculation::Other(std::uint16_t sheet) {
             if (d.size() < at + 2) break;
             const std::size_t cce = biff::GetU16(d.subspan(at));
             if (at + 2 + cce > d.size()) break;
-            formula::Tokens t;
-            t.rgce.assign(d.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                          d.begin() + static_cast<std::ptrdiff_t>(at + 2 + cce));
-            t.rgcb.assign(d.begin() + static_cast<std::ptrdiff_t>(at + 2 + cce), d.end());
+            biff::RecordCursor cursor(d.subspan(at + 2));
+            formula::Tokens t = biff::ReadFormula(cursor, cce, biff::FormulaTail::RestOfRecord);
             shared.push_back({{biff::GetU16(d), biff::GetU16(d.subspan(2)), d[4], d[5]}, std::move(t)});
             break;
         }

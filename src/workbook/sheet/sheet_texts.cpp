@@ -44,22 +44,22 @@ std::vector<Workbook::SheetText> Workbook::SheetTexts(std::size_t sheet, std::op
         for (const RawRecord& rec : sheetRecords_[sheet]) {
             if (rec.opcode == biff::op::kBof) ++depth;
             if (rec.opcode == biff::op::kEof) --depth;
-            if (depth != 1 || rec.data.size() < 6) continue;
-            const std::span<const std::uint8_t> d(rec.data);
-            const std::uint32_t row = biff::GetU16(d);
-            const std::uint16_t col = biff::GetU16(d.subspan(2));
+            if (depth != 1) continue;
+            const bool sst = rec.opcode == biff::op::kLabelSst;
+            if (!sst && rec.opcode != biff::op::kLabel && rec.opcode != biff::op::kRString) continue;
+            // rw, col, ixfe, then the text or its number in the table.
+            biff::RecordCursor cursor(rec.data);
+            const std::uint32_t row = cursor.U16();
+            const std::uint16_t col = cursor.U16();
+            cursor.Skip(2);
             std::u16string text;
-            if (rec.opcode == biff::op::kLabelSst) {
-                if (d.size() < 10) continue;
-                const std::uint32_t isst = biff::GetU32(d.subspan(6));
-                if (isst < sst_.Size()) text = sst_.Text(isst);
-            } else if (rec.opcode == biff::op::kLabel || rec.opcode == biff::op::kRString) {
-                biff::RecordCursor cursor(d.subspan(6));
-                text = biff::ReadUnicodeString(cursor);
-                if (!cursor.Ok()) continue;
+            if (sst) {
+                const std::uint32_t isst = cursor.U32();
+                if (cursor.Ok() && isst < sst_.Size()) text = sst_.Text(isst);
             } else {
-                continue;
+                text = biff::ReadUnicodeString(cursor);
             }
+            if (!cursor.Ok()) continue;
             if (wanted(text)) texts.push_back({row, col, std::move(text)});
         }
     }

@@ -134,8 +134,22 @@ std::vector<std::uint8_t> RecordCursor::Bytes(std::size_t count) {
         ok_ = false;
         return out;
     }
-    out.resize(count);
-    for (auto& b : out) NextByte(b);
+    // Whole runs of a segment at a time: formulas are read this way, one
+    // per formula cell.
+    out.reserve(count);
+    while (out.size() < count) {
+        const auto segment = segments_[segment_];
+        if (offset_ == segment.size()) {
+            ++segment_;
+            offset_ = 0;
+            continue;
+        }
+        const std::size_t n = std::min(segment.size() - offset_, count - out.size());
+        out.insert(out.end(), segment.begin() + static_cast<std::ptrdiff_t>(offset_),
+                   segment.begin() + static_cast<std::ptrdiff_t>(offset_ + n));
+        offset_ += n;
+        remaining_ -= n;
+    }
     return out;
 }
 
@@ -231,6 +245,14 @@ std::u16string ReadShortUnicodeString(RecordCursor& cursor) {
     const std::uint8_t cch = cursor.U8();
     const std::uint8_t flags = cursor.U8();
     return cursor.Chars(cch, (flags & 0x01) != 0);
+}
+
+formula::Tokens ReadFormula(RecordCursor& cursor, std::size_t cce, FormulaTail tail) {
+    formula::Tokens tokens;
+    tokens.rgce = cursor.Bytes(cce);
+    if (tail == FormulaTail::RestOfRecord) tokens.rgcb = cursor.Bytes(cursor.Remaining());
+    if (!cursor.Ok()) tokens = {};
+    return tokens;
 }
 
 // ---------------------------------------------------------------- writing

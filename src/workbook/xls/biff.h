@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "workbook/formula/formula.h"
+
 namespace vi2zezir::workbook::biff {
 
 // Largest record payload BIFF8 allows. A record claiming more, or more than
@@ -97,11 +99,12 @@ private:
 class RecordCursor {
 public:
     RecordCursor() = default;
-    explicit RecordCursor(std::span<const std::uint8_t> first) : remaining_(first.size()) {
+    explicit RecordCursor(std::span<const std::uint8_t> first) : size_(first.size()), remaining_(first.size()) {
         segments_.push_back(first);
     }
     void AddContinue(std::span<const std::uint8_t> segment) {
         segments_.push_back(segment);
+        size_ += segment.size();
         remaining_ += segment.size();
     }
 
@@ -121,6 +124,9 @@ public:
     bool Ok() const noexcept { return ok_; }
     std::size_t Remaining() const noexcept;
     bool AtEnd() const noexcept { return Remaining() == 0; }
+    // Bytes read so far, counted from the start of the first payload: where
+    // the next field lies, for writing it back in place.
+    std::size_t Position() const noexcept { return size_ - remaining_; }
     std::size_t SegmentCount() const noexcept { return segments_.size(); }
 
 private:
@@ -129,6 +135,7 @@ private:
     std::vector<std::span<const std::uint8_t>> segments_;
     std::size_t segment_ = 0;
     std::size_t offset_ = 0;
+    std::size_t size_ = 0;      // bytes in all segments
     std::size_t remaining_ = 0; // bytes left in all segments
     bool ok_ = true;
 };
@@ -148,6 +155,13 @@ void ReadRichString(RecordCursor& cursor, RichString& s);
 std::u16string ReadUnicodeString(RecordCursor& cursor);
 // ShortXLUnicodeString: cch u8, flags, characters.
 std::u16string ReadShortUnicodeString(RecordCursor& cursor);
+
+// A formula as records hold it: cce bytes of parsed tokens (rgce) at the
+// cursor and, where the formula ends its record, the data its array
+// constants keep after them (rgcb), which is every byte left. Fewer than cce
+// bytes fail the cursor (and the tokens come back empty).
+enum class FormulaTail { TokensOnly, RestOfRecord };
+formula::Tokens ReadFormula(RecordCursor& cursor, std::size_t cce, FormulaTail tail);
 
 // An RkNumber: a 30-bit integer or the top 30 bits of a double, optionally
 // divided by 100.
