@@ -1,12 +1,12 @@
-#include "export/export_run.h"
+#include "transfer/export_run.h"
 
 #include <filesystem>
 #include <system_error>
 
 #include "base/failure.h"
 #include "base/utf.h"
-#include "export/writers.h"
 #include "text/modSTR.h"
+#include "transfer/writers.h"
 
 namespace vi2zezir {
 namespace transfer {
