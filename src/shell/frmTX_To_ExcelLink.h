@@ -67,7 +67,3 @@ private:
 // further.
 
 } // namespace vi2zezir::shell
-
-namespace vi2zezir::modHelper {
-void SetWindowTopMost(shell::FormView& window, bool onTop);
-} // namespace vi2zezir::modHelper
