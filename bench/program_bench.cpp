@@ -39,11 +39,11 @@
 #include <string>
 #include <vector>
 
-#include "export/export_run.h"
 #include "fakes/recording_servers.h"
 #include "platform/posix/object_services.h"
 #include "servers/value.h"
 #include "standin/quote_document.h"
+#include "transfer/export_run.h"
 #include "workbook/engine.h"
 #include "workbook/testing/xls_builder.h"
 

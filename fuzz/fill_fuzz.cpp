@@ -13,7 +13,7 @@
 #include <string>
 
 #include "base/failure.h"
-#include "export/writers.h"
+#include "transfer/writers.h"
 #include "workbook/engine.h"
 
 namespace {

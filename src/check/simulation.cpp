@@ -10,9 +10,9 @@
 
 #include "base/failure.h"
 #include "base/utf.h"
-#include "export/writers.h"
 #include "servers/quote_source.h"
 #include "servers/sheet_host.h"
+#include "transfer/writers.h"
 #include "workbook/inspect.h"
 
 namespace vi2zezir::check {

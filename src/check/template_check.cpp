@@ -6,7 +6,7 @@
 #include <span>
 
 #include "base/utf.h"
-#include "export/placeholder_tables.h"
+#include "transfer/placeholder_tables.h"
 #include "workbook/inspect.h"
 
 namespace vi2zezir::check {

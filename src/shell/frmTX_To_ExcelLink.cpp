@@ -6,6 +6,7 @@
 #include "base/utf.h"
 #include "shell/modCommandLine.h"
 #include "text/case.h"
+#include "transfer/modHelper.h"
 
 namespace vi2zezir {
 namespace shell {
@@ -85,10 +86,4 @@ EventOutcome RunEvent(frmTX_To_ExcelLink& form, void (frmTX_To_ExcelLink::*handl
 }
 
 } // namespace shell
-
-namespace modHelper {
-
-void SetWindowTopMost(shell::FormView& window, bool onTop) { window.SetTopMost(onTop); }
-
-} // namespace modHelper
 } // namespace vi2zezir

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "base/failure.h"
-#include "export/export_run.h"
 #include "servers/object_services.h"
 #include "shell/form_view.h"
+#include "transfer/export_run.h"
 
 namespace vi2zezir::shell {
 
@@ -67,7 +67,3 @@ private:
 // further.
 
 } // namespace vi2zezir::shell
-
-namespace vi2zezir::modHelper {
-void SetWindowTopMost(shell::FormView& window, bool onTop);
-} // namespace vi2zezir::modHelper

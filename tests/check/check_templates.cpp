@@ -7,9 +7,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "export/writers.h"
 #include "quote_template.h"
 #include "servers/quote_source.h"
+#include "transfer/writers.h"
 #include "workbook/engine.h"
 #include "workbook/inspect.h"
 #include "workbook/xls/cfb.h"

@@ -15,11 +15,11 @@
 
 #include "base/failure.h"
 #include "base/utf.h"
-#include "export/export_run.h"
 #include "platform/posix/object_services.h"
 #include "standin/quote_document.h"
 #include "support/bytes.h"
 #include "support/expect_failure.h"
+#include "transfer/export_run.h"
 #include "workbook/engine.h"
 #include "workbook/xls/biff.h"
 #include "workbook/xls/cfb.h"

@@ -17,11 +17,14 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "base/failure.h"
 #include "platform/posix/qt/open_dialog.h"
 #include "platform/posix/qt/qt_form_view.h"
+#include "shell/form_layout.h"
 #include "support/expect_failure.h"
 
 namespace vi2zezir::qtwindow {
@@ -53,6 +56,24 @@ TEST(QtFormViewTest, BandIsWhiteAndTheVersionGrey) {
               view.palette().color(QPalette::WindowText));     // the rule
     EXPECT_NE(QColor(shot.pixel(300, 74)), QColor(Qt::white)); // the window below the rule
     EXPECT_EQ(Control<QLabel>(view, "Label4")->palette().color(QPalette::WindowText), QColor(0xAB, 0xAB, 0xAB));
+}
+
+// The window is built from the form's layout, which the Win32 window shares
+// (and the Wine window probe checks there).
+TEST(QtFormViewTest, EveryControlOfTheLayoutAtItsPlaceWithItsText) {
+    QtFormView view;
+    view.show();
+    EXPECT_EQ(view.size(), QSize(shell::kClientWidth, shell::kClientHeight));
+    for (const shell::ControlLayout& layout : shell::kFormLayout) {
+        const std::string name(layout.name);
+        QWidget* control = Control(view, name.c_str());
+        if (!control) continue;
+        EXPECT_EQ(control->geometry(), QRect(layout.x, layout.y, layout.width, layout.height)) << name;
+        EXPECT_EQ(control->focusPolicy() != Qt::NoFocus, shell::IsTabStop(layout.kind)) << name;
+        if (const QVariant text = control->property("text"); text.isValid()) {
+            EXPECT_EQ(text.toString().toStdU16String(), std::u16string(layout.text)) << name;
+        }
+    }
 }
 
 TEST(QtFormViewTest, LogoAndIconShowTheWhiteXOnGreen) {

@@ -6,10 +6,10 @@
 #include <fstream>
 
 #include "base/utf.h"
-#include "export/export_run.h"
 #include "fakes/recording_servers.h"
 #include "shell/frmTX_To_ExcelLink.h"
 #include "shell/modCommandLine.h"
+#include "transfer/export_run.h"
 
 namespace vi2zezir {
 namespace {

@@ -10,17 +10,15 @@
 #include <QStatusBar>
 #include <QWindow>
 
+#include <vector>
+
 #include "platform/posix/qt/logo.h"
+#include "shell/form_layout.h"
 #include "shell/frmTX_To_ExcelLink.h"
 
 namespace vi2zezir::qtwindow {
 
 namespace {
-
-constexpr char16_t kInstructions[] =
-    u"This utility will transfer fields from the open Tendrix document to an Excel file. "
-    u"Please select the Tendrix  Excel Template that you would like to use. To transfer the "
-    u"fields to Excel, press the 'Send to Excel' Button. This utility will close when finished.";
 
 // Windows draws the version text in the application-workspace colour; Qt's
 // palette has no such role, so the classic value is spelled out.
@@ -57,19 +55,59 @@ protected:
     }
 };
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
-
 void MakeWhite(QWidget* widget) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// One control of the layout, at its place, with its text and colours.
+QWidget* MakeControl(QWidget* parent, const shell::ControlLayout& layout) {
+    const QString text = QString::fromUtf16(layout.text.data(), static_cast<qsizetype>(layout.text.size()));
+    QWidget* control = nullptr;
+    switch (layout.kind) {
+    case shell::ControlKind::TextBox: control = new QLineEdit(text, parent); break;
+    case shell::ControlKind::Button: {
+        auto* button = new QPushButton(text, parent);
+        button->setAutoDefault(false);
+        control = button;
+        break;
+    }
+    case shell::ControlKind::Picture: control = new LogoBox(parent); break;
+    case shell::ControlKind::StatusBar: {
+        // One text line, the status bar's temporary message, which like a
+        // simple-style status bar replaces whatever else it would show.
+        auto* bar = new QStatusBar(parent);
+        bar->setSizeGripEnabled(false);
+        // A rule along its top edge shows where the bar begins while it is empty.
+        bar->setStyleSheet(QStringLiteral("QStatusBar { border-top: 1px solid palette(mid); }"));
+        control = bar;
+        break;
+    }
+    case shell::ControlKind::Line: control = new LineControl(parent); break;
+    case shell::ControlKind::Label: {
+        // A label takes no clicks: clicking the version does nothing.
+        auto* label = new QLabel(text, parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(true);
+        control = label;
+        break;
+    }
+    }
+    control->setObjectName(QString::fromLatin1(layout.name.data(), static_cast<qsizetype>(layout.name.size())));
+    control->setGeometry(layout.x, layout.y, layout.width, layout.height);
+    switch (layout.colour) {
+    case shell::ControlColour::Default: break;
+    case shell::ControlColour::WhiteBackground: MakeWhite(control); break;
+    case shell::ControlColour::WorkspaceText: {
+        QPalette palette = control->palette();
+        palette.setColor(QPalette::WindowText, kApplicationWorkspace);
+        control->setPalette(palette);
+        break;
+    }
+    }
+    return control;
 }
 
 } // namespace
@@ -79,74 +117,41 @@ QtFormView::QtFormView(OpenDialogFunction openDialog, QWidget* parent)
     setObjectName(QStringLiteral("frmTX_To_ExcelLink"));
     setWindowTitle(QString::fromStdU16String(shell::kWindowTitle));
     setWindowIcon(LogoIcon());
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(shell::kClientWidth, shell::kClientHeight);
 
-    // The layout was drawn for an 8-point dialog font (11 pixels): the
-    // instructions must fit four lines of the band, the labels 17 pixels.
     QFont dialogFont = font();
     dialogFont.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
-    dialogFont.setPixelSize(11);
+    dialogFont.setPixelSize(shell::kDialogFontPixels);
     setFont(dialogFont);
 
-    // Created back to front: the band first, so the logo box, the text and
-    // the rule lie on it.
-    QLabel* band = MakeLabel(this, "Label2", QString(), QRect(144, 0, 401, 73));
-    MakeWhite(band);
-
-    auto* picture = new LogoBox(this);
-    picture->setObjectName(QStringLiteral("Picture1"));
-    picture->setGeometry(0, 0, 153, 145);
-
-    QLabel* instructions = MakeLabel(this, "Label3", QString::fromStdU16String(kInstructions), QRect(160, 8, 369, 57));
-    instructions->setWordWrap(true);
-    MakeWhite(instructions);
-
-    auto* line = new LineControl(this);
-    line->setObjectName(QStringLiteral("Line1"));
-    line->setGeometry(152, 72, 392, 1);
-
-    MakeLabel(this, "Label1", QStringLiteral("Excel File:"), QRect(168, 80, 65, 17));
-
-    txtExcelFile_ = new QLineEdit(this);
-    txtExcelFile_->setObjectName(QStringLiteral("txtExcelFile"));
-    txtExcelFile_->setGeometry(168, 96, 337, 19);
-
-    cmdOtherFile_ = new QPushButton(QStringLiteral(".."), this);
-    cmdOtherFile_->setObjectName(QStringLiteral("cmdOtherFile"));
-    cmdOtherFile_->setGeometry(504, 96, 17, 19);
-
-    cmdExport2Excel_ = new QPushButton(QStringLiteral("Send To Excel"), this);
-    cmdExport2Excel_->setObjectName(QStringLiteral("CmdExport2Excel"));
-    cmdExport2Excel_->setGeometry(384, 120, 137, 25);
-
-    // A label takes no clicks: clicking the version does nothing.
-    QLabel* version = MakeLabel(this, "Label4", QStringLiteral("Version 1.95"), QRect(168, 136, 89, 17));
-    QPalette versionPalette = version->palette();
-    versionPalette.setColor(QPalette::WindowText, kApplicationWorkspace);
-    version->setPalette(versionPalette);
-
-    // One text line, the status bar's temporary message, which like a simple-
-    // style status bar replaces whatever else it would show.
-    sb_ = new QStatusBar(this);
-    sb_->setObjectName(QStringLiteral("sb"));
-    sb_->setSizeGripEnabled(false);
-    sb_->setGeometry(0, 148, kClientWidth, 17);
-    // A rule along its top edge shows where the bar begins while it is empty.
-    sb_->setStyleSheet(QStringLiteral("QStatusBar#sb { border-top: 1px solid palette(mid); }"));
-
-    for (QPushButton* button : {cmdOtherFile_, cmdExport2Excel_}) {
-        button->setAutoDefault(false);
+    // The layout lists its controls top first; a later sibling lies over an
+    // earlier one, so they are created from the bottom up.
+    std::vector<QWidget*> tabStops;
+    for (auto layout = shell::kFormLayout.rbegin(); layout != shell::kFormLayout.rend(); ++layout) {
+        QWidget* control = MakeControl(this, *layout);
+        if (shell::IsTabStop(layout->kind)) tabStops.insert(tabStops.begin(), control);
+        switch (layout->id) {
+        case shell::ControlId::txtExcelFile: txtExcelFile_ = static_cast<QLineEdit*>(control); break;
+        case shell::ControlId::cmdOtherFile: cmdOtherFile_ = static_cast<QPushButton*>(control); break;
+        case shell::ControlId::CmdExport2Excel: cmdExport2Excel_ = static_cast<QPushButton*>(control); break;
+        case shell::ControlId::sb: sb_ = static_cast<QStatusBar*>(control); break;
+        default: break;
+        }
     }
+    for (std::size_t i = 1; i < tabStops.size(); ++i) {
+        setTabOrder(tabStops[i - 1], tabStops[i]);
+    }
+    // The picker button overlaps the path box's last column. A Qt push
+    // button draws its frame right to its edge, so it lies over the box here
+    // to show that frame whole.
+    cmdOtherFile_->raise();
+
     connect(cmdOtherFile_, &QPushButton::clicked, this, [this] {
         if (events_.cmdOtherFileClick) events_.cmdOtherFileClick();
     });
     connect(cmdExport2Excel_, &QPushButton::clicked, this, [this] {
         if (events_.cmdExport2ExcelClick) events_.cmdExport2ExcelClick();
     });
-
-    setTabOrder(txtExcelFile_, cmdExport2Excel_);
-    setTabOrder(cmdExport2Excel_, cmdOtherFile_);
-    setTabOrder(cmdOtherFile_, picture);
     txtExcelFile_->setFocus();
 }
 

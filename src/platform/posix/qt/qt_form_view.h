@@ -1,6 +1,6 @@
-// The main window on Qt: the controls of frmTX_To_ExcelLink at their fixed
-// places in a 541 × 165 client area, behind the FormView interface. It holds
-// no workflow: its buttons and its close box only start the form's events.
+// The main window on Qt: the controls of frmTX_To_ExcelLink at the places
+// the form's layout fixes, behind the FormView interface. It holds no
+// workflow: its buttons and its close box only start the form's events.
 #pragma once
 
 #include <functional>
@@ -24,9 +24,6 @@ struct FormEvents {
     std::function<void()> cmdExport2ExcelClick;
     std::function<void()> formUnload; // the user closes the window
 };
-
-inline constexpr int kClientWidth = 541;
-inline constexpr int kClientHeight = 165;
 
 class QtFormView final : public QWidget, public shell::FormView {
     Q_OBJECT

@@ -9,6 +9,7 @@
 #include "base/utf.h"
 #include "platform/win32/com/com_ptr.h"
 #include "platform/win32/resources/resource.h"
+#include "shell/form_layout.h"
 
 namespace vi2zezir::win32 {
 using com::FromWide;
@@ -17,11 +18,6 @@ using com::ToWide;
 namespace {
 
 constexpr wchar_t kPictureClass[] = L"VI2ZezirPicture";
-
-constexpr wchar_t kInstructions[] =
-    L"This utility will transfer fields from the open Tendrix document to an Excel file. Please select the Tendrix  "
-    L"Excel Template that you would like to use. To transfer the fields to Excel, press the 'Send to Excel' Button. "
-    L"This utility will close when finished.";
 
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
@@ -54,6 +50,13 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     }
 }
 
+shell::ControlColour ColourOf(int id) {
+    for (const shell::ControlLayout& layout : shell::kFormLayout) {
+        if (static_cast<int>(layout.id) == id) return layout.colour;
+    }
+    return shell::ControlColour::Default;
+}
+
 void RegisterPictureClass(HINSTANCE instance) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
@@ -81,7 +84,7 @@ void MainWindow::Create() {
     RegisterWindowClass(instance_, kMainWindowClass, icon, GetSysColorBrush(COLOR_BTNFACE));
     RegisterPictureClass(instance_);
 
-    RECT frame{0, 0, kClientWidth, kClientHeight};
+    RECT frame{0, 0, shell::kClientWidth, shell::kClientHeight};
     AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
     CreateWindowExW(kWindowExStyle, kMainWindowClass, ToWide(shell::kWindowTitle).c_str(), kWindowStyle, CW_USEDEFAULT,
                     CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_,
@@ -109,30 +112,50 @@ HWND MainWindow::AddControl(const wchar_t* className, const wchar_t* text, DWORD
 
 void MainWindow::CreateControls() {
     // 8-point MS Shell Dlg at 96 dpi: the sizes of the fixed layout fit it.
-    font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Shell Dlg");
+    font_ = CreateFontW(-shell::kDialogFontPixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                        L"MS Shell Dlg");
     white_ = CreateSolidBrush(RGB(255, 255, 255));
     logo_ = static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
 
-    // Creation order is Z order (first on top) and tab order: the four
-    // focusable controls first, in their tab order, then the status bar and
-    // the static ones, so that Picture1 covers the white band's left end and
-    // the instruction text and the rule lie on the band.
-    txtExcelFile_ = AddControl(WC_EDITW, L"", WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, WS_EX_CLIENTEDGE, 168, 96, 337, 19,
-                               IDC_TXT_EXCEL_FILE);
-    AddControl(WC_BUTTONW, L"Send To Excel", WS_TABSTOP | BS_PUSHBUTTON, 0, 384, 120, 137, 25, IDC_CMD_EXPORT);
-    AddControl(WC_BUTTONW, L"..", WS_TABSTOP | BS_PUSHBUTTON, 0, 504, 96, 17, 19, IDC_CMD_OTHER_FILE);
-    HWND picture = AddControl(kPictureClass, L"", WS_TABSTOP, 0, 0, 0, 153, 145, IDC_PICTURE1);
-    SetWindowLongPtrW(picture, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(logo_));
-    // The status bar keeps the layout's size: no parent alignment or
-    // resizing. It lies over the foot of "Version 1.95", as the layout has it.
-    statusBar_ = AddControl(STATUSCLASSNAMEW, L"", CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER, 0, 0, 148,
-                            kClientWidth, 17, IDC_SB);
-    AddControl(WC_STATICW, L"", SS_BLACKRECT, 0, 152, 72, 392, 1, IDC_LINE1);
-    AddControl(WC_STATICW, kInstructions, SS_LEFT, 0, 160, 8, 369, 57, IDC_LABEL3);
-    AddControl(WC_STATICW, L"", SS_LEFT, 0, 144, 0, 401, 73, IDC_LABEL2);
-    AddControl(WC_STATICW, L"Excel File:", SS_LEFT, 0, 168, 80, 65, 17, IDC_LABEL1);
-    label4_ = AddControl(WC_STATICW, L"Version 1.95", SS_LEFT, 0, 168, 136, 89, 17, IDC_LABEL4);
+    // The layout lists its controls top first and, among those that take
+    // the focus, in tab order: creation order is both Z order (first on
+    // top) and tab order.
+    for (const shell::ControlLayout& layout : shell::kFormLayout) {
+        const wchar_t* className = WC_STATICW;
+        DWORD style = 0;
+        DWORD exStyle = 0;
+        switch (layout.kind) {
+        case shell::ControlKind::TextBox:
+            className = WC_EDITW;
+            style = ES_AUTOHSCROLL | ES_LEFT;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+        case shell::ControlKind::Button:
+            className = WC_BUTTONW;
+            style = BS_PUSHBUTTON;
+            break;
+        case shell::ControlKind::Picture: className = kPictureClass; break;
+        case shell::ControlKind::StatusBar:
+            // The status bar keeps the layout's size: no parent alignment or resizing.
+            className = STATUSCLASSNAMEW;
+            style = CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER;
+            break;
+        case shell::ControlKind::Line: style = SS_BLACKRECT; break;
+        case shell::ControlKind::Label: style = SS_LEFT; break;
+        }
+        if (shell::IsTabStop(layout.kind)) style |= WS_TABSTOP;
+        HWND control = AddControl(className, ToWide(layout.text).c_str(), style, exStyle, layout.x, layout.y,
+                                  layout.width, layout.height, static_cast<int>(layout.id));
+        switch (layout.id) {
+        case shell::ControlId::txtExcelFile: txtExcelFile_ = control; break;
+        case shell::ControlId::Picture1:
+            SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(logo_));
+            break;
+        case shell::ControlId::sb: statusBar_ = control; break;
+        default: break;
+        }
+    }
     SendMessageW(statusBar_, SB_SIMPLE, TRUE, 0);
     SendMessageW(statusBar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(L""));
     focus_ = txtExcelFile_;
@@ -158,11 +181,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) {
-            if (LOWORD(wParam) == IDC_CMD_EXPORT) {
+            if (LOWORD(wParam) == static_cast<WORD>(shell::ControlId::CmdExport2Excel)) {
                 RunFormEvent(&shell::frmTX_To_ExcelLink::CmdExport2Excel_Click);
                 return 0;
             }
-            if (LOWORD(wParam) == IDC_CMD_OTHER_FILE) {
+            if (LOWORD(wParam) == static_cast<WORD>(shell::ControlId::cmdOtherFile)) {
                 RunFormEvent(&shell::frmTX_To_ExcelLink::cmdOtherFile_Click);
                 return 0;
             }
@@ -170,14 +193,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_CTLCOLORSTATIC: {
         HDC dc = reinterpret_cast<HDC>(wParam);
-        HWND control = reinterpret_cast<HWND>(lParam);
-        int id = GetDlgCtrlID(control);
-        if (id == IDC_LABEL2 || id == IDC_LABEL3) {
+        const shell::ControlColour colour = ColourOf(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
+        if (colour == shell::ControlColour::WhiteBackground) {
             SetBkColor(dc, RGB(255, 255, 255));
             return reinterpret_cast<LRESULT>(white_);
         }
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-        if (control == label4_) SetTextColor(dc, GetSysColor(COLOR_APPWORKSPACE));
+        if (colour == shell::ControlColour::WorkspaceText) SetTextColor(dc, GetSysColor(COLOR_APPWORKSPACE));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_ACTIVATE:

@@ -1,7 +1,6 @@
 // The Win32 window of the form frmTX_To_ExcelLink: its controls laid out as
-// the form fixes them in a 541 x 165 client area, and the FormView the form
-// talks to. It holds no workflow: clicks go to the form's handlers through
-// shell::RunEvent.
+// the form's layout fixes them, and the FormView the form talks to. It holds
+// no workflow: clicks go to the form's handlers through shell::RunEvent.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +13,6 @@
 namespace vi2zezir::win32 {
 
 inline constexpr wchar_t kMainWindowClass[] = L"VI2ZezirMainWindow";
-inline constexpr int kClientWidth = 541;
-inline constexpr int kClientHeight = 165;
 
 class MainWindow final : public BaseWindow<MainWindow>, public shell::FormView {
 public:
@@ -62,7 +59,6 @@ private:
     HBRUSH white_ = nullptr;
     HWND txtExcelFile_ = nullptr;
     HWND statusBar_ = nullptr;
-    HWND label4_ = nullptr;
     HWND focus_ = nullptr;
     int exitCode_ = 0;
     bool running_ = false;

@@ -1,12 +1,9 @@
-#include "export/export_run.h"
-
-#include <filesystem>
-#include <system_error>
+#include "transfer/export_run.h"
 
 #include "base/failure.h"
-#include "base/utf.h"
-#include "export/writers.h"
 #include "text/modSTR.h"
+#include "transfer/modHelper.h"
+#include "transfer/writers.h"
 
 namespace vi2zezir {
 namespace transfer {
@@ -68,26 +65,4 @@ RunResult CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, Ref
 }
 
 } // namespace transfer
-
-namespace modHelper {
-
-bool IsQuotingAppRunning(ObjectServices& services) {
-    try {
-        return services.GetObject(kQuotingAppClass) != nullptr;
-    } catch (...) {
-        return false; // any failure to attach means: not running
-    }
-}
-
-bool FileExists(const std::u16string& path) {
-    if (path.empty()) return false;
-    std::error_code ec;
-    const std::filesystem::path p = text::ToPath(path);
-    // A directory has no length to read; it is no template.
-    if (std::filesystem::is_directory(p, ec)) return false;
-    (void)std::filesystem::file_size(p, ec);
-    return !ec;
-}
-
-} // namespace modHelper
 } // namespace vi2zezir

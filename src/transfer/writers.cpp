@@ -1,12 +1,12 @@
-#include "export/writers.h"
+#include "transfer/writers.h"
 
 #include <span>
 #include <string>
 
 #include "base/failure.h"
-#include "export/cell_text.h"
-#include "export/placeholder_tables.h"
 #include "text/modSTR.h"
+#include "transfer/cell_text.h"
+#include "transfer/placeholder_tables.h"
 
 namespace vi2zezir::transfer {
 namespace {

@@ -1,5 +1,5 @@
 // One transfer of the open quote into a template: the run behind "Send To
-// Excel" and "/f:", with the two existence tests it relies on.
+// Excel" and "/f:".
 #pragma once
 
 #include <memory>
@@ -48,12 +48,3 @@ enum class RunResult { Done, Refused };
 RunResult CmdExport2Excel_Click(RunWindow& window, ObjectServices& services, References& refs);
 
 } // namespace vi2zezir::transfer
-
-namespace vi2zezir::modHelper {
-
-// True when the quoting application can be attached now; swallows every failure.
-bool IsQuotingAppRunning(ObjectServices& services);
-// True when the length of the file can be read; false for a directory.
-bool FileExists(const std::u16string& path);
-
-} // namespace vi2zezir::modHelper

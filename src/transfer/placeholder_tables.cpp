@@ -1,4 +1,4 @@
-#include "export/placeholder_tables.h"
+#include "transfer/placeholder_tables.h"
 
 #include <algorithm>
 #include <string>

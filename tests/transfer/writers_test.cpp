@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "base/failure.h"
-#include "export/writers.h"
 #include "fakes/recording_servers.h"
 #include "support/expect_failure.h"
+#include "transfer/writers.h"
 
 namespace vi2zezir {
 namespace {

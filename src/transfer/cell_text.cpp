@@ -1,4 +1,4 @@
-#include "export/cell_text.h"
+#include "transfer/cell_text.h"
 
 namespace vi2zezir::transfer {
 
