@@ -197,13 +197,6 @@ TEST_F(HeadlessProgram, RefusesWithoutTendrix) {
     EXPECT_FALSE(fs::exists(output));
 }
 
-TEST_F(HeadlessProgram, RefusesAMissingTemplate) {
-    ProgramRun run = Start(Example("quote-typical.json"), "/f:" + (dir / "missing.xls").string());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.out.find("File cannot be found. Operation Cancelled"), std::string::npos);
-    EXPECT_FALSE(fs::exists(output));
-}
-
 TEST_F(HeadlessProgram, AFailureIsReportedWithItsCodeAndNothingIsWritten) {
     const std::string before = Slurp(templatePath);
     ProgramRun run =
@@ -212,15 +205,6 @@ TEST_F(HeadlessProgram, AFailureIsReportedWithItsCodeAndNothingIsWritten) {
     EXPECT_EQ(run.err, "Error 94: Invalid use of Null\n");
     EXPECT_FALSE(fs::exists(output));
     EXPECT_EQ(Slurp(templatePath), before);
-}
-
-TEST_F(HeadlessProgram, ABrokenDocumentIsNamedNeverNotRunning) {
-    ProgramRun run =
-        Start(Document("broken.json", "{\n  \"VersionMajor\": \"4\",\n  \"Items\": [ {\"LineType\": } ]\n}"), Switch());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("broken.json"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("line 3"), std::string::npos) << run.err;
-    EXPECT_EQ(run.out.find("not running"), std::string::npos);
 }
 
 TEST_F(HeadlessProgram, ThirtyTwoThousandSevenHundredSixtyEightLinesOverflow) {
