@@ -70,31 +70,12 @@ void ExpectTransferAgrees(const fs::path& templatePath) {
     }
 }
 
-TEST(TransferAgrees, WithTheMistakesTemplate) {
-    CellEdits cells = kMistakes;
-    cells.emplace_back(u"A40", u"&APP_LoggedInUserPhoneExt &dh_docno");
-    const fs::path path = EditedQuote40("agree-mistakes.xls", cells);
-    ExpectTransferAgrees(path);
-    fs::remove(path);
+TEST(TransferAgrees, WithEveryTemplate) {
+    for (const fs::path& path : {kMistakes, kSpread, kClean, kQuote40}) {
+        SCOPED_TRACE(path.filename().string());
+        ExpectTransferAgrees(path);
+    }
 }
-
-TEST(TransferAgrees, WithLinesSpreadOverTwoColumns) {
-    const fs::path path = EditedQuote40("agree-spread.xls", {{u"G22", u"&DI_UnitofMeasure"},
-                                                             {u"H22", u"&DI_UnitofMeasureFactor"},
-                                                             {u"I22", u"&DI_VendorPartNo"},
-                                                             {u"A1", u"&DI_Vendor"}, // A1 is searched last
-                                                             {u"B40", u"&DI_Description again"}});
-    ExpectTransferAgrees(path);
-    fs::remove(path);
-}
-
-TEST(TransferAgrees, WithTheCleanTemplate) {
-    const fs::path path = CleanTemplate("agree-clean.xls");
-    ExpectTransferAgrees(path);
-    fs::remove(path);
-}
-
-TEST(TransferAgrees, WithTheExampleTemplate) { ExpectTransferAgrees(kQuote40); }
 
 } // namespace
 } // namespace vi2zezir::test

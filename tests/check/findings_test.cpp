@@ -16,15 +16,8 @@ using testing::HasSubstr;
 
 class Findings : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        path_ = new fs::path(EditedQuote40("mistakes.xls", kMistakes));
-        report_ = new check::Report(check::CheckTemplateFile(*path_));
-    }
-    static void TearDownTestSuite() {
-        fs::remove(*path_);
-        delete report_;
-        delete path_;
-    }
+    static void SetUpTestSuite() { report_ = new check::Report(check::CheckTemplateFile(kMistakes)); }
+    static void TearDownTestSuite() { delete report_; }
 
     static const check::Placeholder& At(const std::u16string& cell, const std::u16string& text) {
         for (const auto& p : report_->placeholders)
@@ -43,10 +36,8 @@ protected:
         return false;
     }
 
-    static fs::path* path_;
     static check::Report* report_;
 };
-fs::path* Findings::path_ = nullptr;
 check::Report* Findings::report_ = nullptr;
 
 TEST_F(Findings, MisspeltPlaceholderIsUnknownWithTheNearestName) {
@@ -124,12 +115,7 @@ TEST(FindingsOfOneColumnPair, ShorterItemNameSpreadsItsLinesOverTwoCells) {
     // Under the full list "&DI_UnitofMeasure" also matches the factor's cell,
     // which comes first in row 22 once the first line has pushed its own
     // cell down.
-    const fs::path path = EditedQuote40("spread.xls", {{u"G22", u"&DI_UnitofMeasure"},
-                                                       {u"H22", u"&DI_UnitofMeasureFactor"},
-                                                       {u"A1", u"&DI_Vendor"},
-                                                       {u"I22", u"&DI_VendorPartNo"}});
-    const auto report = check::CheckTemplateFile(path);
-    fs::remove(path);
+    const auto report = check::CheckTemplateFile(kSpread);
     for (const auto& p : report.placeholders) {
         if (p.text == u"&DI_UnitofMeasure") {
             EXPECT_EQ(p.fates[0].kind, FateKind::NotProcessed);
@@ -151,9 +137,7 @@ TEST(FindingsOfOneColumnPair, ShorterItemNameSpreadsItsLinesOverTwoCells) {
 }
 
 TEST(CleanTemplate, NeedsNoAttentionAndKeepsTheFormula) {
-    const fs::path path = CleanTemplate("clean.xls");
-    const auto report = check::CheckTemplateFile(path);
-    fs::remove(path);
+    const auto report = check::CheckTemplateFile(kClean);
     for (const auto& f : report.findings) {
         EXPECT_FALSE(check::NeedsAttention(f.category)) << text::ToUtf8(f.cell + u" " + f.message);
     }

@@ -91,11 +91,6 @@ TEST(JoinArguments, SplitsBackIntoTheSameArguments) {
         ASSERT_EQ(modCommandLine::GetSwitchValue(u"/f", found), withSwitch) << text::ToUtf8(text);
         ASSERT_EQ(found, withSwitch ? WithoutQuotes(value) : u"") << text::ToUtf8(text);
     }
-    // One argument carrying its own quotes, as a launcher passes it.
-    modCommandLine::ParseCommandLine(modCommandLine::JoinArguments({u"/f:\"/home/me/My Templates/q.xls\""}));
-    std::u16string path;
-    EXPECT_TRUE(modCommandLine::GetSwitchValue(u"/f", path));
-    EXPECT_EQ(path, u"/home/me/My Templates/q.xls");
 }
 
 TEST(SplitArguments, KeepsQuotesAndEmptyPieces) {

@@ -135,34 +135,6 @@ TEST(Writers, DocumentTextNeverBecomesALiveFormula) {
     EXPECT_EQ(rig.sheet->Text("C5"), u"-5");
 }
 
-// Where two placeholders share a cell, a formula-like first value leaves the
-// cell with the quote prefix, and the values after it cannot complete a
-// formula there; no placeholder is left behind.
-TEST(Writers, ACellOfSeveralPlaceholdersStaysText) {
-    Rig rig;
-    rig.Data().header = {{u"DocType", Value(u"=")},
-                         {u"DocNo", Value(u"HYPERLINK(\"http://evil.example\",\"click\")")},
-                         {u"CustomText01", Value(u"=1+1")},
-                         {u"CustomText02", Value(u"x")}};
-    rig.Data().macros = {{u"&APP_LoggedInUserName", Value(u"1+1")}};
-    rig.sheet->Put("A1", u"&DH_DocType&DH_DocNo");
-    rig.sheet->Put("A2", u"&DH_DocType&APP_LoggedInUserName");
-    rig.sheet->Put("A3", u"&DH_CustomText01 &DH_CustomText02");
-    rig.sheet->Put("A4", u"'=&DH_CustomText02"); // the template's own prefix
-    transfer::WriteHeaderFields(*rig.quote, *rig.sheet);
-    transfer::WriteMacroFields(*rig.quote, *rig.sheet);
-    for (const auto& [address, text] :
-         std::map<std::string, std::u16string>{{"A1", u"=HYPERLINK(\"http://evil.example\",\"click\")"},
-                                               {"A2", u"=1+1"},
-                                               {"A3", u"=1+1 x"},
-                                               {"A4", u"=x"}}) {
-        const fakes::MemoryCell* cell = rig.sheet->At(address);
-        ASSERT_NE(cell, nullptr) << address;
-        EXPECT_TRUE(cell->prefixed && cell->formula.empty()) << address;
-        EXPECT_EQ(cell->Content(), text) << address;
-    }
-}
-
 // ---- line items ----
 
 std::map<std::u16string, Value> Line(int type, std::u16string description, double price, double qty) {

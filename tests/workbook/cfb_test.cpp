@@ -22,7 +22,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::vi2zezir::test::Bytes;
 using ::vi2zezir::test::Get32;
-using ::vi2zezir::test::Put16;
 using ::vi2zezir::test::Put32;
 using ::vi2zezir::test::ReadBytes;
 using ::vi2zezir::test::WriteBytes;
@@ -88,6 +87,26 @@ void ExpectSameEntries(const std::vector<Entry>& expected, const std::vector<Ent
     }
 }
 
+// One line per storage ("path/") and stream ("path size FNV-1a"), the
+// listing python3-olefile gives below and ok-* files are held to.
+std::uint32_t Fnv1a(const Bytes& data) {
+    std::uint32_t h = 2166136261u;
+    for (std::uint8_t b : data) h = (h ^ b) * 16777619u;
+    return h;
+}
+
+void Describe(const std::vector<Entry>& entries, const std::string& path, std::vector<std::string>& lines) {
+    for (const Entry& e : entries) {
+        const std::string name = path + Utf8(e.name).substr(e.name[0] == 5 ? 1 : 0);
+        if (e.type == Entry::Type::Stream) {
+            lines.push_back(name + " " + std::to_string(e.data.size()) + " " + std::to_string(Fnv1a(e.data)));
+        } else {
+            lines.push_back(name + "/");
+            Describe(e.children, name + "/", lines);
+        }
+    }
+}
+
 // A tree like a template's: the workbook stream, summary streams, an empty
 // stream, streams on both sides of the 4096-byte cutoff and a macro project
 // two storages deep.
@@ -116,43 +135,6 @@ CompoundFile SampleFile() {
     return file;
 }
 
-// Reads the structure of a well-formed version 3 file (one we wrote) so that
-// tests can damage precise spots of it.
-class V3Map {
-public:
-    explicit V3Map(const Bytes& file) : file_(file) {}
-
-    static std::size_t SectorOffset(std::uint32_t sector) { return (std::size_t{sector} + 1) * 512; }
-
-    std::size_t FatEntryOffset(std::uint32_t sector) const {
-        const std::uint32_t fatSector = Get32(file_, 0x4C + 4 * (sector / 128));
-        return SectorOffset(fatSector) + 4 * (sector % 128);
-    }
-    std::uint32_t Next(std::uint32_t sector) const { return Get32(file_, FatEntryOffset(sector)); }
-
-    // Offset of the directory record named `name` (first match, any depth).
-    std::size_t DirEntryOffset(std::u16string_view name) const {
-        for (std::uint32_t s = Get32(file_, 0x30); s < 0xFFFFFFFA; s = Next(s)) {
-            for (std::size_t k = 0; k < 4; ++k) {
-                const std::size_t at = SectorOffset(s) + 128 * k;
-                const std::size_t units = (file_[at + 0x40] | (file_[at + 0x41] << 8)) / 2;
-                if (units == 0 || units - 1 != name.size()) continue;
-                bool same = true;
-                for (std::size_t i = 0; i < name.size(); ++i) {
-                    same = same && (file_[at + 2 * i] | (file_[at + 2 * i + 1] << 8)) == name[i];
-                }
-                if (same) return at;
-            }
-        }
-        ADD_FAILURE() << "no directory entry " << Utf8(std::u16string(name));
-        return 0;
-    }
-    std::uint32_t StartOf(std::u16string_view name) const { return Get32(file_, DirEntryOffset(name) + 0x74); }
-
-private:
-    const Bytes& file_;
-};
-
 void ExpectError(const Bytes& bytes, const std::string& fragment) {
     try {
         Read(bytes);
@@ -166,15 +148,32 @@ void ExpectError(const Bytes& bytes, const std::string& fragment) {
 // Round trips
 // ---------------------------------------------------------------------------
 
+// An 8 MB stream, more than the 109 FAT sectors the header lists can map (so
+// DIFAT sectors), beside forty small streams.
+CompoundFile LargeFile() {
+    CompoundFile file;
+    file.entries.push_back(Stream(u"Workbook", Pattern(8 * 1024 * 1024 + 100, 3)));
+    for (int i = 0; i < 40; ++i) {
+        file.entries.push_back(
+            Stream(u"s" + std::u16string(static_cast<std::size_t>(i % 7), u'a') + static_cast<char16_t>(u'A' + i),
+                   Pattern(static_cast<std::size_t>(i) * 150, i)));
+    }
+    return file;
+}
+
 TEST(CfbRoundTrip, TreeWithBigAndSmallStreamsAndNestedStorages) {
-    const CompoundFile original = SampleFile();
-    const Bytes bytes = Write(original);
-    ASSERT_EQ(bytes.size() % 512, 0u);
-    const CompoundFile back = Read(bytes);
-    EXPECT_EQ(original.rootClsid, back.rootClsid);
-    ExpectSameEntries(original.entries, back.entries);
-    // Writing what was read gives the same file: nothing is lost or reordered.
-    EXPECT_TRUE(Write(back) == bytes);
+    for (const CompoundFile& original : {SampleFile(), LargeFile()}) {
+        const Bytes bytes = Write(original);
+        ASSERT_EQ(bytes.size() % 512, 0u);
+        const CompoundFile back = Read(bytes);
+        EXPECT_EQ(original.rootClsid, back.rootClsid);
+        ExpectSameEntries(original.entries, back.entries);
+        // Writing what was read gives the same file: nothing is lost or reordered.
+        EXPECT_TRUE(Write(back) == bytes);
+    }
+    const Bytes large = Write(LargeFile());
+    EXPECT_GT(Get32(large, 0x2C), 109u); // FAT sectors
+    EXPECT_GE(Get32(large, 0x48), 1u);   // DIFAT sectors
 }
 
 TEST(CfbRoundTrip, EmptyFileHasHeaderFatAndDirectory) {
@@ -207,17 +206,6 @@ TEST(CfbRoundTrip, ManySiblingsFormSearchableTree) {
     }
 }
 
-TEST(CfbRoundTrip, LargeStreamNeedsDifatSectors) {
-    // 8 MB needs more than the 109 FAT sectors the header can list.
-    CompoundFile file;
-    file.entries = {Stream(u"Workbook", Pattern(8 * 1024 * 1024 + 3, 9)), Stream(u"Small", Pattern(10, 10))};
-    const Bytes bytes = Write(file);
-    EXPECT_GT(Get32(bytes, 0x2C), 109u); // FAT sectors
-    EXPECT_GE(Get32(bytes, 0x48), 1u);   // DIFAT sectors
-    const CompoundFile back = Read(bytes);
-    ExpectSameEntries(file.entries, back.entries);
-}
-
 TEST(CfbFindStream, IgnoresCaseAndSkipsStorages) {
     CompoundFile file;
     file.entries = {Storage(u"Book", {}), Stream(u"Workbook", Pattern(5, 1))};
@@ -227,244 +215,43 @@ TEST(CfbFindStream, IgnoresCaseAndSkipsStorages) {
     EXPECT_EQ(file.FindStream(u"Missing"), nullptr);
 }
 
+// Duplicate names, a name too long or empty, storages nested deeper than
+// either side accepts (tests/data/hostile/cfb has such a file to read).
 TEST(CfbWrite, RefusesTreesTheFormatCannotHold) {
-    CompoundFile duplicate;
-    duplicate.entries = {Stream(u"Book", {}), Stream(u"BOOK", {})};
-    EXPECT_THROW(Write(duplicate), Error);
-
-    CompoundFile longName;
-    longName.entries = {Stream(std::u16string(32, u'x'), {})};
-    EXPECT_THROW(Write(longName), Error);
-
-    CompoundFile noName;
-    noName.entries = {Storage(u"S", {Stream(u"", {})})};
-    EXPECT_THROW(Write(noName), Error);
-
+    Entry deep = Stream(u"x", Pattern(3, 1));
+    for (int i = 0; i < 70; ++i) deep = Storage(u"s", {deep});
+    for (const std::vector<Entry>& entries : {std::vector<Entry>{Stream(u"Book", {}), Stream(u"BOOK", {})},
+                                              {Stream(std::u16string(32, u'x'), {})},
+                                              {Storage(u"S", {Stream(u"", {})})},
+                                              {deep}}) {
+        CompoundFile file;
+        file.entries = entries;
+        EXPECT_THROW(Write(file), Error);
+    }
     CompoundFile maxName;
     maxName.entries = {Stream(std::u16string(31, u'x'), Pattern(3, 3))};
     EXPECT_EQ(Read(Write(maxName)).entries.at(0).name.size(), 31u);
 }
 
 // ---------------------------------------------------------------------------
-// Version 4 (4096-byte sectors), built by hand since Write emits version 3
-// ---------------------------------------------------------------------------
-
-struct HandEntry {
-    std::u16string name;
-    std::uint8_t type;
-    std::uint32_t left = 0xFFFFFFFF, right = 0xFFFFFFFF, child = 0xFFFFFFFF;
-    std::uint32_t start = 0xFFFFFFFE;
-    std::uint64_t size = 0;
-};
-
-class HandBuilder {
-public:
-    explicit HandBuilder(unsigned shift) : sectorSize_(std::size_t{1} << shift), shift_(shift) {}
-
-    // Appends `data` in fresh sectors chained in the FAT; returns the first.
-    std::uint32_t AddChain(const Bytes& data) {
-        const auto first = static_cast<std::uint32_t>(sectors_.size());
-        const std::size_t count = std::max<std::size_t>(1, (data.size() + sectorSize_ - 1) / sectorSize_);
-        for (std::size_t i = 0; i < count; ++i) {
-            Bytes s(sectorSize_, 0);
-            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), i * sectorSize_)),
-                        std::min(sectorSize_, data.size() - std::min(data.size(), i * sectorSize_)), s.begin());
-            sectors_.push_back(std::move(s));
-            fat_.push_back(i + 1 < count ? first + static_cast<std::uint32_t>(i) + 1 : 0xFFFFFFFE);
-        }
-        return first;
-    }
-
-    static Bytes Directory(const std::vector<HandEntry>& entries) {
-        Bytes dir(entries.size() * 128, 0);
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const HandEntry& e = entries[i];
-            const std::size_t at = i * 128;
-            for (std::size_t k = 0; k < e.name.size(); ++k) Put16(dir, at + 2 * k, e.name[k]);
-            Put16(dir, at + 0x40, static_cast<std::uint16_t>(e.type ? (e.name.size() + 1) * 2 : 0));
-            dir[at + 0x42] = e.type;
-            dir[at + 0x43] = 1;
-            Put32(dir, at + 0x44, e.left);
-            Put32(dir, at + 0x48, e.right);
-            Put32(dir, at + 0x4C, e.child);
-            Put32(dir, at + 0x74, e.start);
-            Put32(dir, at + 0x78, static_cast<std::uint32_t>(e.size));
-            Put32(dir, at + 0x7C, static_cast<std::uint32_t>(e.size >> 32));
-        }
-        return dir;
-    }
-
-    Bytes Build(std::uint32_t dirStart, std::uint32_t miniFatStart) {
-        // One FAT sector at the end maps everything (enough for these tests).
-        const auto fatSector = static_cast<std::uint32_t>(sectors_.size());
-        fat_.push_back(0xFFFFFFFD);
-        EXPECT_LE(fat_.size(), sectorSize_ / 4);
-        Bytes fat(sectorSize_, 0xFF);
-        for (std::size_t i = 0; i < fat_.size(); ++i) Put32(fat, 4 * i, fat_[i]);
-        sectors_.push_back(fat);
-
-        Bytes out(sectorSize_, 0);
-        const std::uint8_t sig[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-        std::copy(std::begin(sig), std::end(sig), out.begin());
-        Put16(out, 0x18, 0x3E);
-        Put16(out, 0x1A, shift_ == 12 ? 4 : 3);
-        Put16(out, 0x1C, 0xFFFE);
-        Put16(out, 0x1E, static_cast<std::uint16_t>(shift_));
-        Put16(out, 0x20, 6);
-        Put32(out, 0x2C, 1);
-        Put32(out, 0x30, dirStart);
-        Put32(out, 0x38, 4096);
-        Put32(out, 0x3C, miniFatStart);
-        Put32(out, 0x40, miniFatStart == 0xFFFFFFFE ? 0 : 1);
-        Put32(out, 0x44, 0xFFFFFFFE);
-        for (std::size_t i = 0; i < 109; ++i) Put32(out, 0x4C + 4 * i, i == 0 ? fatSector : 0xFFFFFFFF);
-        for (const Bytes& s : sectors_) out.insert(out.end(), s.begin(), s.end());
-        return out;
-    }
-
-private:
-    std::size_t sectorSize_;
-    unsigned shift_;
-    std::vector<Bytes> sectors_;
-    std::vector<std::uint32_t> fat_;
-};
-
-TEST(CfbVersion4, ReadsFourKilobyteSectorsAndSixtyFourBitSizes) {
-    const Bytes big = Pattern(9000, 21);  // three 4096-byte sectors
-    const Bytes small = Pattern(100, 22); // mini sectors 0-1
-    const Bytes inner = Pattern(64, 23);  // mini sector 2
-    Bytes mini(3 * 64, 0);
-    std::copy(small.begin(), small.end(), mini.begin());
-    std::copy(inner.begin(), inner.end(), mini.begin() + 128);
-    Bytes miniFat(4096, 0xFF);
-    Put32(miniFat, 0, 1);
-    Put32(miniFat, 4, 0xFFFFFFFE);
-    Put32(miniFat, 8, 0xFFFFFFFE);
-
-    HandBuilder b(12);
-    const std::uint32_t bigStart = b.AddChain(big);
-    const std::uint32_t miniStart = b.AddChain(mini);
-    const std::uint32_t miniFatStart = b.AddChain(miniFat);
-    // Sibling tree of the root: "Sub" < "Small" < "Workbook" (length first).
-    std::vector<HandEntry> dir = {
-        {u"Root Entry", 5, 0xFFFFFFFF, 0xFFFFFFFF, 2, miniStart, mini.size()},
-        {u"Workbook", 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, bigStart, big.size()},
-        {u"Small", 2, 3, 1, 0xFFFFFFFF, 0, small.size()},
-        {u"Sub", 1, 0xFFFFFFFF, 0xFFFFFFFF, 4, 0, 0},
-        {u"Inner", 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 2, inner.size()},
-    };
-    dir.resize(32, HandEntry{u"", 0});
-    const std::uint32_t dirStart = b.AddChain(HandBuilder::Directory(dir));
-    const Bytes file = b.Build(dirStart, miniFatStart);
-
-    const CompoundFile read = Read(file);
-    CompoundFile expected;
-    expected.entries = {Stream(u"Workbook", big), Stream(u"Small", small), Storage(u"Sub", {Stream(u"Inner", inner)})};
-    ExpectSameEntries(expected.entries, read.entries);
-
-    // Version 4 sizes are 64-bit: a high dword counts, and here claims far
-    // more than the file holds.
-    Bytes huge = file;
-    const std::size_t workbookEntry = (dirStart + 1) * 4096 + 128;
-    Put32(huge, workbookEntry + 0x7C, 1);
-    ExpectError(huge, "claims 4294976296 bytes");
-}
-
-// ---------------------------------------------------------------------------
-// Tolerated sloppiness of real files
-// ---------------------------------------------------------------------------
-
-TEST(CfbTolerance, Version3IgnoresHighDwordOfSize) {
-    CompoundFile file;
-    file.entries = {Stream(u"Workbook", Pattern(6000, 1)), Stream(u"Tiny", Pattern(10, 2))};
-    Bytes bytes = Write(file);
-    const V3Map map(bytes);
-    Put32(bytes, map.DirEntryOffset(u"Workbook") + 0x7C, 0xDEADBEEF);
-    Put32(bytes, map.DirEntryOffset(u"Tiny") + 0x7C, 0x12345678);
-    ExpectSameEntries(file.entries, Read(bytes).entries);
-}
-
-TEST(CfbTolerance, ChainLongerThanSizeIsCutAndUnpaddedLastSectorIsRead) {
-    CompoundFile file;
-    file.entries = {Stream(u"Workbook", Pattern(5000, 1))};
-    Bytes bytes = Write(file);
-    const V3Map map(bytes);
-    // Claim fewer bytes than the ten sectors of the chain hold.
-    Put32(bytes, map.DirEntryOffset(u"Workbook") + 0x78, 4500);
-    const CompoundFile shorter = Read(bytes);
-    ASSERT_EQ(shorter.entries.size(), 1u);
-    EXPECT_TRUE(shorter.entries[0].data == Bytes(file.entries[0].data.begin(), file.entries[0].data.begin() + 4500));
-
-    // The workbook is the file's last stream: drop the padding after its
-    // last byte, as some writers do.
-    Bytes unpadded = Write(file);
-    unpadded.resize(unpadded.size() - (10 * 512 - 5000));
-    ExpectSameEntries(file.entries, Read(unpadded).entries);
-    // One byte of the stream itself missing is truncation.
-    unpadded.pop_back();
-    ExpectError(unpadded, "file is truncated");
-}
-
-// What other readers take in their stride and nothing is lost by: a wrong
-// byte-order field, an unused directory slot linked into the tree, a file
-// ending inside the mini stream's padding. A slot of an unknown type may be a
-// damaged stream, and bytes a stream needs may not be missing.
-TEST(CfbTolerance, ByteOrderUnusedLinksAndAnUnpaddedMiniStream) {
-    CompoundFile file;
-    file.entries = {Stream(u"Workbook", Pattern(3061, 1)), Stream(u"\x05SummaryInformation", Pattern(300, 2))};
-    const Bytes good = Write(file);
-    const V3Map map(good);
-
-    Bytes order = good;
-    Put16(order, 0x1C, 0xFEFF);
-    ExpectSameEntries(file.entries, Read(order).entries);
-
-    Bytes unused = good; // three entries: the directory sector's fourth slot is unused
-    Put32(unused, map.DirEntryOffset(u"Workbook") + 0x44, 3);
-    Put32(unused, map.DirEntryOffset(u"\x05SummaryInformation") + 0x48, 3);
-    ExpectSameEntries(file.entries, Read(unused).entries);
-    unused[V3Map::SectorOffset(Get32(good, 0x30)) + 3 * 128 + 0x42] = 18;
-    ExpectError(unused, "directory entry 3 is linked into the tree but is of type 18");
-
-    // Only small streams: the mini stream is the file's last sector.
-    const std::uint32_t miniStart = Get32(good, map.DirEntryOffset(u"Root Entry") + 0x74);
-    const std::size_t needed = V3Map::SectorOffset(miniStart) + map.StartOf(u"\x05SummaryInformation") * 64 + 300;
-    ASSERT_LT(needed, good.size());
-    ExpectSameEntries(file.entries, Read(std::span(good.data(), needed)).entries);
-    ExpectError(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(needed) - 1),
-                "file is truncated: stream '\\x05SummaryInformation' runs past its end in mini sector");
-}
-
-// ---------------------------------------------------------------------------
-// Hostile input: every case a Error, never a crash or a hang
+// Hostile input: every case an Error, never a crash or a hang
 // ---------------------------------------------------------------------------
 
 TEST(CfbHostile, DifatLoop) {
-    CompoundFile file;
-    file.entries = {Stream(u"Workbook", Pattern(8 * 1024 * 1024, 1))};
-    Bytes bytes = Write(file);
+    Bytes bytes = Write(LargeFile());
     const std::uint32_t difat = Get32(bytes, 0x44);
     // Claim more FAT sectors than the DIFAT lists, with the DIFAT's next
     // pointer back to itself.
     Put32(bytes, 0x2C, 109 + 127 * 3);
-    Put32(bytes, V3Map::SectorOffset(difat) + 127 * 4, difat);
+    Put32(bytes, (difat + 1) * 512 + 127 * 4, difat);
     ExpectError(bytes, "loops at sector " + std::to_string(difat));
 }
 
-TEST(CfbHostile, DeepStorageNestingIsNotWritten) {
-    // A chain of storages, each the only child of the previous one, deeper
-    // than either side accepts (tests/data/hostile/cfb has one to read).
-    Entry leaf = Stream(u"x", Pattern(3, 1));
-    for (int i = 0; i < 70; ++i) leaf = Storage(u"s", {leaf});
-    CompoundFile file;
-    file.entries = {leaf};
-    EXPECT_THROW(Write(file), Error);
-}
-
 // Damaged files, kept from fuzzing (tests/data/cfb) or made by damaging what
-// Write produced (tests/data/hostile/cfb). Those named ok-* read (and survive
-// a write and read back); all others fail with an Error holding the text in
-// <name>.expected beside them, where there is one.
+// Write produced (tests/data/hostile/cfb). Those named ok-* are sloppiness
+// real files show and nothing is lost by: they read, survive a write and read
+// back, and list (Describe) as <name>.expected says where there is one. All
+// others fail with an Error holding the text in <name>.expected.
 TEST(CfbHostile, DamagedFiles) {
     int count = 0;
     for (const char* folder : {"cfb", "hostile/cfb"}) {
@@ -473,12 +260,18 @@ TEST(CfbHostile, DamagedFiles) {
             const std::string name = item.path().filename().string();
             SCOPED_TRACE(name);
             const Bytes bytes = ReadBytes(item.path());
-            std::string fragment;
-            std::getline(std::ifstream(std::filesystem::path(item.path()).replace_extension(".expected")), fragment);
+            std::ifstream expected(std::filesystem::path(item.path()).replace_extension(".expected"));
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(expected, line);) lines.push_back(line);
             if (name.starts_with("ok-")) {
-                EXPECT_NO_THROW(Read(Write(Read(bytes))));
+                std::vector<std::string> listing;
+                EXPECT_NO_THROW(Describe(Read(Write(Read(bytes))).entries, "", listing));
+                std::sort(listing.begin(), listing.end());
+                if (!lines.empty()) {
+                    EXPECT_EQ(listing, lines);
+                }
             } else {
-                ExpectError(bytes, fragment);
+                ExpectError(bytes, lines.empty() ? "" : lines[0]);
             }
             ++count;
         }
@@ -489,24 +282,6 @@ TEST(CfbHostile, DamagedFiles) {
 // ---------------------------------------------------------------------------
 // An independent reader agrees with Write
 // ---------------------------------------------------------------------------
-
-std::uint32_t Fnv1a(const Bytes& data) {
-    std::uint32_t h = 2166136261u;
-    for (std::uint8_t b : data) h = (h ^ b) * 16777619u;
-    return h;
-}
-
-void Describe(const std::vector<Entry>& entries, const std::string& path, std::vector<std::string>& lines) {
-    for (const Entry& e : entries) {
-        const std::string name = path + Utf8(e.name).substr(e.name[0] == 5 ? 1 : 0);
-        if (e.type == Entry::Type::Stream) {
-            lines.push_back(name + " " + std::to_string(e.data.size()) + " " + std::to_string(Fnv1a(e.data)));
-        } else {
-            lines.push_back(name + "/");
-            Describe(e.children, name + "/", lines);
-        }
-    }
-}
 
 // Lists every storage and stream (size and FNV-1a of its data) as the
 // Debian package python3-olefile reads them, failing on any defect it finds.
@@ -552,30 +327,14 @@ bool OlefileAvailable() { return std::system("/usr/bin/python3 -c 'import olefil
 
 TEST(CfbIndependentReader, OlefileReadsWhatWriteProduces) {
     if (!OlefileAvailable()) GTEST_SKIP() << "python3-olefile is not installed";
-    const CompoundFile file = SampleFile();
-    std::vector<std::string> expected;
-    Describe(file.entries, "", expected);
-    auto actual = OlefileListing(Write(file), "cfb_sample");
-    std::sort(expected.begin(), expected.end());
-    std::sort(actual.begin(), actual.end());
-    EXPECT_EQ(expected, actual);
-}
-
-TEST(CfbIndependentReader, OlefileReadsDifatAndManyEntries) {
-    if (!OlefileAvailable()) GTEST_SKIP() << "python3-olefile is not installed";
-    CompoundFile file;
-    file.entries.push_back(Stream(u"Workbook", Pattern(8 * 1024 * 1024 + 100, 3)));
-    for (int i = 0; i < 40; ++i) {
-        file.entries.push_back(
-            Stream(u"s" + std::u16string(static_cast<std::size_t>(i % 7), u'a') + static_cast<char16_t>(u'A' + i),
-                   Pattern(static_cast<std::size_t>(i) * 150, i)));
+    for (const CompoundFile& file : {SampleFile(), LargeFile()}) {
+        std::vector<std::string> expected;
+        Describe(file.entries, "", expected);
+        auto actual = OlefileListing(Write(file), "cfb_sample");
+        std::sort(expected.begin(), expected.end());
+        std::sort(actual.begin(), actual.end());
+        EXPECT_EQ(expected, actual);
     }
-    std::vector<std::string> expected;
-    Describe(file.entries, "", expected);
-    auto actual = OlefileListing(Write(file), "cfb_difat");
-    std::sort(expected.begin(), expected.end());
-    std::sort(actual.begin(), actual.end());
-    EXPECT_EQ(expected, actual);
 }
 
 } // namespace

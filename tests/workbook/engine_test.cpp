@@ -88,7 +88,7 @@ BuilderOptions Cells(std::vector<BuilderCell> cells) {
     return o;
 }
 
-TEST_F(EngineTest, FindSearchesByRowsAfterA1AndA1Last) {
+TEST_F(EngineTest, FindSearchesByRowsAfterA1AndA1LastAsTheFormulaBarShows) {
     auto ws = Open(Cells({{0, 0, u"&X"}, {0, 1, u"&x here"}, {1, 0, u"&X"}}));
     EXPECT_EQ(ws->Cells()->Find(u"&X")->Address(), u"$B$1");
     ws->Cells()->Replace(u"&x", u""); // B1 becomes "here", A1 and A2 empty
@@ -97,17 +97,11 @@ TEST_F(EngineTest, FindSearchesByRowsAfterA1AndA1Last) {
     auto ws2 = Open(Cells({{0, 0, u"key"}, {1, 0, u"other"}}));
     EXPECT_EQ(ws2->Cells()->Find(u"KEY")->Address(), u"$A$1"); // only A1: found last, case-insensitive
     EXPECT_EQ(ws2->Cells()->Find(u"nothing"), nullptr);
-}
 
-TEST_F(EngineTest, FindPrefersEarlierRowsOverEarlierColumns) {
-    auto ws = Open(Cells({{1, 0, u"a&P"}, {0, 5, u"&p"}}));
-    EXPECT_EQ(ws->Cells()->Find(u"&P")->Address(), u"$F$1");
-}
-
-TEST_F(EngineTest, FindMatchesNumbersAsTheFormulaBarShowsThem) {
-    auto ws = Open(Cells({{0, 1, 1234.5}, {2, 2, u"text"}}));
-    EXPECT_EQ(ws->Cells()->Find(u"34.5")->Address(), u"$B$1");
-    EXPECT_EQ(ws->Cells()->Find(u"$1,234.50"), nullptr);
+    auto ws3 = Open(Cells({{1, 0, u"a&P"}, {0, 5, u"&p"}, {0, 1, 1234.5}}));
+    EXPECT_EQ(ws3->Cells()->Find(u"&P")->Address(), u"$F$1");   // earlier rows before earlier columns
+    EXPECT_EQ(ws3->Cells()->Find(u"34.5")->Address(), u"$B$1"); // numbers as the formula bar shows them
+    EXPECT_EQ(ws3->Cells()->Find(u"$1,234.50"), nullptr);
 }
 
 TEST_F(EngineTest, FoundCellFollowsItsCellWhenInsertMovesIt) {
@@ -367,21 +361,17 @@ TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     auto ws = Open(Cells({{0, 1, u"&V1"},
                           {1, 1, u"&V2"},
                           {2, 1, u"&V3"},
-                          {3, 1, u"&V4"},
                           {4, 1, u"&V5"},
                           {5, 1, u"&V6"},
                           {6, 1, u"pre &v7 post"},
-                          {7, 1, u"&V8"},
                           {8, 1, u"&V9"},
                           {9, 1, u"at &W"}}));
     ws->Cells()->Replace(u"&V1", u"12");
     ws->Cells()->Replace(u"&V2", u"12%");
     ws->Cells()->Replace(u"&V3", u"$12.00");
-    ws->Cells()->Replace(u"&V4", u"12/6/2026");
     ws->Cells()->Replace(u"&V5", u"TRUE");
     ws->Cells()->Replace(u"&V6", u"'=1");
     ws->Cells()->Replace(u"&V7", u"x");
-    ws->Cells()->Replace(u"&V8", u"1,234");
     ws->Cells()->Replace(u"&V9", u"Mar 12, 2026");
     ws->Cells()->Replace(u"&W", u"10:30"); // "at 10:30" is no time
     auto wb = SaveAndReload();
@@ -391,23 +381,19 @@ TEST_F(EngineTest, ReplaceReentersChangedCellsAsTypedInput) {
     EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(1, 1)->xf), 9);
     EXPECT_EQ(wb->CellAt(2, 1)->number, 12);
     EXPECT_EQ(wb->FormatCode(wb->NumberFormatOfXf(wb->CellAt(2, 1)->xf)), u"\"$\"#,##0.00");
-    EXPECT_EQ(wb->CellText(3, 1), u"12/6/2026");
-    EXPECT_EQ(wb->CellAt(3, 1)->number, 46362);
     EXPECT_EQ(wb->CellAt(4, 1)->kind, CellKind::Boolean);
     EXPECT_EQ(wb->CellAt(5, 1)->kind, CellKind::Text);
     EXPECT_EQ(wb->CellText(5, 1), u"=1");
     EXPECT_EQ(wb->CellText(6, 1), u"pre x post");
-    EXPECT_EQ(wb->CellAt(7, 1)->number, 1234);
-    EXPECT_EQ(wb->NumberFormatOfXf(wb->CellAt(7, 1)->xf), 3);
     EXPECT_EQ(wb->CellAt(8, 1)->number, 46093);
     EXPECT_EQ(wb->CellText(8, 1), u"3/12/2026");
     EXPECT_EQ(wb->CellText(9, 1), u"at 10:30");
 }
 
 // Month names and times typed through Range.Value: the value, the built-in
-// format a General cell takes (15 d-mmm-yy, 16 d-mmm, 17 mmm-yy, 18 h:mm
-// AM/PM, 20 h:mm, 21 h:mm:ss, 22 m/d/yyyy h:mm, 46 [h]:mm:ss) and the
-// formula-bar text, after a save and reload.
+// format a General cell takes (16 d-mmm, 18 h:mm AM/PM, 22 m/d/yyyy h:mm,
+// 46 [h]:mm:ss) and the formula-bar text, after a save and reload; a date
+// without a year falls in the clock's. Every form is in typed_input_test.
 TEST_F(EngineTest, TypedDatesAndTimesTakeExcelsFormats) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -423,16 +409,10 @@ TEST_F(EngineTest, TypedDatesAndTimesTakeExcelsFormats) {
         std::u16string formulaBar;
     };
     const Case cases[] = {
-        {u"12-Mar-2026", 46093, 15, u"3/12/2026"},
-        {u"march 12, 2026", 46093, 15, u"3/12/2026"},
         {u"12-Mar", thisYearsTwelfthOfMarch, 16, u"3/12/" + Ascii(year)},
-        {u"Mar-2026", 46082, 17, u"3/1/2026"},
         {u"10:30 PM", 22.5 / 24, 18, u"10:30:00 PM"},
-        {u"10:30", 10.5 / 24, 20, u"10:30:00 AM"},
-        {u"10:30:15", 37815.0 / 86400, 21, u"10:30:15 AM"},
         {u"1/2/2026 10:30", 46024 + 10.5 / 24, 22, u"1/2/2026 10:30:00 AM"},
         {u"25:00", 25.0 / 24, 46, u"1/1/1900 1:00:00 AM"},
-        {u"12:00 AM", 0, 18, u"12:00:00 AM"},
     };
     auto ws = Open(Cells({}));
     std::uint32_t row = 0;

@@ -1,7 +1,9 @@
 // The default template examples/quote40.xls: the committed file is what the
 // generator writes today, and LibreOffice, reading it as an independent
-// program, finds every placeholder, formula, format and merged area where
-// the line-item writer and the user expect them.
+// program, finds the item row, formulas, formats and merged areas where the
+// line-item writer expects them. That every placeholder is one the transfer
+// fills, and the notes sheet comes through as it is, the template check and
+// the program's end-to-end tests show.
 #include "quote_template.h"
 #include "support/libreoffice.h"
 
@@ -50,7 +52,6 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
     }
     ASSERT_EQ(sheets->size(), 2u);
     const LoSheet& quote = sheets->front();
-    const LoSheet& notes = (*sheets)[1];
 
     {
         SCOPED_TRACE("two sheets; the quote is the first, the one that is filled");
@@ -64,37 +65,6 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
         EXPECT_TRUE(title->bold);
         EXPECT_GE(title->fontPoints, 18.0);
         EXPECT_NE(std::find(quote.merges.begin(), quote.merges.end(), "B1:F1"), quote.merges.end());
-    }
-    {
-        SCOPED_TRACE("header and macro placeholders, each where the form shows it");
-        const std::pair<const char*, const char*> expected[] = {
-            {"B3", "&APP_OurLocationCompany"},
-            {"B4", "&APP_&OurLocationFullAddress"},
-            {"B5", "Phone: &APP_OurLocationPhoneNumber"},
-            {"B6", "Email: &APP_OurLocationEmail"},
-            {"E3", "Quote No:"},
-            {"F3", "&DH_DocNo"},
-            {"F4", "&DH_DocDate"},
-            {"F5", "&DH_&SalesRepFullName"},
-            {"F6", "&DH_Terms"},
-            {"F7", "&DH_FOB"},
-            {"B11", "&DH_SoldToCompany"},
-            {"C11", "&DH_ShipToCompany"},
-            {"B12", "Attn: &DH_SoldToContact"},
-            {"B13", "&DH_SoldToAddress1"},
-            {"C13", "&DH_ShipToAddress1"},
-            {"B15", "&DH_SoldToCity, &DH_SoldToState"},
-            {"C15", "&DH_ShipToAddress3"},
-            {"B17", "Phone: &DH_SoldToPhone"},
-            {"C17", "Phone: &DH_ShipToPhone"},
-            {"B18", "Customer PO: &DH_SoldToPONumber"},
-            {"B28", "&DH_ClosingNotes"},
-            {"B31", "Prepared by: &APP_LoggedInUserFullName"},
-            {"B32", "Email: &APP_LoggedInUserEmail"},
-        };
-        for (const auto& [address, text] : expected) {
-            EXPECT_EQ(quote.Value(address), text) << address;
-        }
     }
     {
         SCOPED_TRACE("one row of item placeholders under a bold header row");
@@ -154,14 +124,6 @@ TEST(QuoteTemplate, LibreOfficeReadsTheLayoutTheWritersExpect) {
         for (const std::string& merge : quote.merges) {
             const auto [col, lastRow] = ColumnAndRow(merge.substr(merge.find(':') + 1));
             EXPECT_LT(lastRow, qt::kTableHeaderRow) << merge;
-        }
-    }
-    {
-        SCOPED_TRACE("the second sheet holds plain text, no placeholder");
-        EXPECT_EQ(notes.name, "Notes");
-        EXPECT_EQ(notes.Value("A3"), "This sheet is not filled by the transfer: only the Quote sheet is.");
-        for (const auto& [address, cell] : notes.cells) {
-            EXPECT_EQ(cell.value.find('&'), std::string::npos) << address;
         }
     }
 }
