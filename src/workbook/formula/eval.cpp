@@ -250,14 +250,9 @@ public:
     }
 
 private:
-    struct RefValue {
-        std::uint16_t sheetFirst = 0;
-        std::uint16_t sheetLast = 0;
-        std::uint32_t rowFirst = 0;
-        std::uint32_t rowLast = 0;
-        std::uint16_t colFirst = 0;
-        std::uint16_t colLast = 0;
-    };
+    // A reference operand: the same sheets-rows-columns box dependency
+    // tracking uses.
+    using RefValue = Reference;
     struct ArrayValue {
         std::size_t rows = 0;
         std::size_t cols = 0;
