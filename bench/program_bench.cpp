@@ -15,8 +15,10 @@
 //     process for each one.
 // With --libreoffice, the same work for 1,000 lines x 8 columns is also
 // done by LibreOffice Calc over UNO (bench/uno_fill.py), which takes minutes.
+// With --xlsx the template is converted to .xlsx by LibreOffice first, and
+// every workbook read and written is a package.
 //
-//   program_bench [--baseline BUILD_DIR] [--runs N] [--libreoffice] [LINES ...]
+//   program_bench [--baseline BUILD_DIR] [--runs N] [--libreoffice] [--xlsx] [LINES ...]
 //
 // --baseline measures another build's vi2zezir and vi2zezir-check the same
 // way, taking turns with this one's, and tells whether their workbooks are
@@ -375,6 +377,7 @@ int main(int argc, char** argv) {
     std::vector<Build> builds = {{"this", buildDir / "vi2zezir", buildDir / "vi2zezir-check"}};
     int runs = 3;
     bool libreOffice = false;
+    std::string ext = ".xls";
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -385,11 +388,14 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--libreoffice") {
             libreOffice = true;
+        } else if (arg == "--xlsx") {
+            ext = ".xlsx";
         } else if (std::atoi(arg.c_str()) > 0) {
             sizes.push_back(std::atoi(arg.c_str()));
         } else {
-            std::fprintf(stderr,
-                         "usage: program_bench [--baseline BUILD_DIR] [--runs N] [--libreoffice] [LINES ...]\n");
+            std::fprintf(
+                stderr,
+                "usage: program_bench [--baseline BUILD_DIR] [--runs N] [--libreoffice] [--xlsx] [LINES ...]\n");
             return 2;
         }
     }
@@ -397,7 +403,18 @@ int main(int argc, char** argv) {
 
     const fs::path dir = fs::temp_directory_path() / ("vz_program_bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    const fs::path templ = MakeTemplate(dir / "quote-20.xls", kColumns);
+    fs::path templ = MakeTemplate(dir / "quote-20.xls", kColumns);
+    if (ext == ".xlsx") {
+        const std::string command =
+            "soffice -env:UserInstallation=file:///tmp/lo-program-bench --headless "
+            "--convert-to xlsx --outdir '" +
+            dir.string() + "' '" + templ.string() + "' > /dev/null 2>&1";
+        templ.replace_extension(".xlsx");
+        if (std::system(command.c_str()) != 0 || !fs::exists(templ)) {
+            std::fprintf(stderr, "LibreOffice could not convert the template to .xlsx\n");
+            return 1;
+        }
+    }
     const fs::path emptyQuote = WriteFile(dir / "quote-empty.json", "{}");
     const auto fill = [&](const Build& build, const fs::path& document, const fs::path& templatePath,
                           const fs::path& output) {
@@ -428,7 +445,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < runs; ++i) {
             for (std::size_t b = 0; b < builds.size(); ++b) {
                 Figures& f = row.figures[b];
-                f.filled = dir / ("filled-" + std::to_string(lines) + "-" + builds[b].name + ".xls");
+                f.filled = dir / ("filled-" + std::to_string(lines) + "-" + builds[b].name + ext);
                 KeepBest(f.whole, fill(builds[b], document, templ, f.filled));
             }
         }
@@ -447,18 +464,18 @@ int main(int argc, char** argv) {
         for (int i = 0; i < runs; ++i) {
             for (std::size_t b = 0; b < builds.size(); ++b) {
                 Figures& f = row.figures[b];
-                KeepBest(f.floor, fill(builds[b], emptyQuote, f.filled, dir / "resaved.xls"));
+                KeepBest(f.floor, fill(builds[b], emptyQuote, f.filled, dir / ("resaved" + ext)));
                 KeepBest(f.checked, RunProcess({builds[b].check.string(), f.filled.string()}, {}));
             }
         }
         row.engine.seconds = 1e9;
         for (int i = 0; i < runs; ++i) {
-            const Timing t = OpenAndSave(row.figures[0].filled, dir / "resaved.xls");
+            const Timing t = OpenAndSave(row.figures[0].filled, dir / ("resaved" + ext));
             if (t.seconds < row.engine.seconds) row.engine = t;
         }
         ::setenv(standin::kDocumentVariable, document.c_str(), 1);
-        row.stages = TimeStages(templ, dir / "in-process.xls");
-        fs::remove(dir / "in-process.xls");
+        row.stages = TimeStages(templ, dir / ("in-process" + ext));
+        fs::remove(dir / ("in-process" + ext));
         rows.push_back(std::move(row));
     }
 
