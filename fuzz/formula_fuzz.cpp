@@ -2,8 +2,8 @@
 // hostile .xls would hand them over) and as formula text (as Replace would).
 // Text that parses must print, and the printed form must be a fixed point:
 // printing what it parses to gives the same text again.
+#include "workbook/contents.h"
 #include "workbook/formula/formula.h"
-#include "workbook/inspect.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -13,7 +13,7 @@
 #include "servers/quote_source.h"
 #include "servers/sheet_host.h"
 #include "transfer/writers.h"
-#include "workbook/inspect.h"
+#include "workbook/contents.h"
 
 namespace vi2zezir::check {
 namespace {

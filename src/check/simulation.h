@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/inspect.h"
+#include "workbook/contents.h"
 
 namespace vi2zezir::check {
 

@@ -7,7 +7,7 @@
 
 #include "base/utf.h"
 #include "transfer/placeholder_tables.h"
-#include "workbook/inspect.h"
+#include "workbook/contents.h"
 
 namespace vi2zezir::check {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "servers/quote_source.h"
 #include "transfer/writers.h"
+#include "workbook/contents.h"
 #include "workbook/engine.h"
-#include "workbook/inspect.h"
 
 namespace vi2zezir::test {
 namespace {

@@ -36,8 +36,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "workbook/contents.h"
 #include "workbook/formula/formula.h"
-#include "workbook/inspect.h"
 #include "workbook/sheet/shared_strings.h"
 #include "workbook/sheet/styles.h"
 #include "workbook/xls/biff.h"
@@ -342,7 +342,7 @@ private:
     std::uint64_t findClock_ = 0;
 };
 
-// FoldCase and Fold, for comparisons without regard to case, are in inspect.h.
+// FoldCase and Fold, for comparisons without regard to case, are in contents.h.
 // A 64-bit set of the (folded) characters of a text: a cheap pre-test for
 // "contains".
 std::uint64_t CharSig(std::u16string_view text) noexcept;
