@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "convert_to_xlsx.h"
 #include "servers/value.h"
 #include "workbook/engine.h"
 #include "workbook/testing/xls_builder.h"
@@ -139,15 +140,8 @@ int main(int argc, char** argv) {
     auto templ = MakeTemplate(dir);
     const std::string ext = xlsx ? ".xlsx" : ".xls";
     if (xlsx) {
-        const std::string command =
-            "soffice -env:UserInstallation=file:///tmp/lo-engine-bench --headless "
-            "--convert-to xlsx --outdir '" +
-            dir.string() + "' '" + templ.string() + "' > /dev/null 2>&1";
-        templ.replace_extension(".xlsx");
-        if (std::system(command.c_str()) != 0 || !fs::exists(templ)) {
-            std::fprintf(stderr, "LibreOffice could not convert the template to .xlsx\n");
-            return 1;
-        }
+        templ = bench::ConvertToXlsx(templ, "lo-engine-bench");
+        if (templ.empty()) return 1;
     }
     std::printf("%8s %8s %12s %12s %8s %12s %12s %8s   %s\n", "lines", "columns", "transfer s", "open+save s", "ratio",
                 "file KiB", "peak KiB", "peak/file", "cpu user+sys s and page faults: transfer | open+save");

@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "convert_to_xlsx.h"
 #include "fakes/recording_servers.h"
 #include "platform/posix/object_services.h"
 #include "servers/value.h"
@@ -405,15 +406,8 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     fs::path templ = MakeTemplate(dir / "quote-20.xls", kColumns);
     if (ext == ".xlsx") {
-        const std::string command =
-            "soffice -env:UserInstallation=file:///tmp/lo-program-bench --headless "
-            "--convert-to xlsx --outdir '" +
-            dir.string() + "' '" + templ.string() + "' > /dev/null 2>&1";
-        templ.replace_extension(".xlsx");
-        if (std::system(command.c_str()) != 0 || !fs::exists(templ)) {
-            std::fprintf(stderr, "LibreOffice could not convert the template to .xlsx\n");
-            return 1;
-        }
+        templ = bench::ConvertToXlsx(templ, "lo-program-bench");
+        if (templ.empty()) return 1;
     }
     const fs::path emptyQuote = WriteFile(dir / "quote-empty.json", "{}");
     const auto fill = [&](const Build& build, const fs::path& document, const fs::path& templatePath,
