@@ -12,15 +12,11 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "fuzz_check.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "command line fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using vi2zezir::fuzz::Check;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // hostile .xls would hand them over) and as formula text (as Replace would).
 // Text that parses must print, and the printed form must be a fixed point:
 // printing what it parses to gives the same text again.
+#include "fuzz_check.h"
 #include "workbook/contents.h"
 #include "workbook/formula/formula.h"
 
@@ -53,12 +54,7 @@ public:
     }
 };
 
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "formula fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using vi2zezir::fuzz::Check;
 
 void FromText(const std::u16string& text, const FuzzWorkbook& book) {
     Tokens tokens;

@@ -3,6 +3,7 @@
 // read-only questions, save, and load again from what it saved. It drives the
 // model directly, below the automation layer, so it includes the internal
 // header.
+#include "fuzz_check.h"
 #include "workbook/sheet/model.h"
 
 #include <cstdint>
@@ -11,12 +12,7 @@
 
 namespace {
 
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "xls fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using vi2zezir::fuzz::Check;
 
 } // namespace
 

@@ -6,16 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "fuzz_check.h"
 #include "workbook/sheet/model.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "xlsx workbook fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using vi2zezir::fuzz::Check;
 
 } // namespace
 
