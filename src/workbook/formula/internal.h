@@ -139,6 +139,18 @@ inline std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t at
     return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8) |
            (static_cast<std::uint32_t>(bytes[at + 2]) << 16) | (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
 }
+// The text of the PtgStr at `at` (a ShortXLUnicodeString: cch, flags, then
+// 8- or 16-bit characters); its size was checked when the tokens were split.
+inline std::u16string PtgStrText(std::span<const std::uint8_t> rgce, std::size_t at) {
+    const std::size_t cch = rgce[at + 1];
+    const bool wide = rgce[at + 2] & 0x01;
+    std::u16string text;
+    text.reserve(cch);
+    for (std::size_t i = 0; i < cch; ++i)
+        text.push_back(wide ? static_cast<char16_t>(ReadU16(rgce, at + 3 + 2 * i))
+                            : static_cast<char16_t>(rgce[at + 3 + i]));
+    return text;
+}
 inline void WriteU16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t value) {
     out[at] = static_cast<std::uint8_t>(value & 0xFF);
     out[at + 1] = static_cast<std::uint8_t>(value >> 8);

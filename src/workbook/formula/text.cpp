@@ -132,15 +132,7 @@ private:
         const std::size_t at = node.offset;
         switch (node.ptg) {
         case kPtgMissArg: return u"";
-        case kPtgStr: {
-            const std::size_t cch = rgce_[at + 1];
-            const bool wide = rgce_[at + 2] & 0x01;
-            std::u16string text;
-            for (std::size_t i = 0; i < cch; ++i)
-                text.push_back(wide ? static_cast<char16_t>(ReadU16(rgce_, at + 3 + 2 * i))
-                                    : static_cast<char16_t>(rgce_[at + 3 + i]));
-            return Quoted(text);
-        }
+        case kPtgStr: return Quoted(PtgStrText(rgce_, at));
         case kPtgErr: return ErrorText(rgce_[at + 1]);
         case kPtgBool: return rgce_[at + 1] ? u"TRUE" : u"FALSE";
         case kPtgInt: return Integer(ReadU16(rgce_, at + 1));
